@@ -1,0 +1,31 @@
+#include "app/WizardApp.h"
+
+#include "host/HostInstaller.h"
+#include "ui/SetupDialog.h"
+
+// The standard Help command id.
+constexpr UINT ID_HELP = 57670;
+
+BEGIN_APP_MESSAGE_MAP(CWizardApp, CWinApp)
+ON_APP_COMMAND(ID_HELP, OnHelp)
+END_APP_MESSAGE_MAP()
+
+// The two static objects, in this order: the application object first, then
+// the global installer record, so that the record is destroyed first at exit.
+CWizardApp theApp;
+CHostInstaller theHostInstaller;
+
+BOOL CWizardApp::InitInstance() {
+    AfxEnableControlContainer();
+    theHostInstaller.ScanHosts();
+
+    Dlg_Setup dialog;
+    dialog.DoModal();
+
+    // No message loop: the process ends when the dialog has closed.
+    return FALSE;
+}
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    return AfxWinMain(instance);
+}

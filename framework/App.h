@@ -1,0 +1,53 @@
+#pragma once
+
+// The application object. The program defines exactly one static object of
+// a class derived from CWinApp; the entry point hands control to its
+// InitInstance. A FALSE result ends the process without a message loop.
+
+#include <windows.h>
+
+class CWinApp {
+public:
+    CWinApp();
+    virtual ~CWinApp();
+    CWinApp(const CWinApp&) = delete;
+    CWinApp& operator=(const CWinApp&) = delete;
+
+    virtual BOOL InitInstance() { return FALSE; }
+    virtual int Run();
+    virtual int ExitInstance() { return 0; }
+
+    // Routes a command id through the application's message map.
+    virtual BOOL OnCmdMsg(UINT id);
+    // The standard Help command. The program ships no help file, so this
+    // shows nothing.
+    void OnHelp() {}
+
+    HINSTANCE m_hInstance = nullptr;
+};
+
+CWinApp* AfxGetApp();
+HINSTANCE AfxGetResourceHandle();
+
+// The control container is for controls that the setup dialog does not
+// host; enabling it is a no-op kept for the start-up order.
+void AfxEnableControlContainer();
+
+// Entry point body: runs the application object.
+int AfxWinMain(HINSTANCE instance);
+
+// Application message maps: a chain of command tests.
+#define DECLARE_APP_MESSAGE_MAP() \
+public:                           \
+    BOOL OnCmdMsg(UINT id) override;
+#define BEGIN_APP_MESSAGE_MAP(theClass, baseClass) \
+    BOOL theClass::OnCmdMsg(UINT id) {             \
+        typedef baseClass TheBaseClass;
+#define ON_APP_COMMAND(commandId, handler) \
+    if (id == (commandId)) {              \
+        handler();                        \
+        return TRUE;                      \
+    }
+#define END_APP_MESSAGE_MAP()           \
+    return TheBaseClass::OnCmdMsg(id); \
+    }

@@ -1,0 +1,99 @@
+#pragma once
+
+// Owners of Win32 handles: each releases its handle when it goes out of
+// scope, on every way out. Non-copyable; movable where a function returns one.
+
+#include <windows.h>
+
+#include <cstdarg>
+#include <cstdio>
+
+// A kernel handle (process, snapshot, file). Both NULL and
+// INVALID_HANDLE_VALUE mean "no handle".
+class CAutoHandle {
+public:
+    CAutoHandle() = default;
+    explicit CAutoHandle(HANDLE handle) : m_handle(handle) {}
+    ~CAutoHandle() { Close(); }
+    CAutoHandle(const CAutoHandle&) = delete;
+    CAutoHandle& operator=(const CAutoHandle&) = delete;
+
+    bool IsValid() const { return m_handle != nullptr && m_handle != INVALID_HANDLE_VALUE; }
+    HANDLE Get() const { return m_handle; }
+    void Reset(HANDLE handle = nullptr) {
+        Close();
+        m_handle = handle;
+    }
+
+private:
+    void Close() {
+        if (IsValid())
+            CloseHandle(m_handle);
+        m_handle = nullptr;
+    }
+    HANDLE m_handle = nullptr;
+};
+
+// A registry key. Receive() hands out the address for an open/create call.
+class CRegKey {
+public:
+    CRegKey() = default;
+    ~CRegKey() { Close(); }
+    CRegKey(const CRegKey&) = delete;
+    CRegKey& operator=(const CRegKey&) = delete;
+
+    bool IsOpen() const { return m_key != nullptr; }
+    HKEY Get() const { return m_key; }
+    HKEY* Receive() {
+        Close();
+        return &m_key;
+    }
+    void Close() {
+        if (m_key)
+            RegCloseKey(m_key);
+        m_key = nullptr;
+    }
+
+private:
+    HKEY m_key = nullptr;
+};
+
+// A directory search opened by FindFirstFileA.
+class CFindHandle {
+public:
+    CFindHandle() = default;
+    explicit CFindHandle(HANDLE handle) : m_handle(handle) {}
+    ~CFindHandle() { Close(); }
+    CFindHandle(const CFindHandle&) = delete;
+    CFindHandle& operator=(const CFindHandle&) = delete;
+
+    bool IsValid() const { return m_handle != INVALID_HANDLE_VALUE && m_handle != nullptr; }
+    HANDLE Get() const { return m_handle; }
+    void Close() {
+        if (IsValid())
+            FindClose(m_handle);
+        m_handle = INVALID_HANDLE_VALUE;
+    }
+
+private:
+    HANDLE m_handle = INVALID_HANDLE_VALUE;
+};
+
+// Formats into a fixed buffer and says whether the whole text fitted.
+// A text that does not fit leaves the buffer empty, so a cut path can never
+// be used by mistake.
+template <size_t N>
+bool FormatInto(char (&buffer)[N], const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+template <size_t N>
+bool FormatInto(char (&buffer)[N], const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    const int written = std::vsnprintf(buffer, N, format, args);
+    va_end(args);
+    if (written < 0 || static_cast<size_t>(written) >= N) {
+        buffer[0] = '\0';
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,135 @@
+#include "framework/String.h"
+
+#include <mbstring.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "framework/Mbcs.h"
+
+char CString::GetAt(int index) const {
+    if (index < 0 || index >= GetLength())
+        throw CInvalidArgException("CString::GetAt: index outside the text");
+    return m_text[static_cast<size_t>(index)];
+}
+
+CString& CString::operator=(const char* text) {
+    m_text = text ? text : "";
+    return *this;
+}
+
+CString& CString::operator+=(const char* text) {
+    if (text)
+        m_text += text;
+    return *this;
+}
+
+CString& CString::operator+=(const CString& text) {
+    m_text += text.m_text;
+    return *this;
+}
+
+CString& CString::operator+=(char ch) {
+    m_text += ch;
+    return *this;
+}
+
+CString operator+(const CString& a, const char* b) {
+    CString result(a);
+    result += b;
+    return result;
+}
+
+CString operator+(const char* a, const CString& b) {
+    CString result(a);
+    result += b;
+    return result;
+}
+
+CString operator+(const CString& a, const CString& b) {
+    CString result(a);
+    result += b;
+    return result;
+}
+
+int CString::CompareNoCase(const char* text) const {
+    return _mbsicmp(reinterpret_cast<const unsigned char*>(m_text.c_str()),
+                    reinterpret_cast<const unsigned char*>(text ? text : ""));
+}
+
+int CString::Find(char ch, int start) const {
+    return mbcs::FindChar(m_text.c_str(), GetLength(), ch, start);
+}
+
+int CString::Find(const char* sub, int start) const {
+    return mbcs::FindSubstring(m_text.c_str(), GetLength(), sub ? sub : "", start);
+}
+
+int CString::ReverseFind(char ch) const {
+    return mbcs::ReverseFindChar(m_text.c_str(), GetLength(), ch);
+}
+
+CString CString::Left(int count) const {
+    return Mid(0, count);
+}
+
+CString CString::Mid(int start) const {
+    return Mid(start, GetLength() - start);
+}
+
+CString CString::Mid(int start, int count) const {
+    if (start < 0)
+        start = 0;
+    if (start > GetLength())
+        start = GetLength();
+    if (count < 0)
+        count = 0;
+    if (count > GetLength() - start)
+        count = GetLength() - start;
+    return CString(m_text.data() + start, count);
+}
+
+int CString::Delete(int index, int count) {
+    if (index >= 0 && index < GetLength() && count > 0)
+        m_text.erase(static_cast<size_t>(index), static_cast<size_t>(count));
+    return GetLength();
+}
+
+CString& CString::MakeLower() {
+    std::vector<unsigned char> buffer(m_text.begin(), m_text.end());
+    buffer.push_back(0);
+    if (_mbslwr_s(buffer.data(), buffer.size()) != 0)
+        throw CInvalidArgException("CString::MakeLower failed");
+    m_text.assign(reinterpret_cast<const char*>(buffer.data()));
+    return *this;
+}
+
+void CString::Format(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    FormatV(format, args);
+    va_end(args);
+}
+
+void CString::FormatV(const char* format, va_list args) {
+    va_list counting;
+    va_copy(counting, args);
+    const int needed = std::vsnprintf(nullptr, 0, format, counting);
+    va_end(counting);
+    if (needed < 0)
+        throw CInvalidArgException("CString::Format: bad format");
+    std::vector<char> buffer(static_cast<size_t>(needed) + 1);
+    std::vsnprintf(buffer.data(), buffer.size(), format, args);
+    m_text.assign(buffer.data(), static_cast<size_t>(needed));
+}
+
+int CStringArray::Add(const CString& item) {
+    m_items.push_back(item);
+    return GetSize() - 1;
+}
+
+const CString& CStringArray::GetAt(int index) const {
+    if (index < 0 || index >= GetSize())
+        throw CInvalidArgException("CStringArray::GetAt: index outside the list");
+    return m_items[static_cast<size_t>(index)];
+}

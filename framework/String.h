@@ -1,0 +1,90 @@
+#pragma once
+
+// CString: a byte string in the ANSI code page (GBK on the target systems).
+// Searches follow the code page's double-byte rules (framework/Mbcs.h).
+// CStringArray: an ordered list of strings, indexed from 0, appended at the end.
+
+#include <cstdarg>
+#include <cstddef>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+// Raised for an index outside the string or the list, as the framework's
+// invalid-argument exception.
+class CInvalidArgException : public std::invalid_argument {
+public:
+    using std::invalid_argument::invalid_argument;
+};
+
+class CString {
+public:
+    CString() = default;
+    CString(const char* text) : m_text(text ? text : "") {}  // NOLINT: implicit like the framework's
+    CString(const char* text, int length) : m_text(text, static_cast<size_t>(length)) {}
+
+    int GetLength() const { return static_cast<int>(m_text.size()); }
+    bool IsEmpty() const { return m_text.empty(); }
+    void Empty() { m_text.clear(); }
+    const char* GetString() const { return m_text.c_str(); }
+    operator const char*() const { return m_text.c_str(); }  // NOLINT
+
+    // The byte at index; an index outside the text raises CInvalidArgException.
+    char GetAt(int index) const;
+
+    CString& operator=(const char* text);
+    CString& operator+=(const char* text);
+    CString& operator+=(const CString& text);
+    CString& operator+=(char ch);
+    friend CString operator+(const CString& a, const char* b);
+    friend CString operator+(const char* a, const CString& b);
+    friend CString operator+(const CString& a, const CString& b);
+
+    bool operator==(const char* text) const { return m_text == (text ? text : ""); }
+    bool operator!=(const char* text) const { return !(*this == text); }
+    bool operator==(const CString& text) const { return m_text == text.m_text; }
+    bool operator!=(const CString& text) const { return m_text != text.m_text; }
+
+    // Case-insensitive comparison in the ANSI code page (_mbsicmp).
+    int CompareNoCase(const char* text) const;
+
+    // Character-boundary searches; -1 when not found.
+    int Find(char ch, int start = 0) const;
+    int Find(const char* sub, int start = 0) const;
+    int ReverseFind(char ch) const;
+
+    CString Left(int count) const;
+    CString Mid(int start) const;
+    CString Mid(int start, int count) const;
+
+    // Removes count bytes from index; returns the new length.
+    int Delete(int index, int count = 1);
+
+    // Lower-cases A-Z and double-byte characters as whole characters (_mbslwr_s).
+    CString& MakeLower();
+
+    // printf-style formatting into a buffer that grows as needed.
+    void Format(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    void FormatV(const char* format, va_list args);
+
+private:
+    std::string m_text;
+};
+
+class CStringArray {
+public:
+    int GetSize() const { return static_cast<int>(m_items.size()); }
+    int GetCount() const { return GetSize(); }
+    bool IsEmpty() const { return m_items.empty(); }
+
+    // Appends at the end; returns the new entry's index.
+    int Add(const CString& item);
+    void RemoveAll() { m_items.clear(); }
+
+    // Index outside the list raises CInvalidArgException.
+    const CString& GetAt(int index) const;
+    const CString& operator[](int index) const { return GetAt(index); }
+
+private:
+    std::vector<CString> m_items;
+};

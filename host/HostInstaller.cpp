@@ -1,0 +1,5 @@
+#include "host/HostInstaller.h"
+
+CHostInstaller::CHostInstaller() : valueName("AcadLocation") {}
+
+void CHostInstaller::ScanHosts() {}

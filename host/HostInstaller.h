@@ -1,0 +1,48 @@
+#pragma once
+
+// The installer's one global record: the CAD installations found in the
+// current user's registry, per release, and the folder the package was
+// installed into. Discovery fills the lists once at start; registration and
+// the host-side copies read them.
+
+#include <windows.h>
+
+#include "framework/String.h"
+
+class CHostInstaller {
+public:
+    CHostInstaller();
+
+    // Discovery.
+    void ScanHosts();
+    void ScanProductRoot(CString root);
+    void FindLocationKeys(HKEY parent, const char* subKeyName, CString relativePath, CString basePath);
+    static void StripTrailingBackslash(CString& path);
+
+    // Registration of the plug-in in every found profile of the ticked releases.
+    void RegisterSelected(int tick2023, int tick2024, int tick2025);
+    void RegisterPlugin(int release);
+
+    // Fonts, PDF library and host DLLs into the CAD folders.
+    void DeployHostFiles(CString location);
+    void DeployHostFilesSelected(int tick2023, int tick2024, int tick2025);
+
+    CString installDir;
+    CStringArray locs2023;
+    CStringArray locs2024;
+    CStringArray locs2025;
+    CStringArray keys2023;
+    CStringArray keys2024;
+    CStringArray keys2025;
+    CString valueName;
+    CStringArray foundKeys;
+    CStringArray foundValues;
+};
+
+// The one global record (defined beside the application object, which is
+// built first).
+extern CHostInstaller theHostInstaller;
+
+// True if a running process's executable name contains "gcad.exe",
+// ignoring letter case.
+bool IsHostRunning();

@@ -1,0 +1,48 @@
+# Sourced by the scripts: the Wine environment of one prefix.
+# Usage: . scripts/env.sh PREFIX_DIR
+export WINEPREFIX="$1"
+export WINEARCH=win64
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export LC_ALL=zh_CN.UTF-8
+
+# Builds SetUp.exe and the tests into $BUILD_DIR.
+setup_build() {
+    local src="$1" build="$2"
+    cmake -S "$src" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-w64-x86_64.cmake" \
+          -DCMAKE_BUILD_TYPE=Release -DSETUP_WINEPREFIX="$WINEPREFIX" >/dev/null
+    cmake --build "$build" -j "$(nproc)"
+}
+
+# Starts Xvfb on a free display and exports DISPLAY; sets XVFB_PID.
+start_xvfb() {
+    local n
+    for n in $(seq 90 140); do
+        [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || break
+    done
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    XVFB_PID=$!
+    export DISPLAY=":$n"
+    for _ in $(seq 50); do
+        [ -e "/tmp/.X11-unix/X$n" ] && return 0
+        sleep 0.1
+    done
+    echo "Xvfb did not start" >&2
+    return 1
+}
+
+# Makes a fresh prefix and keeps one wineserver for it until stop_wine.
+start_wine() {
+    rm -rf "$WINEPREFIX"
+    mkdir -p "$WINEPREFIX"
+    wineserver -p
+    wine wineboot --init >/dev/null 2>&1
+    # Unmanaged windows: without this every dialog close waits about 2 s.
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d Y /f >/dev/null 2>&1
+}
+
+stop_wine() {
+    wineserver -k 2>/dev/null || true
+    wineserver -w 2>/dev/null || true
+}

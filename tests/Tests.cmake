@@ -1,0 +1,36 @@
+# Test executables, one per area, run by ctest through Wine.
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+include(GoogleTest)
+
+# Fixture programs: each tests/fixtures/NAME.cpp becomes NAME.exe beside the tests.
+file(GLOB SETUP_FIXTURES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/fixtures/*.cpp)
+set(SETUP_FIXTURE_TARGETS)
+foreach(src ${SETUP_FIXTURES})
+    get_filename_component(name ${src} NAME_WE)
+    add_executable(fixture_${name} ${src})
+    setup_target_options(fixture_${name})
+    set_target_properties(fixture_${name} PROPERTIES OUTPUT_NAME ${name})
+    target_link_libraries(fixture_${name} PRIVATE setupcore)
+    list(APPEND SETUP_FIXTURE_TARGETS fixture_${name})
+endforeach()
+
+file(GLOB SETUP_TEST_SUPPORT CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/support/*.cpp)
+add_library(testsupport STATIC ${SETUP_TEST_SUPPORT})
+setup_target_options(testsupport)
+target_link_libraries(testsupport PUBLIC setupcore gtest)
+
+# One executable per area: tests/AREA/*_test.cpp -> AREA_tests.exe
+foreach(area framework host deploy ui)
+    file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/${area}/*_test.cpp)
+    if(NOT sources)
+        continue()
+    endif()
+    add_executable(${area}_tests ${sources})
+    setup_target_options(${area}_tests)
+    target_link_libraries(${area}_tests PRIVATE testsupport gtest_main)
+    if(SETUP_FIXTURE_TARGETS)
+        add_dependencies(${area}_tests ${SETUP_FIXTURE_TARGETS} SetUp)
+    endif()
+    gtest_add_tests(TARGET ${area}_tests SOURCES ${sources} TEST_LIST ${area}_list)
+    set_tests_properties(${${area}_list} PROPERTIES TIMEOUT 120)
+endforeach()

@@ -1,0 +1,161 @@
+#include "tests/support/TestSupport.h"
+
+#include <vector>
+
+#include "framework/Handle.h"
+#include "framework/Mbcs.h"
+
+namespace testsupport {
+
+std::string ExeFolder() {
+    char path[MAX_PATH * 4] = {};
+    const DWORD length = GetModuleFileNameA(nullptr, path, sizeof(path));
+    const int slash = mbcs::ReverseFindChar(path, static_cast<int>(length), '\\');
+    return std::string(path, slash > 0 ? static_cast<size_t>(slash) : 0);
+}
+
+ScratchFolder::ScratchFolder(const std::string& name) {
+    char temp[MAX_PATH] = {};
+    GetTempPathA(sizeof(temp), temp);
+    std::string base(temp);
+    if (!base.empty() && base.back() == '\\')
+        base.pop_back();
+    for (unsigned n = GetCurrentProcessId();; ++n) {
+        m_path = base + "\\" + name + "-" + std::to_string(n);
+        if (CreateDirectoryA(m_path.c_str(), nullptr))
+            break;
+    }
+}
+
+ScratchFolder::~ScratchFolder() {
+    RemoveTree(m_path);
+}
+
+void RemoveTree(const std::string& path) {
+    WIN32_FIND_DATAA data;
+    CFindHandle find(FindFirstFileA((path + "\\*").c_str(), &data));
+    if (find.IsValid()) {
+        do {
+            const std::string name = data.cFileName;
+            if (name == "." || name == "..")
+                continue;
+            const std::string child = path + "\\" + name;
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveTree(child);
+            } else {
+                SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileA(child.c_str());
+            }
+        } while (FindNextFileA(find.Get(), &data));
+    }
+    find.Close();
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_DIRECTORY);
+    RemoveDirectoryA(path.c_str());
+}
+
+bool WriteFile(const std::string& path, const std::string& content) {
+    CAutoHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                 nullptr));
+    if (!file.IsValid())
+        return false;
+    DWORD written = 0;
+    return ::WriteFile(file.Get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr) &&
+           written == content.size();
+}
+
+std::string ReadFile(const std::string& path) {
+    CAutoHandle file(
+        CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.IsValid())
+        return std::string();
+    std::string content;
+    char buffer[4096];
+    DWORD read = 0;
+    while (::ReadFile(file.Get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
+        content.append(buffer, read);
+    return content;
+}
+
+bool FileExists(const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool FolderExists(const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void DeleteRegistryTree(const std::string& path) {
+    RegDeleteTreeA(HKEY_CURRENT_USER, path.c_str());
+    RegDeleteKeyA(HKEY_CURRENT_USER, path.c_str());
+}
+
+bool SetRegistryString(const std::string& keyPath, const std::string& name, const std::string& data, DWORD type) {
+    CRegKey key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, keyPath.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Receive(),
+                        nullptr) != ERROR_SUCCESS)
+        return false;
+    return RegSetValueExA(key.Get(), name.c_str(), 0, type, reinterpret_cast<const BYTE*>(data.c_str()),
+                          static_cast<DWORD>(data.size() + 1)) == ERROR_SUCCESS;
+}
+
+bool ReadRegistryValue(const std::string& keyPath, const std::string& name, DWORD* type, std::string* data) {
+    CRegKey key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, keyPath.c_str(), 0, KEY_READ, key.Receive()) != ERROR_SUCCESS)
+        return false;
+    DWORD size = 0;
+    if (RegQueryValueExA(key.Get(), name.c_str(), nullptr, type, nullptr, &size) != ERROR_SUCCESS)
+        return false;
+    std::vector<char> buffer(size + 1);
+    if (RegQueryValueExA(key.Get(), name.c_str(), nullptr, type, reinterpret_cast<BYTE*>(buffer.data()), &size) !=
+        ERROR_SUCCESS)
+        return false;
+    data->assign(buffer.data(), size);
+    return true;
+}
+
+ChildProcess::~ChildProcess() {
+    Kill();
+}
+
+bool ChildProcess::Start(const std::string& exe, const std::string& args, const std::string& workDir) {
+    Kill();
+    std::string commandLine = "\"" + exe + "\"";
+    if (!args.empty())
+        commandLine += " " + args;
+    std::vector<char> buffer(commandLine.begin(), commandLine.end());
+    buffer.push_back('\0');
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    return CreateProcessA(exe.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          workDir.empty() ? nullptr : workDir.c_str(), &startup, &m_info) != 0;
+}
+
+bool ChildProcess::Wait(DWORD ms, DWORD* exitCode) {
+    if (!m_info.hProcess)
+        return true;
+    if (WaitForSingleObject(m_info.hProcess, ms) != WAIT_OBJECT_0)
+        return false;
+    if (exitCode)
+        GetExitCodeProcess(m_info.hProcess, exitCode);
+    return true;
+}
+
+bool ChildProcess::IsRunning() const {
+    return m_info.hProcess && WaitForSingleObject(m_info.hProcess, 0) == WAIT_TIMEOUT;
+}
+
+void ChildProcess::Kill() {
+    if (!m_info.hProcess)
+        return;
+    if (IsRunning()) {
+        TerminateProcess(m_info.hProcess, 99);
+        WaitForSingleObject(m_info.hProcess, 5000);
+    }
+    CloseHandle(m_info.hProcess);
+    CloseHandle(m_info.hThread);
+    m_info = {};
+}
+
+}  // namespace testsupport

@@ -1,0 +1,69 @@
+#pragma once
+
+// Helpers shared by the tests: paths of this build's programs, scratch
+// folders and registry keys that clean up after themselves, and child
+// processes.
+
+#include <windows.h>
+
+#include <string>
+
+namespace testsupport {
+
+// The folder that holds the running test executable (and SetUp.exe and the
+// fixture programs beside it), without a trailing backslash.
+std::string ExeFolder();
+
+// A fresh folder under the Windows temp folder, removed with its content
+// when the object is destroyed.
+class ScratchFolder {
+public:
+    explicit ScratchFolder(const std::string& name = "setup-test");
+    ~ScratchFolder();
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    const std::string& Path() const { return m_path; }
+    std::string operator/(const std::string& name) const { return m_path + "\\" + name; }
+
+private:
+    std::string m_path;
+};
+
+// Removes a folder and everything below it. Read-only bits are cleared first.
+void RemoveTree(const std::string& path);
+// Writes a file with the given content; creates no folders.
+bool WriteFile(const std::string& path, const std::string& content);
+// The whole content of a file, or an empty text if it cannot be read.
+std::string ReadFile(const std::string& path);
+bool FileExists(const std::string& path);
+bool FolderExists(const std::string& path);
+
+// Deletes HKCU\path with all its sub-keys (no error if missing).
+void DeleteRegistryTree(const std::string& path);
+// Sets a string value, creating the key and its parents. type is REG_SZ or REG_EXPAND_SZ.
+bool SetRegistryString(const std::string& keyPath, const std::string& name, const std::string& data,
+                       DWORD type = REG_SZ);
+// Reads a value: returns false if missing; fills type and the raw bytes.
+bool ReadRegistryValue(const std::string& keyPath, const std::string& name, DWORD* type, std::string* data);
+
+// A child process that is killed (if still running) when the object dies.
+class ChildProcess {
+public:
+    ChildProcess() = default;
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+    // Starts exe with the command line (exe quoted first, then args).
+    bool Start(const std::string& exe, const std::string& args = "", const std::string& workDir = "");
+    // Waits up to ms; returns true if it ended, with its exit code.
+    bool Wait(DWORD ms, DWORD* exitCode = nullptr);
+    bool IsRunning() const;
+    void Kill();
+    HANDLE Handle() const { return m_info.hProcess; }
+    DWORD Id() const { return m_info.dwProcessId; }
+
+private:
+    PROCESS_INFORMATION m_info = {};
+};
+
+}  // namespace testsupport

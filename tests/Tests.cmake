@@ -34,3 +34,6 @@ foreach(area framework host deploy ui)
     gtest_add_tests(TARGET ${area}_tests SOURCES ${sources} TEST_LIST ${area}_list)
     set_tests_properties(${${area}_list} PROPERTIES TIMEOUT 120)
 endforeach()
+
+# The CAD stand-in and its fixture modules (test-only, never shipped).
+include(${CMAKE_SOURCE_DIR}/tests/cad/Cad.cmake OPTIONAL)

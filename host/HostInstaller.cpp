@@ -1,5 +1,136 @@
 #include "host/HostInstaller.h"
 
+#include <cstring>
+
+#include "framework/Handle.h"
+#include "host/ReleaseName.h"
+
+namespace {
+
+// Registry names and value data are read into buffers of this size: key
+// names are limited to 255 bytes plus the zero, and a "Location" longer than
+// that is not a folder the CAD could be installed in.
+constexpr DWORD kRegistryBufferSize = 256;
+
+const char* const kProductRoots[] = {
+    "SOFTWARE\\Gstarsoft\\GstarCAD",     "SOFTWARE\\Gstarsoft\\GstarArch", "SOFTWARE\\Gstarsoft\\GSGP",
+    "SOFTWARE\\Gstarsoft\\GSNT",         "SOFTWARE\\Gstarsoft\\GSDL",      "SOFTWARE\\Gstarsoft\\GSDQ",
+    "SOFTWARE\\Gstarsoft\\GstarMechStd",
+};
+
+// Number of direct sub-keys, taken as 0 when it cannot be read.
+DWORD SubKeyCount(HKEY key) {
+    DWORD count = 0;
+    if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                         nullptr) != ERROR_SUCCESS)
+        return 0;
+    return count;
+}
+
+// Name of the sub-key at index. False when it cannot be read (removed since
+// the count was taken, or longer than the buffer): the caller skips that
+// index, because walking the empty name would open the key itself again.
+bool SubKeyName(HKEY key, DWORD index, char (&name)[kRegistryBufferSize]) {
+    name[0] = '\0';
+    DWORD size = kRegistryBufferSize;
+    if (RegEnumKeyExA(key, index, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        return false;
+    return name[0] != '\0';
+}
+
+}  // namespace
+
 CHostInstaller::CHostInstaller() : valueName("AcadLocation") {}
 
-void CHostInstaller::ScanHosts() {}
+void CHostInstaller::ScanHosts() {
+    for (const char* root : kProductRoots)
+        ScanProductRoot(root);
+}
+
+void CHostInstaller::ScanProductRoot(CString root) {
+    CRegKey hive;
+    if (RegOpenKeyA(HKEY_CURRENT_USER, nullptr, hive.Receive()) != ERROR_SUCCESS)
+        return;
+    CRegKey rootKey;
+    if (RegOpenKeyExA(hive.Get(), root, 0, KEY_READ, rootKey.Receive()) != ERROR_SUCCESS)
+        return;
+
+    const DWORD releaseCount = SubKeyCount(rootKey.Get());
+    for (DWORD index = 0; index < releaseCount; ++index) {
+        char name[kRegistryBufferSize];
+        if (!SubKeyName(rootKey.Get(), index, name))
+            continue;
+        CString releasePath;
+        releasePath.Format("%s\\%s\\", root.GetString(), name);
+
+        CRegKey releaseKey;
+        if (RegOpenKeyExA(rootKey.Get(), name, 0, KEY_READ, releaseKey.Receive()) != ERROR_SUCCESS)
+            continue;
+
+        foundKeys.RemoveAll();
+        foundValues.RemoveAll();
+        valueName = "Location";
+        FindLocationKeys(releaseKey.Get(), "", "", releasePath);
+
+        const int release = ReleaseOfKeyName(name);
+        for (int j = 0; j < foundKeys.GetSize(); ++j) {
+            CString profileKey = foundKeys[j];
+            CString location = foundValues[j];
+            StripTrailingBackslash(location);
+            switch (release) {
+                case 2023:
+                    keys2023.Add(profileKey);
+                    locs2023.Add(location);
+                    break;
+                case 2024:
+                    keys2024.Add(profileKey);
+                    locs2024.Add(location);
+                    break;
+                case 2025:
+                    keys2025.Add(profileKey);
+                    locs2025.Add(location);
+                    break;
+                default:
+                    break;
+            }
+        }
+    }
+}
+
+void CHostInstaller::FindLocationKeys(HKEY parent, const char* subKeyName, CString relativePath, CString basePath) {
+    CRegKey key;
+    if (RegOpenKeyExA(parent, subKeyName, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS)
+        return;
+
+    BYTE data[kRegistryBufferSize];
+    DWORD type = REG_NONE;
+    DWORD size = sizeof(data);
+    // Only a string is a folder: a value of another type under the same name
+    // counts as absent, so a profile further down can still be found.
+    if (RegQueryValueExA(key.Get(), valueName, nullptr, &type, data, &size) == ERROR_SUCCESS &&
+        (type == REG_SZ || type == REG_EXPAND_SZ)) {
+        // Data stored without its terminating zero ends at the reported size,
+        // never past the buffer.
+        const char* text = reinterpret_cast<const char*>(data);
+        const size_t length = strnlen(text, size < sizeof(data) ? size : sizeof(data));
+        foundKeys.Add(basePath + relativePath);
+        foundValues.Add(CString(text, static_cast<int>(length)));
+        return;
+    }
+
+    const DWORD count = SubKeyCount(key.Get());
+    for (DWORD index = 0; index < count; ++index) {
+        char name[kRegistryBufferSize];
+        if (!SubKeyName(key.Get(), index, name))
+            continue;
+        FindLocationKeys(key.Get(), name, relativePath + name + "\\", basePath);
+    }
+}
+
+void CHostInstaller::StripTrailingBackslash(CString& path) {
+    // A lone leading backslash is kept: it is a path of its own, not a
+    // separator. ReverseFind skips trail bytes that happen to be 0x5C.
+    const int last = path.ReverseFind('\\');
+    if (last > 0 && last == path.GetLength() - 1)
+        path.Delete(last);
+}

@@ -10,7 +10,7 @@
 #include "framework/String.h"
 
 class CHostInstaller {
-public:
+  public:
     CHostInstaller();
 
     // Discovery.

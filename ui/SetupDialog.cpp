@@ -1,5 +1,242 @@
 #include "ui/SetupDialog.h"
 
+#include <direct.h>
+
+#include "deploy/PackageCopier.h"
+#include "framework/App.h"
+#include "framework/DataExchange.h"
+#include "framework/Mbcs.h"
+#include "host/HostInstaller.h"
 #include "res/resource.h"
+#include "ui/PathDialog.h"
+#include "ui/VersionCaption.h"
+
+namespace {
+
+constexpr COLORREF kBackgroundColour = RGB(170, 210, 150);
+constexpr COLORREF kCaptionColour = RGB(10, 70, 40);
+constexpr char kInstallCaption[] = "T-软件安装";
+constexpr char kSubFolder[] = "\\T-VazivIvir";
+// The longest text formed from the install folder: the module's LOADER path.
+constexpr char kModuleFile[] = "\\TR_VazivIvir2023.GRX";
+
+}  // namespace
+
+// Cleared after the first warning that the CAD runs; later presses install
+// regardless.
+bool kWarnIfHostRunning = true;
+
+BEGIN_MESSAGE_MAP(Dlg_Setup, CDialog)
+ON_WM_CTLCOLOR()
+ON_BN_CLICKED(IDC_BOX2023, OnComponentClicked)
+ON_BN_CLICKED(IDC_BOX2024, OnComponentClicked)
+ON_BN_CLICKED(IDC_BOX2025, OnComponentClicked)
+ON_BN_CLICKED(IDC_BROWSE, OnBrowse)
+ON_BN_CLICKED(IDC_INSTALL, OnInstall)
+END_MESSAGE_MAP()
 
 Dlg_Setup::Dlg_Setup(CWnd* parent) : CDialog(IDD_SETUP, parent) {}
+
+Dlg_Setup::~Dlg_Setup() = default;
+
+void Dlg_Setup::DoDataExchange(CDataExchange* dx) {
+    CDialog::DoDataExchange(dx);
+    DDX_Control(dx, IDC_BOX2025, box2025);
+    DDX_Control(dx, IDC_BOX2024, box2024);
+    DDX_Control(dx, IDC_BOX2023, box2023);
+    DDX_Check(dx, IDC_BOX2023, tick2023);
+    DDX_Check(dx, IDC_BOX2024, tick2024);
+    DDX_Check(dx, IDC_BOX2025, tick2025);
+    DDX_Text(dx, IDC_TITLE, titleText);
+    DDX_Text(dx, IDC_SUBTITLE, subtitleText);
+    DDX_Control(dx, IDC_PROGRESS, progressBar);
+    DDX_Text(dx, IDC_INSTALL_PATH, installPath);
+}
+
+BOOL Dlg_Setup::OnInitDialog() {
+    CDialog::OnInitDialog();
+    backgroundBrush.CreateSolidBrush(kBackgroundColour);
+
+    titleText = FormatVersionCaption(kBuildStamp);
+    subtitleText = "( 浩辰CAD版 )";
+
+    if (HICON icon = LoadIconA(AfxGetResourceHandle(), MAKEINTRESOURCEA(IDI_SETUP)))
+        SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+
+    // Only the 2025 box is offered: 2023 and 2024 stay hidden and unticked
+    // until the plug-in supports them.
+    if (theHostInstaller.locs2023.GetSize() == 0) {
+        box2023.EnableWindow(FALSE);
+        tick2023 = 0;
+    }
+    if (theHostInstaller.locs2024.GetSize() == 0) {
+        box2024.EnableWindow(FALSE);
+        tick2024 = 0;
+    }
+    tick2023 = 0;
+    tick2024 = 0;
+    if (theHostInstaller.locs2025.GetSize() == 0) {
+        box2025.EnableWindow(FALSE);
+        tick2025 = 0;
+    }
+
+    UpdateData(FALSE);
+    UpdateInstallButton();
+    return TRUE;
+}
+
+void Dlg_Setup::OnOK() {
+    CDialog::OnOK();
+}
+
+void Dlg_Setup::OnCancel() {
+    CDialog::OnCancel();
+}
+
+HBRUSH Dlg_Setup::OnCtlColor(CDC* dc, CWnd* control, UINT kind) {
+    CWnd::OnCtlColor(dc, control, kind);
+    const int id = control ? control->GetDlgCtrlID() : 0;
+
+    dc->SetTextColor(RGB(0, 0, 0));
+    if (id != IDC_INSTALL_PATH)
+        dc->SetBkMode(TRANSPARENT);
+
+    if (id == IDC_TITLE || id == IDC_SUBTITLE) {
+        CFont& font = id == IDC_TITLE ? titleFont : subtitleFont;
+        if (!font.GetSafeHandle()) {
+            font.CreateFont(id == IDC_TITLE ? 14 : 13, 0, 0, 0, id == IDC_TITLE ? 600 : 400, FALSE, FALSE, FALSE,
+                            ANSI_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                            DEFAULT_PITCH | FF_DONTCARE, "宋体");
+        }
+        dc->SelectObject(font.GetSafeHandle());
+        dc->SetTextColor(kCaptionColour);
+    }
+    return backgroundBrush;
+}
+
+void Dlg_Setup::OnComponentClicked() {
+    UpdateInstallButton();
+}
+
+void Dlg_Setup::UpdateInstallButton() {
+    UpdateData(TRUE);
+    GetDlgItem(IDC_INSTALL)->EnableWindow(tick2023 != 0 || tick2024 != 0 || tick2025 != 0);
+}
+
+void Dlg_Setup::OnBrowse() {
+    UpdateData(TRUE);
+    CPathDialog chooser("请选择安装目录：", "请选择安装目录：", installPath);
+    if (chooser.DoModal() == IDOK) {
+        installPath = chooser.GetChosenPath();
+        UpdateData(FALSE);
+    }
+    UpdateInstallButton();
+}
+
+void Dlg_Setup::OnInstall() {
+    if (kWarnIfHostRunning && IsHostRunning()) {
+        MessageBox("请关闭CAD后再进行安装 !", kInstallCaption, MB_OK);
+        kWarnIfHostRunning = false;
+        return;
+    }
+
+    UpdateData(TRUE);
+    if (!CheckInstallPath())
+        return;
+
+    // One trailing backslash goes; a drive root "D:\" becomes "D:", whose
+    // mkdir fails harmlessly before the sub-folder is made in the root.
+    if (mbcs::EndsWithBackslash(installPath, installPath.GetLength()))
+        installPath.Delete(installPath.GetLength() - 1);
+    _mkdir(installPath);
+    installPath += kSubFolder;
+    _mkdir(installPath);
+
+    if (!RunInstall())
+        return;
+
+    ShowCompletionView();
+    UpdateData(FALSE);
+    ShrinkToCompletionView();
+}
+
+// An empty folder has nothing to install into, and a folder so long that the
+// module's path would not fit the registry's LOADER text is refused before
+// anything is created, rather than registered cut.
+bool Dlg_Setup::CheckInstallPath() {
+    if (installPath.IsEmpty()) {
+        MessageBox("请输入安装路径 !", kInstallCaption, MB_OK);
+        return false;
+    }
+    int length = installPath.GetLength();
+    if (mbcs::EndsWithBackslash(installPath, length))
+        --length;
+    if (length + static_cast<int>(sizeof(kSubFolder) - 1) + static_cast<int>(sizeof(kModuleFile) - 1) > MAX_PATH - 1) {
+        MessageBox("安装路径过长，请选择较短的路径 !", kInstallCaption, MB_OK);
+        return false;
+    }
+    return true;
+}
+
+bool Dlg_Setup::RunInstall() {
+    ShowControl(IDC_PATH_LABEL, false);
+    ShowControl(IDC_INSTALL_PATH, false);
+    ShowControl(IDC_BROWSE, false);
+    ShowControl(IDC_PROGRESS, true);
+
+    progressBar.SendMessage(PBM_SETRANGE, 0, MAKELPARAM(0, 50));
+    progressBar.SendMessage(PBM_SETSTEP, 1);
+    progressBar.SendMessage(PBM_SETPOS, 0);
+
+    CCopyJob job(installPath, &progressBar);
+    if (!CopyPackageFiles(job)) {
+        OnCancel();
+        return false;
+    }
+
+    progressBar.SendMessage(PBM_STEPIT);
+    theHostInstaller.installDir = installPath;
+    theHostInstaller.RegisterSelected(tick2023, tick2024, tick2025);
+    progressBar.SendMessage(PBM_STEPIT);
+    theHostInstaller.DeployHostFilesSelected(tick2023, tick2024, tick2025);
+    progressBar.SendMessage(PBM_STEPIT);
+    progressBar.SendMessage(PBM_SETPOS, 50);
+    return true;
+}
+
+void Dlg_Setup::ShowCompletionView() {
+    ShowControl(IDC_DONE_LABEL, true);
+    ShowControl(IDC_MENU_PICTURE, true);
+    ShowControl(IDC_COMPONENTS_LABEL, false);
+    ShowControl(IDC_PROGRESS, false);
+    ShowControl(IDOK, true);
+    ShowControl(IDC_INSTALL, false);
+    ShowControl(IDCANCEL, false);
+    ShowControl(IDC_NOTE1, false);
+    ShowControl(IDC_NOTE2, false);
+    ShowControl(IDC_NOTE3, false);
+    box2023.ShowWindow(SW_HIDE);
+    box2024.ShowWindow(SW_HIDE);
+    box2025.ShowWindow(SW_HIDE);
+}
+
+// The completion view needs no room below its button: the window loses the
+// height between the lower edges of the OK and Cancel buttons, keeping its
+// position and width.
+void Dlg_Setup::ShrinkToCompletionView() {
+    RECT window;
+    GetWindowRect(&window);
+    RECT ok;
+    GetDlgItem(IDOK)->GetWindowRect(&ok);
+    ScreenToClient(&ok);
+    RECT cancel;
+    GetDlgItem(IDCANCEL)->GetWindowRect(&cancel);
+    ScreenToClient(&cancel);
+    SetRect(&window, window.left, window.top, window.right, window.bottom + ok.bottom - cancel.bottom);
+    MoveWindow(window.left, window.top, window.right - window.left, window.bottom - window.top, TRUE);
+}
+
+void Dlg_Setup::ShowControl(int id, bool show) {
+    if (CWnd* control = GetDlgItem(id))
+        control->ShowWindow(show ? SW_SHOWNORMAL : SW_HIDE);
+}

@@ -1,0 +1,106 @@
+#pragma once
+
+// Drives a running SetUp.exe from outside, as a person would: finds its
+// dialog, reads and sets controls, presses buttons and answers message
+// boxes. Presses are posted, never sent, so that a modal box opened by the
+// press cannot block the test.
+
+#include <windows.h>
+
+#include <string>
+
+#include "tests/support/TestSupport.h"
+
+namespace testsupport {
+
+// The dialog's window caption.
+extern const char kSetupCaption[];
+// The caption of the install logic's message boxes.
+extern const char kInstallBoxCaption[];
+
+struct MessageBoxInfo {
+    HWND window = nullptr;
+    HWND owner = nullptr;
+    std::string text;
+};
+
+class SetupDriver {
+public:
+    ~SetupDriver();
+
+    // Starts the given SetUp.exe and waits for its dialog.
+    bool Start(const std::string& exe, const std::string& workDir = "");
+    HWND Dialog() const { return m_dialog; }
+    DWORD ProcessId() const { return m_process.Id(); }
+
+    HWND Control(int id) const { return GetDlgItem(m_dialog, id); }
+    bool IsVisible(int id) const;
+    bool IsEnabled(int id) const;
+    int GetCheck(int id) const;
+    std::string GetText(int id) const;
+    void SetText(int id, const std::string& text);
+    void Press(int id);
+    void PressKey(WORD key);
+
+    // Waits for a message box of this process with the caption; returns its
+    // window, owner and text, or a null window after the timeout.
+    MessageBoxInfo WaitForBox(const char* caption, DWORD ms = 10000) const;
+    // Presses a button of a box (IDOK, IDYES, IDRETRY ...).
+    static void Answer(HWND box, int id);
+    // True while a box with the caption is shown by this process.
+    bool HasBox(const char* caption) const;
+
+    // Waits until the process ended; returns its exit code via the pointer.
+    bool WaitForExit(DWORD ms, DWORD* exitCode = nullptr);
+    // Waits until fn() is true, pumping nothing; false after the timeout.
+    template <class Fn>
+    static bool WaitUntil(Fn fn, DWORD ms = 10000) {
+        const DWORD start = GetTickCount();
+        while (!fn()) {
+            if (GetTickCount() - start > ms)
+                return false;
+            Sleep(20);
+        }
+        return true;
+    }
+
+    // Waits until the install finished: the "安装完成" button is visible.
+    bool WaitForCompletionView(DWORD ms = 30000) const;
+
+private:
+    HWND FindTopLevel(const char* className, const char* caption) const;
+
+    ChildProcess m_process;
+    HWND m_dialog = nullptr;
+};
+
+// A setup folder of its own: a copy of this build's SetUp.exe, with or
+// without a package in "Data".
+class SetupLayout {
+public:
+    SetupLayout();
+    const std::string& Folder() const { return m_folder.Path(); }
+    std::string Exe() const { return m_folder / "SetUp.exe"; }
+    std::string DataFolder() const { return m_folder / "Data"; }
+    // Writes a package into Data: the module, settings, fonts, host DLL and
+    // a few other files (see the .cpp for the list).
+    void WritePackage();
+
+private:
+    ScratchFolder m_folder;
+};
+
+// The CAD's registry tree for the tests: clears HKCU\SOFTWARE\Gstarsoft on
+// construction and destruction.
+class CadRegistry {
+public:
+    CadRegistry();
+    ~CadRegistry();
+    CadRegistry(const CadRegistry&) = delete;
+    CadRegistry& operator=(const CadRegistry&) = delete;
+    // Adds a profile below root\release with a "Location" value.
+    void AddProfile(const std::string& productRoot, const std::string& release, const std::string& profile,
+                    const std::string& location);
+};
+
+}  // namespace testsupport

@@ -1,0 +1,46 @@
+# Builds the distributable, unpacks it, and compares it entry by entry with
+# the sample package: same names, same bytes, SetUp.exe beside Data.
+# Usage: cmake -DBUILD_DIR=<build> -P CheckDist.cmake
+cmake_minimum_required(VERSION 3.20)
+
+if(NOT BUILD_DIR)
+    message(FATAL_ERROR "BUILD_DIR not given")
+endif()
+
+execute_process(COMMAND ${CMAKE_COMMAND} --build ${BUILD_DIR} --target dist RESULT_VARIABLE built)
+if(NOT built EQUAL 0)
+    message(FATAL_ERROR "building dist failed: ${built}")
+endif()
+
+set(zip ${BUILD_DIR}/Tovrel-Setup.zip)
+set(package ${BUILD_DIR}/package)
+set(unpacked ${BUILD_DIR}/dist-check)
+file(REMOVE_RECURSE ${unpacked})
+file(MAKE_DIRECTORY ${unpacked})
+execute_process(COMMAND ${CMAKE_COMMAND} -E tar xf ${zip} WORKING_DIRECTORY ${unpacked} RESULT_VARIABLE unpacked_ok)
+if(NOT unpacked_ok EQUAL 0)
+    message(FATAL_ERROR "unpacking ${zip} failed: ${unpacked_ok}")
+endif()
+
+file(GLOB_RECURSE expected LIST_DIRECTORIES false RELATIVE ${package} ${package}/*)
+file(GLOB_RECURSE actual LIST_DIRECTORIES false RELATIVE ${unpacked} ${unpacked}/*)
+list(SORT expected)
+list(SORT actual)
+if(NOT expected STREQUAL actual)
+    message(FATAL_ERROR "zip entries differ from the sample package\n  package: ${expected}\n  zip:     ${actual}")
+endif()
+foreach(required SetUp.exe Data/TR_VazivIvir2023.GRX Data/Tovrel.Ini)
+    if(NOT required IN_LIST actual)
+        message(FATAL_ERROR "zip lacks ${required}; it holds: ${actual}")
+    endif()
+endforeach()
+foreach(entry ${expected})
+    execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${package}/${entry} ${unpacked}/${entry}
+                    RESULT_VARIABLE same)
+    if(NOT same EQUAL 0)
+        message(FATAL_ERROR "${entry} in the zip differs from the sample package")
+    endif()
+endforeach()
+list(LENGTH actual count)
+file(REMOVE_RECURSE ${unpacked})
+message(STATUS "${zip}: ${count} entries, identical to ${package}")

@@ -5,7 +5,7 @@
 // The setup program's application object: scans for the CAD, shows the
 // setup dialog, and ends the process when the dialog closes.
 class CWizardApp : public CWinApp {
-public:
+  public:
     BOOL InitInstance() override;
 
     DECLARE_APP_MESSAGE_MAP()

@@ -7,7 +7,7 @@
 #include <windows.h>
 
 class CWinApp {
-public:
+  public:
     CWinApp();
     virtual ~CWinApp();
     CWinApp(const CWinApp&) = delete;
@@ -38,16 +38,16 @@ int AfxWinMain(HINSTANCE instance);
 
 // Application message maps: a chain of command tests.
 #define DECLARE_APP_MESSAGE_MAP() \
-public:                           \
+  public:                         \
     BOOL OnCmdMsg(UINT id) override;
 #define BEGIN_APP_MESSAGE_MAP(theClass, baseClass) \
     BOOL theClass::OnCmdMsg(UINT id) {             \
         typedef baseClass TheBaseClass;
 #define ON_APP_COMMAND(commandId, handler) \
-    if (id == (commandId)) {              \
-        handler();                        \
-        return TRUE;                      \
+    if (id == (commandId)) {               \
+        handler();                         \
+        return TRUE;                       \
     }
-#define END_APP_MESSAGE_MAP()           \
+#define END_APP_MESSAGE_MAP()          \
     return TheBaseClass::OnCmdMsg(id); \
     }

@@ -8,7 +8,7 @@
 #include "framework/Wnd.h"
 
 class CButton : public CWnd {
-public:
+  public:
     int GetCheck() const { return static_cast<int>(SendMessage(BM_GETCHECK)); }
     void SetCheck(int state) { SendMessage(BM_SETCHECK, static_cast<WPARAM>(state)); }
 };
@@ -17,7 +17,7 @@ class CEdit : public CWnd {};
 
 // The classic progress bar (msctls_progress32).
 class CProgressCtrl : public CWnd {
-public:
+  public:
     void SetRange(short lower, short upper) { SendMessage(PBM_SETRANGE, 0, MAKELPARAM(lower, upper)); }
     int SetStep(int step) { return static_cast<int>(SendMessage(PBM_SETSTEP, static_cast<WPARAM>(step))); }
     int SetPos(int position) { return static_cast<int>(SendMessage(PBM_SETPOS, static_cast<WPARAM>(position))); }

@@ -8,7 +8,7 @@
 #include "framework/Wnd.h"
 
 class CDataExchange {
-public:
+  public:
     CDataExchange(CWnd* dialog, BOOL saveAndValidate) : m_pDlgWnd(dialog), m_bSaveAndValidate(saveAndValidate) {}
 
     // The control's window; null when the dialog has no such control.

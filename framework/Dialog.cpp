@@ -69,8 +69,7 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND window, UINT message, WPARAM wParam, L
     // Colour requests return the brush itself; everything else its result
     // through DWLP_MSGRESULT.
     if ((message >= WM_CTLCOLORMSGBOX && message <= WM_CTLCOLORSTATIC) || message == WM_COMPAREITEM ||
-        message == WM_VKEYTOITEM || message == WM_CHARTOITEM || message == WM_QUERYDRAGICON ||
-        message == WM_INITDIALOG)
+        message == WM_VKEYTOITEM || message == WM_CHARTOITEM || message == WM_QUERYDRAGICON || message == WM_INITDIALOG)
         return static_cast<INT_PTR>(result);
     SetWindowLongPtrA(window, DWLP_MSGRESULT, result);
     return TRUE;

@@ -7,7 +7,7 @@
 #include "framework/Wnd.h"
 
 class CDialog : public CWnd {
-public:
+  public:
     explicit CDialog(UINT templateId, CWnd* parent = nullptr) : m_templateId(templateId), m_parent(parent) {}
 
     // Runs the dialog; returns the value given to EndDialog, or -1 when the
@@ -23,11 +23,11 @@ public:
 
     void EndDialog(int result) { ::EndDialog(m_hWnd, result); }
 
-protected:
+  protected:
     BOOL OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
     LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
-private:
+  private:
     static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
     UINT m_templateId;

@@ -11,7 +11,7 @@
 // A kernel handle (process, snapshot, file). Both NULL and
 // INVALID_HANDLE_VALUE mean "no handle".
 class CAutoHandle {
-public:
+  public:
     CAutoHandle() = default;
     explicit CAutoHandle(HANDLE handle) : m_handle(handle) {}
     ~CAutoHandle() { Close(); }
@@ -25,7 +25,7 @@ public:
         m_handle = handle;
     }
 
-private:
+  private:
     void Close() {
         if (IsValid())
             CloseHandle(m_handle);
@@ -36,7 +36,7 @@ private:
 
 // A registry key. Receive() hands out the address for an open/create call.
 class CRegKey {
-public:
+  public:
     CRegKey() = default;
     ~CRegKey() { Close(); }
     CRegKey(const CRegKey&) = delete;
@@ -54,13 +54,13 @@ public:
         m_key = nullptr;
     }
 
-private:
+  private:
     HKEY m_key = nullptr;
 };
 
 // A directory search opened by FindFirstFileA.
 class CFindHandle {
-public:
+  public:
     CFindHandle() = default;
     explicit CFindHandle(HANDLE handle) : m_handle(handle) {}
     ~CFindHandle() { Close(); }
@@ -75,7 +75,7 @@ public:
         m_handle = INVALID_HANDLE_VALUE;
     }
 
-private:
+  private:
     HANDLE m_handle = INVALID_HANDLE_VALUE;
 };
 

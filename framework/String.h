@@ -13,12 +13,12 @@
 // Raised for an index outside the string or the list, as the framework's
 // invalid-argument exception.
 class CInvalidArgException : public std::invalid_argument {
-public:
+  public:
     using std::invalid_argument::invalid_argument;
 };
 
 class CString {
-public:
+  public:
     CString() = default;
     CString(const char* text) : m_text(text ? text : "") {}  // NOLINT: implicit like the framework's
     CString(const char* text, int length) : m_text(text, static_cast<size_t>(length)) {}
@@ -67,12 +67,12 @@ public:
     void Format(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void FormatV(const char* format, va_list args);
 
-private:
+  private:
     std::string m_text;
 };
 
 class CStringArray {
-public:
+  public:
     int GetSize() const { return static_cast<int>(m_items.size()); }
     int GetCount() const { return GetSize(); }
     bool IsEmpty() const { return m_items.empty(); }
@@ -85,6 +85,6 @@ public:
     const CString& GetAt(int index) const;
     const CString& operator[](int index) const { return GetAt(index); }
 
-private:
+  private:
     std::vector<CString> m_items;
 };

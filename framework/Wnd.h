@@ -15,7 +15,7 @@ class CDataExchange;
 class CDC;
 
 class CWnd {
-public:
+  public:
     CWnd() = default;
     virtual ~CWnd();
     CWnd(const CWnd&) = delete;
@@ -67,7 +67,7 @@ public:
     // ancestor of parent, or of the active window when parent is null.
     static CWnd* GetSafeOwner(CWnd* parent = nullptr, HWND* topLevel = nullptr);
 
-protected:
+  protected:
     // The message map. Returns TRUE when the message was handled, with the
     // message's result in *result.
     virtual BOOL OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result);
@@ -83,7 +83,7 @@ protected:
 
     WNDPROC m_superProc = nullptr;
 
-private:
+  private:
     static LRESULT CALLBACK SubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
     struct CurrentMessage {
@@ -97,7 +97,7 @@ private:
 
 // Device context passed to colour handlers; does not own the DC.
 class CDC {
-public:
+  public:
     explicit CDC(HDC dc) : m_hDC(dc) {}
     HDC m_hDC;
     COLORREF SetTextColor(COLORREF colour) { return ::SetTextColor(m_hDC, colour); }
@@ -107,7 +107,7 @@ public:
 
 // A GDI object owned by its wrapper and deleted with it.
 class CGdiObject {
-public:
+  public:
     CGdiObject() = default;
     virtual ~CGdiObject() { DeleteObject(); }
     CGdiObject(const CGdiObject&) = delete;
@@ -118,21 +118,32 @@ public:
     HGDIOBJ Detach();
     BOOL DeleteObject();
 
-protected:
+  protected:
     HGDIOBJ m_hObject = nullptr;
 };
 
 class CBrush : public CGdiObject {
-public:
+  public:
     BOOL CreateSolidBrush(COLORREF colour) { return Attach(::CreateSolidBrush(colour)); }
     operator HBRUSH() const { return static_cast<HBRUSH>(m_hObject); }  // NOLINT
 };
 
 class CFont : public CGdiObject {
-public:
-    BOOL CreateFont(int height, int width, int escapement, int orientation, int weight, BYTE italic, BYTE underline,
-                    BYTE strikeOut, BYTE charSet, BYTE outPrecision, BYTE clipPrecision, BYTE quality,
-                    BYTE pitchAndFamily, const char* face) {
+  public:
+    BOOL CreateFont(int height,
+                    int width,
+                    int escapement,
+                    int orientation,
+                    int weight,
+                    BYTE italic,
+                    BYTE underline,
+                    BYTE strikeOut,
+                    BYTE charSet,
+                    BYTE outPrecision,
+                    BYTE clipPrecision,
+                    BYTE quality,
+                    BYTE pitchAndFamily,
+                    const char* face) {
         return Attach(::CreateFontA(height, width, escapement, orientation, weight, italic, underline, strikeOut,
                                     charSet, outPrecision, clipPrecision, quality, pitchAndFamily, face));
     }
@@ -142,31 +153,31 @@ public:
 // Message-map macros. A map is an override of OnWndMsg that tests each
 // entry in order and hands what it does not handle to the base class's map.
 #define DECLARE_MESSAGE_MAP() \
-protected:                    \
+  protected:                  \
     BOOL OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
 
-#define BEGIN_MESSAGE_MAP(theClass, baseClass)                                               \
+#define BEGIN_MESSAGE_MAP(theClass, baseClass)                                             \
     BOOL theClass::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) { \
         typedef baseClass TheBaseClass;
 
-#define ON_COMMAND_CODE(id, code, handler)                                                  \
+#define ON_COMMAND_CODE(id, code, handler)                                             \
     if (message == WM_COMMAND && LOWORD(wParam) == (id) && HIWORD(wParam) == (code)) { \
-        handler();                                                                         \
-        *result = 0;                                                                       \
-        return TRUE;                                                                       \
+        handler();                                                                     \
+        *result = 0;                                                                   \
+        return TRUE;                                                                   \
     }
 
 #define ON_BN_CLICKED(id, handler) ON_COMMAND_CODE(id, BN_CLICKED, handler)
 #define ON_EN_CHANGE(id, handler) ON_COMMAND_CODE(id, EN_CHANGE, handler)
 
-#define ON_WM_CTLCOLOR()                                                                                   \
-    if (message >= WM_CTLCOLORMSGBOX && message <= WM_CTLCOLORSTATIC) {                                   \
-        CDC dc_(reinterpret_cast<HDC>(wParam));                                                            \
-        *result = reinterpret_cast<LRESULT>(                                                               \
+#define ON_WM_CTLCOLOR()                                                                                      \
+    if (message >= WM_CTLCOLORMSGBOX && message <= WM_CTLCOLORSTATIC) {                                       \
+        CDC dc_(reinterpret_cast<HDC>(wParam));                                                               \
+        *result = reinterpret_cast<LRESULT>(                                                                  \
             OnCtlColor(&dc_, CWnd::FromHandle(reinterpret_cast<HWND>(lParam)), message - WM_CTLCOLORMSGBOX)); \
-        return TRUE;                                                                                       \
+        return TRUE;                                                                                          \
     }
 
-#define END_MESSAGE_MAP()                                       \
+#define END_MESSAGE_MAP()                                           \
     return TheBaseClass::OnWndMsg(message, wParam, lParam, result); \
     }

@@ -37,6 +37,9 @@ start_wine() {
     mkdir -p "$WINEPREFIX"
     wineserver -p
     wine wineboot --init >/dev/null 2>&1
+    # A second drive, D:, for tests that install into a drive root.
+    mkdir -p "$WINEPREFIX/drive_d"
+    ln -sfn ../drive_d "$WINEPREFIX/dosdevices/d:"
     # Unmanaged windows: without this every dialog close waits about 2 s.
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d Y /f >/dev/null 2>&1

@@ -16,7 +16,7 @@ constexpr int kBrowserStatusId = 14147;
 
 // COM for the shell's browser, for the length of one browse.
 class COleScope {
-public:
+  public:
     COleScope() : m_initialized(SUCCEEDED(OleInitialize(nullptr))) {}
     ~COleScope() {
         if (m_initialized)
@@ -25,13 +25,13 @@ public:
     COleScope(const COleScope&) = delete;
     COleScope& operator=(const COleScope&) = delete;
 
-private:
+  private:
     bool m_initialized;
 };
 
 // The shell's allocator, released on every way out.
 class CShellMalloc {
-public:
+  public:
     CShellMalloc() {
         if (FAILED(SHGetMalloc(&m_malloc)))
             m_malloc = nullptr;
@@ -44,7 +44,7 @@ public:
     CShellMalloc& operator=(const CShellMalloc&) = delete;
     IMalloc* Get() const { return m_malloc; }
 
-private:
+  private:
     IMalloc* m_malloc = nullptr;
 };
 

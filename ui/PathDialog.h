@@ -17,7 +17,7 @@ constexpr int kChooserEditId = 14148;
 
 // Catches the browser's OK button and the added edit box.
 class CPathDialogSub : public CWnd {
-public:
+  public:
     explicit CPathDialogSub(CPathDialog* owner) : pathDialog(owner) {}
     ~CPathDialogSub() override = default;
 
@@ -30,7 +30,7 @@ public:
 };
 
 class CPathDialog {
-public:
+  public:
     // caption and initialPath belong to the caller and must outlive this
     // object; a null initialPath selects the current directory.
     CPathDialog(const char* caption, const char* title, const char* initialPath, CWnd* parent = nullptr);
@@ -40,7 +40,7 @@ public:
     virtual int DoModal();
     CString GetChosenPath() const { return CString(pathName); }
 
-private:
+  private:
     friend class CPathDialogSub;
     friend int CALLBACK BrowseCallback(HWND browser, UINT message, LPARAM info, LPARAM data);
 

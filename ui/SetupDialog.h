@@ -10,14 +10,14 @@ constexpr int kBuildStamp = 20250225;
 // The setup dialog (template 141): the release boxes, the install folder,
 // the Install button, and after the install the completion view.
 class Dlg_Setup : public CDialog {
-public:
+  public:
     explicit Dlg_Setup(CWnd* parent = nullptr);
     ~Dlg_Setup() override;
 
     // Enables Install while at least one release box is ticked.
     void UpdateInstallButton();
 
-protected:
+  protected:
     void DoDataExchange(CDataExchange* dx) override;
     BOOL OnInitDialog() override;
     void OnOK() override;
@@ -34,7 +34,7 @@ protected:
 
     DECLARE_MESSAGE_MAP()
 
-private:
+  private:
     // The long-path check before anything is created; false after its message.
     bool CheckInstallPath();
     void ShowCompletionView();

@@ -27,8 +27,8 @@ BOOL CALLBACK FindWindowOfProcess(HWND window, LPARAM data) {
     if (std::string(className) != request->className)
         return TRUE;
     char caption[256] = {};
-    SendMessageTimeoutA(window, WM_GETTEXT, sizeof(caption), reinterpret_cast<LPARAM>(caption), SMTO_ABORTIFHUNG,
-                        2000, nullptr);
+    SendMessageTimeoutA(window, WM_GETTEXT, sizeof(caption), reinterpret_cast<LPARAM>(caption), SMTO_ABORTIFHUNG, 2000,
+                        nullptr);
     if (std::string(caption) != request->caption)
         return TRUE;
     request->found = window;
@@ -44,10 +44,12 @@ SetupDriver::~SetupDriver() {
 bool SetupDriver::Start(const std::string& exe, const std::string& workDir) {
     if (!m_process.Start(exe, "", workDir))
         return false;
-    return WaitUntil([&] {
-        m_dialog = FindTopLevel("#32770", kSetupCaption);
-        return m_dialog != nullptr && IsWindowVisible(m_dialog);
-    }, 20000);
+    return WaitUntil(
+        [&] {
+            m_dialog = FindTopLevel("#32770", kSetupCaption);
+            return m_dialog != nullptr && IsWindowVisible(m_dialog);
+        },
+        20000);
 }
 
 HWND SetupDriver::FindTopLevel(const char* className, const char* caption) const {
@@ -96,10 +98,12 @@ void SetupDriver::PressKey(WORD key) {
 
 MessageBoxInfo SetupDriver::WaitForBox(const char* caption, DWORD ms) const {
     MessageBoxInfo info;
-    WaitUntil([&] {
-        info.window = FindTopLevel("#32770", caption);
-        return info.window != nullptr && IsWindowVisible(info.window);
-    }, ms);
+    WaitUntil(
+        [&] {
+            info.window = FindTopLevel("#32770", caption);
+            return info.window != nullptr && IsWindowVisible(info.window);
+        },
+        ms);
     if (!info.window)
         return info;
     info.owner = GetWindow(info.window, GW_OWNER);
@@ -132,9 +136,8 @@ SetupLayout::SetupLayout() : m_folder("setup-ui") {
 
 void SetupLayout::WritePackage() {
     CreateDirectoryA(DataFolder().c_str(), nullptr);
-    const char* files[] = {"TR_VazivIvir2023.GRX", "Tovrel.Ini",     "Tovrel_EN.shx", "Tovrel_HZ.shx",
-                           "Tovrel.prt5",          "itextsharp.dll", "GCAD2024P.dll", "Tovrel.lsp",
-                           "readme.txt"};
+    const char* files[] = {"TR_VazivIvir2023.GRX", "Tovrel.Ini",    "Tovrel_EN.shx", "Tovrel_HZ.shx", "Tovrel.prt5",
+                           "itextsharp.dll",       "GCAD2024P.dll", "Tovrel.lsp",    "readme.txt"};
     for (const char* name : files)
         WriteFile(DataFolder() + "\\" + name, std::string("content of ") + name);
 }
@@ -147,7 +150,9 @@ CadRegistry::~CadRegistry() {
     DeleteRegistryTree("SOFTWARE\\Gstarsoft");
 }
 
-void CadRegistry::AddProfile(const std::string& productRoot, const std::string& release, const std::string& profile,
+void CadRegistry::AddProfile(const std::string& productRoot,
+                             const std::string& release,
+                             const std::string& profile,
                              const std::string& location) {
     SetRegistryString("SOFTWARE\\Gstarsoft\\" + productRoot + "\\" + release + "\\" + profile, "Location", location);
 }

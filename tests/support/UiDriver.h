@@ -6,6 +6,7 @@
 // press cannot block the test.
 
 #include <windows.h>
+#include <commctrl.h>
 
 #include <string>
 
@@ -25,7 +26,7 @@ struct MessageBoxInfo {
 };
 
 class SetupDriver {
-public:
+  public:
     ~SetupDriver();
 
     // Starts the given SetUp.exe and waits for its dialog.
@@ -67,7 +68,7 @@ public:
     // Waits until the install finished: the "安装完成" button is visible.
     bool WaitForCompletionView(DWORD ms = 30000) const;
 
-private:
+  private:
     HWND FindTopLevel(const char* className, const char* caption) const;
 
     ChildProcess m_process;
@@ -77,7 +78,7 @@ private:
 // A setup folder of its own: a copy of this build's SetUp.exe, with or
 // without a package in "Data".
 class SetupLayout {
-public:
+  public:
     SetupLayout();
     const std::string& Folder() const { return m_folder.Path(); }
     std::string Exe() const { return m_folder / "SetUp.exe"; }
@@ -86,20 +87,22 @@ public:
     // a few other files (see the .cpp for the list).
     void WritePackage();
 
-private:
+  private:
     ScratchFolder m_folder;
 };
 
 // The CAD's registry tree for the tests: clears HKCU\SOFTWARE\Gstarsoft on
 // construction and destruction.
 class CadRegistry {
-public:
+  public:
     CadRegistry();
     ~CadRegistry();
     CadRegistry(const CadRegistry&) = delete;
     CadRegistry& operator=(const CadRegistry&) = delete;
     // Adds a profile below root\release with a "Location" value.
-    void AddProfile(const std::string& productRoot, const std::string& release, const std::string& profile,
+    void AddProfile(const std::string& productRoot,
+                    const std::string& release,
+                    const std::string& profile,
                     const std::string& location);
 };
 

@@ -12,7 +12,7 @@ using namespace testsupport;
 namespace {
 
 class SetupDialogTest : public ::testing::Test {
-protected:
+  protected:
     CadRegistry registry;
     SetupLayout layout;
     SetupDriver setup;
@@ -64,8 +64,8 @@ TEST_F(SetupDialogTest, ShowsTheVersionTheEditionAndTheDefaultFolder) {
     EXPECT_EQ("C:\\Tovrel", setup.GetText(IDC_INSTALL_PATH));
 
     // The choosing view: the folder row and the notes, no completion view.
-    for (int id : {IDC_PATH_LABEL, IDC_INSTALL_PATH, IDC_BROWSE, IDC_INSTALL, IDCANCEL, IDC_NOTE1, IDC_NOTE2,
-                   IDC_NOTE3, IDC_COMPONENTS_LABEL}) {
+    for (int id : {IDC_PATH_LABEL, IDC_INSTALL_PATH, IDC_BROWSE, IDC_INSTALL, IDCANCEL, IDC_NOTE1, IDC_NOTE2, IDC_NOTE3,
+                   IDC_COMPONENTS_LABEL}) {
         SCOPED_TRACE(id);
         EXPECT_TRUE(setup.IsVisible(id));
     }

@@ -1,0 +1,350 @@
+// The whole install as a user runs it: SetUp.exe beside its package, the
+// CAD's profiles in the registry and its folders on disk, the dialog driven
+// from this process. Afterwards the install folder, the settings file, the
+// registry and the CAD folders are looked at.
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstring>
+#include <vector>
+
+#include "res/resource.h"
+#include "tests/support/UiDriver.h"
+
+using namespace testsupport;
+
+namespace {
+
+constexpr char kProfileA[] = "SOFTWARE\\Gstarsoft\\GstarCAD\\R25\\Profiles\\Main\\";
+constexpr char kProfileB[] = "SOFTWARE\\Gstarsoft\\GstarArch\\B25R25\\Profiles\\Other\\";
+constexpr char kProfile2023[] = "SOFTWARE\\Gstarsoft\\GstarCAD\\R23\\Profiles\\Main\\";
+constexpr char kDefaultFolder[] = "C:\\Tovrel";
+
+std::string AppDataSettings() {
+    char appData[MAX_PATH] = {};
+    GetEnvironmentVariableA("APPDATA", appData, sizeof(appData));
+    return std::string(appData) + "\\Tovrel";
+}
+
+DWORD ReadDword(const std::string& key, const char* name, DWORD* type) {
+    std::string data;
+    if (!ReadRegistryValue(key, name, type, &data) || data.size() != 4)
+        return 0xFFFFFFFF;
+    DWORD value = 0;
+    std::memcpy(&value, data.data(), 4);
+    return value;
+}
+
+class InstallTest : public ::testing::Test {
+  protected:
+    CadRegistry registry;
+    SetupLayout layout;
+    ScratchFolder cads{"setup-cad"};
+    std::string cadA = cads / "CAD A";  // has Fonts
+    std::string cadB = cads / "CAD B";  // no Fonts
+    std::string cad2023 = cads / "CAD 2023";
+    SetupDriver setup;
+
+    void SetUp() override {
+        RemoveTree(kDefaultFolder);
+        RemoveTree(AppDataSettings());
+        CreateDirectoryA(cadA.c_str(), nullptr);
+        CreateDirectoryA((cadA + "\\Fonts").c_str(), nullptr);
+        CreateDirectoryA(cadB.c_str(), nullptr);
+        CreateDirectoryA(cad2023.c_str(), nullptr);
+        CreateDirectoryA((cad2023 + "\\Fonts").c_str(), nullptr);
+        registry.AddProfile("GstarCAD", "R25", "Profiles\\Main", cadA + "\\");
+        registry.AddProfile("GstarArch", "B25R25", "Profiles\\Other", cadB);
+        registry.AddProfile("GstarCAD", "R23", "Profiles\\Main", cad2023);
+        layout.WritePackage();
+    }
+
+    void TearDown() override {
+        setup.WaitForExit(0);
+        RemoveTree(kDefaultFolder);
+        RemoveTree(AppDataSettings());
+    }
+
+    void StartSetup() { ASSERT_TRUE(setup.Start(layout.Exe())) << "no setup dialog appeared"; }
+
+    // Types a folder and presses Install.
+    void InstallInto(const std::string& folder) {
+        setup.SetText(IDC_INSTALL_PATH, folder);
+        setup.Press(IDC_INSTALL);
+    }
+
+    void ExpectRegistered(const std::string& profile, const std::string& installDir, const std::string& cad) {
+        SCOPED_TRACE(profile);
+        const std::string module = profile + "Applications\\TR_VazivIvir2025";
+        const std::string host = profile + "Applications\\Tovrel2025DLLP";
+        DWORD type = 0;
+        std::string data;
+        EXPECT_EQ(0u, ReadDword(module, "MANAGED", &type));
+        EXPECT_EQ(static_cast<DWORD>(REG_DWORD), type);
+        ASSERT_TRUE(ReadRegistryValue(module, "LOADER", &type, &data));
+        EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
+        EXPECT_EQ(installDir + "\\TR_VazivIvir2023.GRX" + std::string(1, '\0'), data);
+        EXPECT_EQ(2u, ReadDword(host, "LOADCTRLS", &type));
+        EXPECT_EQ(1u, ReadDword(host, "MANAGED", &type));
+        ASSERT_TRUE(ReadRegistryValue(host, "LOADER", &type, &data));
+        EXPECT_EQ(cad + "\\GCAD2024P.dll" + std::string(1, '\0'), data);
+    }
+
+    void ExpectNothingRegistered() {
+        for (const char* profile : {kProfileA, kProfileB, kProfile2023}) {
+            SCOPED_TRACE(profile);
+            DWORD type = 0;
+            std::string data;
+            EXPECT_FALSE(
+                ReadRegistryValue(std::string(profile) + "Applications\\TR_VazivIvir2025", "LOADER", &type, &data));
+        }
+    }
+
+    void ExpectCadFoldersUntouched() {
+        for (const std::string& cad : {cadA, cadB, cad2023}) {
+            SCOPED_TRACE(cad);
+            EXPECT_FALSE(FileExists(cad + "\\itextsharp.dll"));
+            EXPECT_FALSE(FileExists(cad + "\\Fonts\\Tovrel_EN.shx"));
+        }
+    }
+};
+
+TEST_F(InstallTest, DefaultInstallPlacesEverythingAndShowsTheCompletionView) {
+    StartSetup();
+    RECT before = {};
+    GetWindowRect(setup.Dialog(), &before);
+    RECT clientBefore = {};
+    GetClientRect(setup.Dialog(), &clientBefore);
+
+    setup.Press(IDC_INSTALL);
+    ASSERT_TRUE(setup.WaitForCompletionView()) << "the install did not complete";
+
+    // The install folder holds the package less the files handled elsewhere.
+    const std::string installDir = std::string(kDefaultFolder) + "\\T-VazivIvir";
+    for (const char* name : {"TR_VazivIvir2023.GRX", "itextsharp.dll", "GCAD2024P.dll", "Tovrel.lsp", "readme.txt"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(std::string("content of ") + name, ReadFile(installDir + "\\" + name));
+    }
+    for (const char* name : {"Tovrel.Ini", "Tovrel_EN.shx", "Tovrel_HZ.shx", "Tovrel.prt5", "SetUp.exe"}) {
+        SCOPED_TRACE(name);
+        EXPECT_FALSE(FileExists(installDir + "\\" + name));
+    }
+    EXPECT_EQ("content of Tovrel.Ini", ReadFile(AppDataSettings() + "\\Tovrel.Ini"));
+
+    // Every 2025 profile is registered; the 2023 one is not offered.
+    ExpectRegistered(kProfileA, installDir, cadA);
+    ExpectRegistered(kProfileB, installDir, cadB);
+    DWORD type = 0;
+    std::string data;
+    EXPECT_FALSE(
+        ReadRegistryValue(std::string(kProfile2023) + "Applications\\TR_VazivIvir2023", "LOADER", &type, &data));
+
+    // The CAD folders get the fonts (where there is a Fonts folder) and the DLLs.
+    EXPECT_EQ("content of Tovrel_EN.shx", ReadFile(cadA + "\\Fonts\\Tovrel_EN.shx"));
+    EXPECT_EQ("content of Tovrel_HZ.shx", ReadFile(cadA + "\\Fonts\\Tovrel_HZ.shx"));
+    for (const std::string& cad : {cadA, cadB}) {
+        SCOPED_TRACE(cad);
+        EXPECT_EQ("content of itextsharp.dll", ReadFile(cad + "\\itextsharp.dll"));
+        EXPECT_EQ("content of GCAD2024P.dll", ReadFile(cad + "\\GCAD2024P.dll"));
+    }
+    EXPECT_FALSE(FolderExists(cadB + "\\Fonts"));
+    EXPECT_FALSE(FileExists(cad2023 + "\\itextsharp.dll"));
+
+    // The completion view.
+    for (int id : {IDC_DONE_LABEL, IDC_MENU_PICTURE, IDOK, IDC_TITLE, IDC_SUBTITLE}) {
+        SCOPED_TRACE(id);
+        EXPECT_TRUE(setup.IsVisible(id));
+    }
+    for (int id : {IDC_COMPONENTS_LABEL, IDC_PROGRESS, IDC_INSTALL, IDCANCEL, IDC_NOTE1, IDC_NOTE2, IDC_NOTE3,
+                   IDC_BOX2023, IDC_BOX2024, IDC_BOX2025, IDC_PATH_LABEL, IDC_INSTALL_PATH, IDC_BROWSE}) {
+        SCOPED_TRACE(id);
+        EXPECT_FALSE(setup.IsVisible(id));
+    }
+    EXPECT_EQ(50, static_cast<int>(SendMessageA(setup.Control(IDC_PROGRESS), PBM_GETPOS, 0, 0)));
+
+    // The window keeps its corner and width and loses 48 dialog units. The
+    // dialog's vertical base unit is the one that maps its 235 units of client
+    // height onto the pixels it has.
+    RECT after = {};
+    GetWindowRect(setup.Dialog(), &after);
+    int baseUnitY = 0;
+    for (int unit = 4; unit <= 64; ++unit) {
+        if (MulDiv(235, unit, 8) == clientBefore.bottom)
+            baseUnitY = unit;
+    }
+    ASSERT_NE(0, baseUnitY) << "client height " << clientBefore.bottom;
+    EXPECT_EQ(before.left, after.left);
+    EXPECT_EQ(before.top, after.top);
+    EXPECT_EQ(before.right - before.left, after.right - after.left);
+    EXPECT_EQ((before.bottom - before.top) - MulDiv(48, baseUnitY, 8), after.bottom - after.top);
+
+    setup.Press(IDOK);
+    DWORD exitCode = 99;
+    EXPECT_TRUE(setup.WaitForExit(10000, &exitCode));
+    EXPECT_EQ(0u, exitCode);
+}
+
+TEST_F(InstallTest, TrailingBackslashAndDriveRoot) {
+    const struct {
+        std::string typed;
+        std::string installDir;
+    } cases[] = {
+        {cads / "Typed\\", cads / "Typed\\T-VazivIvir"},
+        {"D:\\", "D:\\T-VazivIvir"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.typed);
+        RemoveTree(c.installDir);
+        SetupDriver run;
+        ASSERT_TRUE(run.Start(layout.Exe()));
+        run.SetText(IDC_INSTALL_PATH, c.typed);
+        run.Press(IDC_INSTALL);
+        ASSERT_TRUE(run.WaitForCompletionView());
+        EXPECT_TRUE(FileExists(c.installDir + "\\TR_VazivIvir2023.GRX"));
+        ExpectRegistered(kProfileA, c.installDir, cadA);
+        run.Press(IDOK);
+        EXPECT_TRUE(run.WaitForExit(10000));
+        RemoveTree(c.installDir);
+    }
+}
+
+TEST_F(InstallTest, WarnsOnceWhileTheCadRuns) {
+    ScratchFolder cadBin("setup-gcad");
+    const std::string gcad = cadBin / "gcad.exe";
+    ASSERT_TRUE(CopyFileA((ExeFolder() + "\\idle_process.exe").c_str(), gcad.c_str(), FALSE));
+    ChildProcess cad;
+    ASSERT_TRUE(cad.Start(gcad));
+
+    StartSetup();
+    setup.Press(IDC_INSTALL);
+    MessageBoxInfo box = setup.WaitForBox(kInstallBoxCaption);
+    ASSERT_NE(nullptr, box.window) << "no warning while gcad.exe runs";
+    EXPECT_EQ("请关闭CAD后再进行安装 !", box.text);
+    EXPECT_EQ(setup.Dialog(), box.owner);
+    SetupDriver::Answer(box.window, IDOK);
+    ASSERT_TRUE(SetupDriver::WaitUntil([&] { return !setup.HasBox(kInstallBoxCaption); }));
+    EXPECT_FALSE(FolderExists(kDefaultFolder));
+    EXPECT_TRUE(setup.IsVisible(IDC_INSTALL));
+
+    // The second press installs although the CAD still runs.
+    setup.Press(IDC_INSTALL);
+    EXPECT_TRUE(setup.WaitForCompletionView());
+    EXPECT_TRUE(FileExists(std::string(kDefaultFolder) + "\\T-VazivIvir\\TR_VazivIvir2023.GRX"));
+    EXPECT_FALSE(setup.HasBox(kInstallBoxCaption));
+}
+
+// A target held open by another program, answered Retry (after letting go),
+// Ignore, and Abort.
+TEST_F(InstallTest, LockedTargetAnsweredRetryIgnoreAbort) {
+    const std::string target = cads / "Locked";
+    const std::string locked = target + "\\T-VazivIvir\\readme.txt";
+    for (int answer : {IDRETRY, IDIGNORE, IDABORT}) {
+        SCOPED_TRACE(answer);
+        RemoveTree(target);
+        CreateDirectoryA(target.c_str(), nullptr);
+        CreateDirectoryA((target + "\\T-VazivIvir").c_str(), nullptr);
+        ASSERT_TRUE(WriteFile(locked, "old"));
+        HANDLE hold = CreateFileA(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, hold) << GetLastError();
+
+        SetupDriver run;
+        ASSERT_TRUE(run.Start(layout.Exe()));
+        run.SetText(IDC_INSTALL_PATH, target);
+        run.Press(IDC_INSTALL);
+        MessageBoxInfo box = run.WaitForBox(kInstallBoxCaption);
+        ASSERT_NE(nullptr, box.window);
+        EXPECT_EQ(
+            "拷贝文件 " + locked + " 失败，可能原因如下：\n\n1、CAD未关闭\n\n2、系统权限未开放，请以管理者权限登陆系统",
+            box.text);
+        if (answer == IDRETRY)
+            CloseHandle(hold);
+        SetupDriver::Answer(box.window, answer);
+
+        if (answer == IDABORT) {
+            DWORD exitCode = 99;
+            EXPECT_TRUE(run.WaitForExit(10000, &exitCode));
+            EXPECT_EQ(0u, exitCode);
+            // Files copied before the failure stay; nothing else happened.
+            EXPECT_TRUE(FileExists(target + "\\T-VazivIvir\\GCAD2024P.dll"));
+            ExpectNothingRegistered();
+            ExpectCadFoldersUntouched();
+            CloseHandle(hold);
+        } else {
+            ASSERT_TRUE(run.WaitForCompletionView());
+            if (answer == IDIGNORE)
+                CloseHandle(hold);
+            EXPECT_EQ(answer == IDRETRY ? "content of readme.txt" : "old", ReadFile(locked));
+            EXPECT_TRUE(FileExists(target + "\\T-VazivIvir\\Tovrel.lsp"));
+            ExpectRegistered(kProfileA, target + "\\T-VazivIvir", cadA);
+            run.Press(IDOK);
+            EXPECT_TRUE(run.WaitForExit(10000));
+            DeleteRegistryTree(std::string(kProfileA) + "Applications");
+            DeleteRegistryTree(std::string(kProfileB) + "Applications");
+        }
+        for (const std::string& cad : {cadA, cadB}) {
+            for (const char* name :
+                 {"\\itextsharp.dll", "\\GCAD2024P.dll", "\\Fonts\\Tovrel_EN.shx", "\\Fonts\\Tovrel_HZ.shx"})
+                DeleteFileA((cad + name).c_str());
+        }
+    }
+    RemoveTree(target);
+}
+
+TEST_F(InstallTest, MissingPackageEndsTheDialogAndTouchesNothingElse) {
+    RemoveTree(layout.DataFolder());
+    StartSetup();
+    setup.Press(IDC_INSTALL);
+    MessageBoxInfo box = setup.WaitForBox(kInstallBoxCaption);
+    ASSERT_NE(nullptr, box.window);
+    EXPECT_EQ("未找到安装所需的Data文件夹 !\n\n可能安装文件下载后没有解压，\n\n请解压后再执行SetUp.exe !", box.text);
+    EXPECT_EQ(setup.Dialog(), box.owner);
+    SetupDriver::Answer(box.window, IDOK);
+    DWORD exitCode = 99;
+    EXPECT_TRUE(setup.WaitForExit(10000, &exitCode));
+    EXPECT_EQ(0u, exitCode);
+
+    EXPECT_TRUE(FolderExists(std::string(kDefaultFolder) + "\\T-VazivIvir"));
+    ExpectNothingRegistered();
+    ExpectCadFoldersUntouched();
+}
+
+TEST_F(InstallTest, EmptyAndOverlongFoldersAreRefusedBeforeAnythingIsCreated) {
+    const std::string longFolder = cads / std::string(230, 'x');
+    const struct {
+        std::string typed;
+        const char* message;
+    } cases[] = {
+        {"", "请输入安装路径 !"},
+        {longFolder, "安装路径过长，请选择较短的路径 !"},
+    };
+    StartSetup();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        setup.SetText(IDC_INSTALL_PATH, c.typed);
+        setup.Press(IDC_INSTALL);
+        MessageBoxInfo box = setup.WaitForBox(kInstallBoxCaption);
+        ASSERT_NE(nullptr, box.window);
+        EXPECT_EQ(c.message, box.text);
+        EXPECT_EQ(setup.Dialog(), box.owner);
+        SetupDriver::Answer(box.window, IDOK);
+        ASSERT_TRUE(SetupDriver::WaitUntil([&] { return !setup.HasBox(kInstallBoxCaption); }));
+        EXPECT_TRUE(setup.IsVisible(IDC_INSTALL_PATH));
+        EXPECT_TRUE(setup.IsVisible(IDC_INSTALL));
+    }
+    EXPECT_FALSE(FolderExists(longFolder));
+    ExpectNothingRegistered();
+
+    // The longest folder that fits still installs: folder + "\T-VazivIvir" +
+    // "\TR_VazivIvir2023.GRX" is exactly 259 bytes.
+    const std::string base = cads.Path() + "\\";
+    const std::string fits = base + std::string(259 - 12 - 21 - base.size(), 'y');
+    setup.SetText(IDC_INSTALL_PATH, fits);
+    setup.Press(IDC_INSTALL);
+    ASSERT_TRUE(setup.WaitForCompletionView());
+    ExpectRegistered(kProfileA, fits + "\\T-VazivIvir", cadA);
+}
+
+}  // namespace

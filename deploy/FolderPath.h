@@ -1,0 +1,13 @@
+#pragma once
+
+// Judging and creating a folder path typed by the user: a drive letter, a
+// colon and a backslash, then folder names separated by single backslashes.
+// A double-byte character of the ANSI code page is one unit throughout.
+
+// 1 if name is an acceptable folder name, 0 otherwise.
+int ValidateFolderName(const char* name);
+
+// 0: acceptable (and, unless checkOnly, every level exists afterwards);
+// 1: malformed; 2: some level does not exist after trying to create it.
+// With checkOnly non-zero the disk is neither read nor written.
+int CreateFolderPath(const char* path, int checkOnly);

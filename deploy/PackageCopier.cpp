@@ -1,0 +1,214 @@
+#include "deploy/PackageCopier.h"
+
+#include <windows.h>
+#include <commctrl.h>
+#include <direct.h>
+#include <shlobj.h>
+
+#include <functional>
+#include <optional>
+
+#include "deploy/PackageSource.h"
+#include "framework/Handle.h"
+#include "framework/Mbcs.h"
+#include "framework/MessageBox.h"
+
+namespace {
+
+const char kSetupCaption[] = "T-软件安装";
+const char kCopyFailedFormat[] =
+    "拷贝文件 %s 失败，可能原因如下：\n\n1、CAD未关闭\n\n2、系统权限未开放，请以管理者权限登陆系统";
+const char kSettingsFile[] = "Tovrel.Ini";
+const char kSettingsFolder[] = "Tovrel";
+
+// Installed elsewhere (the fonts go to the CAD folders) or not at all.
+const char* const kSkippedFiles[] = {"SetUp.EXE", "Tovrel_EN.shx", "Tovrel_HZ.shx", "Tovrel.prt5"};
+
+// Where the settings file goes when no roaming folder can be found at all.
+// Shown in the prompt only; never handed to the file system, where it would
+// be read relative to the working folder.
+const char kUnknownSettingsTarget[] = "%APPDATA%\\Tovrel\\Tovrel.Ini";
+
+// The ANSI file functions refuse (or, worse, cut) paths of MAX_PATH bytes
+// and more, so such a path is never handed to them.
+bool FitsPath(const CString& path) {
+    return path.GetLength() < MAX_PATH;
+}
+
+CString JoinPath(const CString& folder, const char* name) {
+    CString path;
+    path.Format("%s\\%s", folder.GetString(), name);
+    return path;
+}
+
+void StepProgress(const CCopyJob& job) {
+    if (job.progressCtrl && job.progressCtrl->m_hWnd)
+        ::SendMessageA(job.progressCtrl->m_hWnd, PBM_STEPIT, 0, 0);
+}
+
+bool IsSkippedFile(const CString& name) {
+    for (const char* skipped : kSkippedFiles) {
+        if (name.CompareNoCase(skipped) == 0)
+            return true;
+    }
+    return false;
+}
+
+// The user's roaming application-data folder. APPDATA first, as on every
+// logged-on Windows session; when it is unset or too long for the buffer the
+// shell knows the folder, so the settings never land at the root of the
+// current drive. Empty only when neither knows it.
+CString RoamingAppDataFolder() {
+    char value[MAX_PATH] = {};
+    const DWORD length = GetEnvironmentVariableA("APPDATA", value, sizeof(value));
+    if (length > 0 && length < sizeof(value))
+        return CString(value);
+
+    char shellFolder[MAX_PATH] = {};
+    if (SUCCEEDED(SHGetFolderPathA(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, shellFolder)))
+        return CString(shellFolder);
+    return CString();
+}
+
+// A copy's destination. usable is false when the path is unknown or does not
+// fit; the copy then fails without touching the disk, and the prompt names
+// the whole intended path.
+struct CopyTarget {
+    CString path;
+    bool usable;
+};
+
+CopyTarget SettingsTarget(const char* name) {
+    const CString appData = RoamingAppDataFolder();
+    if (appData.IsEmpty())
+        return {CString(kUnknownSettingsTarget), false};
+    const CString folder = JoinPath(appData, kSettingsFolder);
+    if (FitsPath(folder))
+        ::CreateDirectoryA(folder, nullptr);
+    const CString path = JoinPath(folder, name);
+    return {path, FitsPath(path)};
+}
+
+CopyTarget InstallTarget(const CCopyJob& job, const char* name) {
+    const CString path = JoinPath(job.targetFolder, name);
+    return {path, FitsPath(path)};
+}
+
+// Asks Abort/Retry/Ignore until the failure is settled; attempt is tried
+// again on Retry. Returns false on Abort, true once attempt succeeds or the
+// user chose Ignore.
+bool SettleFailedCopy(const CString& target, const std::function<bool()>& attempt) {
+    CString text;
+    text.Format(kCopyFailedFormat, target.GetString());
+    for (;;) {
+        const int answer = AfxShowMessageBox(AfxGetMainWndHandle(), text, kSetupCaption, MB_ABORTRETRYIGNORE);
+        // 0: the box could not be shown. Nobody can be asked, and retrying
+        // without asking would spin for ever, so the install stops.
+        if (answer == IDABORT || answer == 0)
+            return false;
+        if (answer == IDIGNORE)
+            return true;
+        if (attempt())
+            return true;
+    }
+}
+
+// Handles one directory entry. Returns false only when the user chose Abort.
+bool CopyEntry(const CCopyJob& job, const CString& sourceFolder, const WIN32_FIND_DATAA& entry) {
+    const CString name(entry.cFileName);
+    if (name == "." || name == "..")
+        return true;
+    // Folders carry further bits (archive, read-only, hidden) as often as
+    // not; any folder is left out, and the package is not descended into.
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        return true;
+    if (IsSkippedFile(name))
+        return true;
+
+    const CString source = JoinPath(sourceFolder, name);
+    const CopyTarget target = name.CompareNoCase(kSettingsFile) == 0 ? SettingsTarget(name) : InstallTarget(job, name);
+    const bool usable = target.usable && FitsPath(source);
+
+    auto copy = [&] { return usable && ::CopyFileA(source, target.path, FALSE) != FALSE; };
+    if (usable) {
+        // A read-only source makes a read-only copy, and a read-only target
+        // refuses to be overwritten; a downloaded file's mark would follow it.
+        ClearReadOnly(source);
+        RemoveZoneIdentifier(source);
+        ClearReadOnly(target.path);
+    }
+    if (!copy() && !SettleFailedCopy(target.path, copy))
+        return false;
+    if (usable)
+        ClearReadOnly(target.path);
+    return true;
+}
+
+// Opens the search over the package folder. False when the folder cannot be
+// listed; empty is set when it could and simply holds nothing.
+bool OpenPackageSearch(const CString& pattern, WIN32_FIND_DATAA* entry, std::optional<CFindHandle>* find, bool* empty) {
+    *empty = false;
+    if (!FitsPath(pattern))
+        return false;
+    HANDLE handle = ::FindFirstFileA(pattern, entry);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = ::GetLastError();
+        *empty = error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES;
+        return false;
+    }
+    find->emplace(handle);
+    return true;
+}
+
+}  // namespace
+
+CCopyJob::CCopyJob(CString folder, CProgressCtrl* progress) : targetFolder(folder), progressCtrl(progress) {
+    if (mbcs::EndsWithBackslash(targetFolder, targetFolder.GetLength()))
+        targetFolder.Delete(targetFolder.GetLength() - 1);
+}
+
+bool CopyPackageFiles(CCopyJob& job) {
+    CString source;
+    if (!LocatePackageSource(source))
+        return false;
+
+    if (FitsPath(job.targetFolder))
+        _mkdir(job.targetFolder);
+
+    // One step per directory entry, taken before the entry is looked at, and
+    // one for the pass that finds no further entry.
+    StepProgress(job);
+
+    const CString pattern = JoinPath(source, "*.*");
+    WIN32_FIND_DATAA entry;
+    std::optional<CFindHandle> find;
+    bool empty = false;
+    if (!OpenPackageSearch(pattern, &entry, &find, &empty)) {
+        if (empty)
+            return true;
+        // The folder was found a moment ago but cannot be listed (or its
+        // pattern is too long): nothing would be copied, which must not pass
+        // for a finished install unless the user says so.
+        if (!SettleFailedCopy(job.targetFolder, [&] { return OpenPackageSearch(pattern, &entry, &find, &empty); }))
+            return false;
+        if (!find)
+            return true;
+    }
+
+    do {
+        if (!CopyEntry(job, source, entry))
+            return false;
+        StepProgress(job);
+    } while (::FindNextFileA(find->Get(), &entry));
+    return true;
+}
+
+void ClearReadOnly(CString path) {
+    const DWORD attributes = ::GetFileAttributesA(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        ::SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
+}
+
+bool RemoveZoneIdentifier(CString path) {
+    return ::DeleteFileA(path + ":Zone.Identifier") != FALSE;
+}

@@ -30,28 +30,14 @@
 #include <string>
 #include <vector>
 
+// Header-only: the stand-in links nothing of the setup program.
+#include "framework/Handle.h"
+
 namespace {
 
 const char kReportExport[] = "TovrelFixtureId";
 
 enum StandinExit { kAllLoaded = 0, kSomeFailed = 1, kBadCommandLine = 2, kNoProfile = 3 };
-
-// Owns one open key; the stand-in keeps no key open longer than it reads it.
-class CScopedKey {
-  public:
-    CScopedKey() = default;
-    ~CScopedKey() {
-        if (m_key)
-            RegCloseKey(m_key);
-    }
-    CScopedKey(const CScopedKey&) = delete;
-    CScopedKey& operator=(const CScopedKey&) = delete;
-    HKEY* Receive() { return &m_key; }
-    HKEY Get() const { return m_key; }
-
-  private:
-    HKEY m_key = nullptr;
-};
 
 void PrintLine(const std::string& line) {
     std::fwrite(line.data(), 1, line.size(), stdout);
@@ -104,7 +90,7 @@ std::string ModuleReport(HMODULE module) {
 // Loads what one Applications sub-key names; returns false only when a
 // LOADER was there and could not be loaded.
 bool LoadApplication(HKEY applications, const std::string& name, int* loaded) {
-    CScopedKey entry;
+    CRegKey entry;
     LONG status = RegOpenKeyExA(applications, name.c_str(), 0, KEY_READ, entry.Receive());
     if (status != ERROR_SUCCESS) {
         PrintLine(Join({"skipped", name, "cannot be opened (" + std::to_string(status) + ")"}));
@@ -142,7 +128,7 @@ std::string WithoutTrailingBackslash(const std::string& path) {
 }
 
 int LoadProfile(const std::string& profile) {
-    CScopedKey profileKey;
+    CRegKey profileKey;
     const LONG status =
         RegOpenKeyExA(HKEY_CURRENT_USER, WithoutTrailingBackslash(profile).c_str(), 0, KEY_READ, profileKey.Receive());
     if (status != ERROR_SUCCESS) {
@@ -151,7 +137,7 @@ int LoadProfile(const std::string& profile) {
     }
     int loaded = 0;
     int failed = 0;
-    CScopedKey applications;
+    CRegKey applications;
     if (RegOpenKeyExA(profileKey.Get(), "Applications", 0, KEY_READ, applications.Receive()) == ERROR_SUCCESS) {
         // Names are read first: loading a module may run code that touches the key.
         std::vector<std::string> names;
@@ -160,10 +146,13 @@ int LoadProfile(const std::string& profile) {
             DWORD length = sizeof(name);
             const LONG result =
                 RegEnumKeyExA(applications.Get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
-            if (result == ERROR_NO_MORE_ITEMS)
+            // A name too long for the registry's own limit is left out; any
+            // other error ends the list.
+            if (result == ERROR_MORE_DATA)
+                continue;
+            if (result != ERROR_SUCCESS)
                 break;
-            if (result == ERROR_SUCCESS)
-                names.emplace_back(name, length);
+            names.emplace_back(name, length);
         }
         for (const std::string& name : names) {
             if (!LoadApplication(applications.Get(), name, &loaded))

@@ -2,6 +2,11 @@
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 include(GoogleTest)
 
+file(GLOB SETUP_TEST_SUPPORT CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/support/*.cpp)
+add_library(testsupport STATIC ${SETUP_TEST_SUPPORT})
+setup_target_options(testsupport)
+target_link_libraries(testsupport PUBLIC setupcore gtest)
+
 # Fixture programs: each tests/fixtures/NAME.cpp becomes NAME.exe beside the tests.
 file(GLOB SETUP_FIXTURES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/fixtures/*.cpp)
 set(SETUP_FIXTURE_TARGETS)
@@ -10,14 +15,9 @@ foreach(src ${SETUP_FIXTURES})
     add_executable(fixture_${name} ${src})
     setup_target_options(fixture_${name})
     set_target_properties(fixture_${name} PROPERTIES OUTPUT_NAME ${name})
-    target_link_libraries(fixture_${name} PRIVATE setupcore)
+    target_link_libraries(fixture_${name} PRIVATE testsupport)
     list(APPEND SETUP_FIXTURE_TARGETS fixture_${name})
 endforeach()
-
-file(GLOB SETUP_TEST_SUPPORT CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/support/*.cpp)
-add_library(testsupport STATIC ${SETUP_TEST_SUPPORT})
-setup_target_options(testsupport)
-target_link_libraries(testsupport PUBLIC setupcore gtest)
 
 # One executable per area: tests/AREA/*_test.cpp -> AREA_tests.exe
 foreach(area framework host deploy ui)

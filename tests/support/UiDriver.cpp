@@ -44,6 +44,7 @@ SetupDriver::~SetupDriver() {
 bool SetupDriver::Start(const std::string& exe, const std::string& workDir) {
     if (!m_process.Start(exe, "", workDir))
         return false;
+    m_processId = m_process.Id();
     return WaitUntil(
         [&] {
             m_dialog = FindTopLevel("#32770", kSetupCaption);
@@ -52,8 +53,17 @@ bool SetupDriver::Start(const std::string& exe, const std::string& workDir) {
         20000);
 }
 
+bool SetupDriver::AttachToRunning(DWORD ms) {
+    return WaitUntil([&] {
+        m_dialog = FindWindowA("#32770", kSetupCaption);
+        if (m_dialog)
+            GetWindowThreadProcessId(m_dialog, &m_processId);
+        return m_dialog != nullptr && IsWindowVisible(m_dialog);
+    }, ms);
+}
+
 HWND SetupDriver::FindTopLevel(const char* className, const char* caption) const {
-    FindRequest request = {m_process.Id(), className, caption, nullptr};
+    FindRequest request = {m_processId, className, caption, nullptr};
     EnumWindows(FindWindowOfProcess, reinterpret_cast<LPARAM>(&request));
     return request.found;
 }

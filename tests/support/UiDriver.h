@@ -31,8 +31,10 @@ class SetupDriver {
 
     // Starts the given SetUp.exe and waits for its dialog.
     bool Start(const std::string& exe, const std::string& workDir = "");
+    // Takes over a SetUp.exe started by someone else: waits for its dialog.
+    bool AttachToRunning(DWORD ms = 20000);
     HWND Dialog() const { return m_dialog; }
-    DWORD ProcessId() const { return m_process.Id(); }
+    DWORD ProcessId() const { return m_processId; }
 
     HWND Control(int id) const { return GetDlgItem(m_dialog, id); }
     bool IsVisible(int id) const;
@@ -72,6 +74,7 @@ class SetupDriver {
     HWND FindTopLevel(const char* className, const char* caption) const;
 
     ChildProcess m_process;
+    DWORD m_processId = 0;
     HWND m_dialog = nullptr;
 };
 

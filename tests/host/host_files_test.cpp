@@ -1,0 +1,305 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "framework/Handle.h"
+#include "framework/MessageBox.h"
+#include "host/HostInstaller.h"
+#include "tests/support/HostFixtures.h"
+#include "tests/support/TestSupport.h"
+
+using testsupport::FileExists;
+using testsupport::FolderExists;
+using testsupport::ReadFile;
+using testsupport::WriteFile;
+
+// The package is found beside the running executable, so these tests copy
+// this executable into a scratch folder laid out as a download would be and
+// run the copy in a child mode: the test's own folder is never changed, and
+// a crash cannot leave a stray "Data" folder beside the other test programs.
+
+namespace {
+
+constexpr char kChildFlag[] = "--host-files-child=";
+// A process ended by wineserver reports 0: only this code means the job ran.
+constexpr DWORD kChildDone = 0x4F4B;
+constexpr DWORD kChildFailed = 0x4641;
+
+// Job file: "ticks A B C" and "<release> <location>" lines. Result file
+// (job + ".out"): the number of message boxes and the last caption.
+DWORD RunChildJob(const std::string& job) {
+    CHostInstaller hosts;
+    int ticks[3] = {};
+    std::istringstream lines(ReadFile(job));
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.rfind("ticks ", 0) == 0) {
+            std::istringstream(line.substr(6)) >> ticks[0] >> ticks[1] >> ticks[2];
+            continue;
+        }
+        if (line.size() < 5)
+            return kChildFailed;
+        const CString location(line.substr(5).c_str());
+        switch (std::stoi(line.substr(0, 4))) {
+            case 2023:
+                hosts.locs2023.Add(location);
+                break;
+            case 2024:
+                hosts.locs2024.Add(location);
+                break;
+            case 2025:
+                hosts.locs2025.Add(location);
+                break;
+            default:
+                return kChildFailed;
+        }
+    }
+
+    int boxes = 0;
+    std::string caption;
+    AfxSetMessageBoxHandler([&](HWND, const char*, const char* boxCaption, UINT) {
+        ++boxes;
+        caption = boxCaption;
+        return IDOK;
+    });
+    hosts.DeployHostFilesSelected(ticks[0], ticks[1], ticks[2]);
+    AfxSetMessageBoxHandler(nullptr);
+    return WriteFile(job + ".out", std::to_string(boxes) + "\n" + caption) ? kChildDone : kChildFailed;
+}
+
+class HostFilesChildMode : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        const char* flag = std::strstr(GetCommandLineA(), kChildFlag);
+        if (!flag)
+            return;
+        std::string job(flag + std::strlen(kChildFlag));
+        job.erase(std::remove(job.begin(), job.end(), '"'), job.end());
+        while (!job.empty() && job.back() == ' ')
+            job.pop_back();
+        ExitProcess(RunChildJob(job));
+    }
+};
+
+[[maybe_unused]] ::testing::Environment* const kChildMode = ::testing::AddGlobalTestEnvironment(new HostFilesChildMode);
+
+std::string ThisExecutable() {
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, sizeof(path));
+    return path;
+}
+
+// Names in a folder, sorted, without "." and "..".
+std::vector<std::string> FolderEntries(const std::string& folder) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA data;
+    CFindHandle find(FindFirstFileA((folder + "\\*").c_str(), &data));
+    if (!find.IsValid())
+        return names;
+    do {
+        const std::string name = data.cFileName;
+        if (name != "." && name != "..")
+            names.push_back(name);
+    } while (FindNextFileA(find.Get(), &data));
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string Join(const std::vector<std::string>& names) {
+    std::string text;
+    for (const auto& name : names)
+        text += name + "; ";
+    return text;
+}
+
+struct ChildResult {
+    int boxes = -1;
+    std::string caption;
+};
+
+class HostFilesTest : public ::testing::Test {
+  protected:
+    HostFilesTest() : scratch("host-files"), setup(scratch / "setup"), package(setup + "\\Data") {}
+
+    void SetUp() override {
+        ASSERT_TRUE(CreateDirectoryA(setup.c_str(), nullptr)) << setup << hosttest::LastErrorText();
+        ASSERT_TRUE(CopyFileA(ThisExecutable().c_str(), (setup + "\\host_tests.exe").c_str(), FALSE))
+            << hosttest::LastErrorText();
+    }
+
+    void MakePackage(const std::vector<std::string>& files) {
+        ASSERT_TRUE(CreateDirectoryA(package.c_str(), nullptr)) << package << hosttest::LastErrorText();
+        for (const auto& file : files)
+            ASSERT_TRUE(WriteFile(package + "\\" + file, "package " + file)) << file << hosttest::LastErrorText();
+    }
+
+    // A CAD install folder, with or without its Fonts sub-folder.
+    std::string MakeCadFolder(const std::string& name, bool withFonts = true) {
+        const std::string folder = scratch / name;
+        EXPECT_TRUE(CreateDirectoryA(folder.c_str(), nullptr)) << folder << hosttest::LastErrorText();
+        if (withFonts) {
+            EXPECT_TRUE(CreateDirectoryA((folder + "\\Fonts").c_str(), nullptr)) << hosttest::LastErrorText();
+        }
+        return folder;
+    }
+
+    // Runs DeployHostFilesSelected in the copied executable.
+    ChildResult Deploy(int tick2023,
+                       int tick2024,
+                       int tick2025,
+                       const std::vector<std::pair<int, std::string>>& locations,
+                       const std::string& workDir = std::string()) {
+        std::string job = "ticks " + std::to_string(tick2023) + " " + std::to_string(tick2024) + " " +
+                          std::to_string(tick2025) + "\n";
+        for (const auto& location : locations)
+            job += std::to_string(location.first) + " " + location.second + "\n";
+        const std::string jobFile = scratch / "job.txt";
+        DeleteFileA((jobFile + ".out").c_str());
+        EXPECT_TRUE(WriteFile(jobFile, job)) << hosttest::LastErrorText();
+
+        ChildResult result;
+        testsupport::ChildProcess child;
+        if (!child.Start(setup + "\\host_tests.exe", std::string(kChildFlag) + "\"" + jobFile + "\"", workDir)) {
+            ADD_FAILURE() << "cannot start the child" << hosttest::LastErrorText();
+            return result;
+        }
+        DWORD exitCode = 0;
+        if (!child.Wait(60000, &exitCode)) {
+            ADD_FAILURE() << "the child did not finish";
+            return result;
+        }
+        EXPECT_EQ(kChildDone, exitCode) << "child exit code";
+        std::istringstream out(ReadFile(jobFile + ".out"));
+        out >> result.boxes;
+        out.ignore(1);
+        std::getline(out, result.caption);
+        return result;
+    }
+
+    testsupport::ScratchFolder scratch;
+    const std::string setup;
+    const std::string package;
+};
+
+const std::vector<std::string> kFullPackage = {
+    "Tovrel_EN.shx", "Tovrel_HZ.shx", "itextsharp.dll", "GCAD2022P.dll",        "GCAD2023P.dll",
+    "GCAD2024P.dll", "GCAD2050P.dll", "GCAD2051P.dll",  "TR_VazivIvir2023.grx", "Tovrel.Ini",
+};
+
+}  // namespace
+
+TEST_F(HostFilesTest, FontsPdfLibraryAndHostDllsOf2023To2050ReachTheCadFolder) {
+    MakePackage(kFullPackage);
+    const std::string cad = MakeCadFolder("GstarCAD2025");
+    // An earlier install's copies are replaced.
+    ASSERT_TRUE(WriteFile(cad + "\\itextsharp.dll", "older"));
+    ASSERT_TRUE(WriteFile(cad + "\\Fonts\\Tovrel_HZ.shx", "older"));
+    ASSERT_TRUE(WriteFile(cad + "\\gcad.exe", "the CAD"));
+
+    // The same folder found twice is served twice, to the same end.
+    const ChildResult result = Deploy(0, 0, 1, {{2025, cad}, {2025, cad}});
+    EXPECT_EQ(0, result.boxes);
+
+    const std::vector<std::string> top = {"Fonts",         "GCAD2023P.dll", "GCAD2024P.dll",
+                                          "GCAD2050P.dll", "gcad.exe",      "itextsharp.dll"};
+    EXPECT_EQ(top, FolderEntries(cad)) << Join(FolderEntries(cad));
+    const std::vector<std::string> fonts = {"Tovrel_EN.shx", "Tovrel_HZ.shx"};
+    EXPECT_EQ(fonts, FolderEntries(cad + "\\Fonts")) << Join(FolderEntries(cad + "\\Fonts"));
+    for (const std::string file : {"GCAD2023P.dll", "GCAD2024P.dll", "GCAD2050P.dll", "itextsharp.dll"})
+        EXPECT_EQ("package " + file, ReadFile(cad + "\\" + file)) << file;
+    for (const std::string file : {"Tovrel_EN.shx", "Tovrel_HZ.shx"})
+        EXPECT_EQ("package " + file, ReadFile(cad + "\\Fonts\\" + file)) << file;
+    EXPECT_EQ("the CAD", ReadFile(cad + "\\gcad.exe"));
+}
+
+TEST_F(HostFilesTest, CadFolderWithoutFontsGetsNoFontsButItsDlls) {
+    MakePackage({"Tovrel_EN.shx", "Tovrel_HZ.shx", "itextsharp.dll", "GCAD2024P.dll"});
+    const std::string cad = MakeCadFolder("浩辰CAD乗", false);
+    const ChildResult result = Deploy(0, 0, 1, {{2025, cad}});
+    EXPECT_EQ(0, result.boxes);
+    EXPECT_FALSE(FolderExists(cad + "\\Fonts")) << "the Fonts folder is never created";
+    EXPECT_EQ((std::vector<std::string>{"GCAD2024P.dll", "itextsharp.dll"}), FolderEntries(cad))
+        << Join(FolderEntries(cad));
+}
+
+TEST_F(HostFilesTest, OnlyTickedReleasesAreServed) {
+    MakePackage({"Tovrel_EN.shx", "itextsharp.dll", "GCAD2024P.dll"});
+    const std::string cad23 = MakeCadFolder("CAD2023");
+    const std::string cad24 = MakeCadFolder("CAD2024");
+    const std::string cad25 = MakeCadFolder("CAD2025");
+    const std::vector<std::pair<int, std::string>> all = {{2023, cad23}, {2024, cad24}, {2025, cad25}};
+
+    Deploy(0, 0, 1, all);
+    EXPECT_EQ((std::vector<std::string>{"Fonts"}), FolderEntries(cad23)) << Join(FolderEntries(cad23));
+    EXPECT_EQ((std::vector<std::string>{"Fonts"}), FolderEntries(cad24)) << Join(FolderEntries(cad24));
+    EXPECT_TRUE(FileExists(cad25 + "\\GCAD2024P.dll"));
+
+    Deploy(1, 0, 0, all);
+    EXPECT_TRUE(FileExists(cad23 + "\\GCAD2024P.dll"));
+    EXPECT_TRUE(FileExists(cad23 + "\\Fonts\\Tovrel_EN.shx"));
+    EXPECT_EQ((std::vector<std::string>{"Fonts"}), FolderEntries(cad24)) << Join(FolderEntries(cad24));
+}
+
+TEST_F(HostFilesTest, CopyWhosePathDoesNotFitIsSkipped) {
+    MakePackage({"Tovrel_EN.shx", "itextsharp.dll", "GCAD2024P.dll"});
+    // A CAD folder of 245 bytes: "\GCAD2024P.dll" makes a 259-byte target,
+    // which fits MAX_PATH with its zero; "\itextsharp.dll" makes 260 and the
+    // fonts 265: these are skipped, never cut. (Under Wine the ANSI file
+    // calls refuse such paths anyway; the cut is what must never happen.)
+    std::string cad = scratch.Path();
+    while (cad.size() < 245) {
+        const size_t room = 245 - cad.size();
+        cad += "\\" + std::string(room > 101 ? 50 : room - 1, 'd');
+        ASSERT_TRUE(CreateDirectoryA(cad.c_str(), nullptr)) << cad << hosttest::LastErrorText();
+    }
+    ASSERT_EQ(245u, cad.size());
+    ASSERT_TRUE(CreateDirectoryA((cad + "\\Fonts").c_str(), nullptr)) << hosttest::LastErrorText();
+
+    Deploy(0, 0, 1, {{2025, cad}});
+    EXPECT_EQ((std::vector<std::string>{"Fonts", "GCAD2024P.dll"}), FolderEntries(cad)) << Join(FolderEntries(cad));
+    EXPECT_TRUE(FolderEntries(cad + "\\Fonts").empty()) << Join(FolderEntries(cad + "\\Fonts"));
+    // Nothing landed beside the folder under a cut name.
+    const std::string parent = cad.substr(0, cad.rfind('\\'));
+    EXPECT_EQ(1u, FolderEntries(parent).size()) << Join(FolderEntries(parent));
+}
+
+TEST_F(HostFilesTest, MissingPackageIsReportedPerFolderAndCopiesNothing) {
+    const std::string cad = MakeCadFolder("CAD2025");
+    const ChildResult result = Deploy(0, 0, 1, {{2025, cad}});
+    EXPECT_EQ(1, result.boxes);
+    EXPECT_EQ("T-软件安装", result.caption);
+    EXPECT_EQ((std::vector<std::string>{"Fonts"}), FolderEntries(cad)) << Join(FolderEntries(cad));
+    EXPECT_TRUE(FolderEntries(cad + "\\Fonts").empty());
+}
+
+TEST_F(HostFilesTest, EmptyLocationIsNotTakenForTheDriveRoot) {
+    // An empty "Location" is recorded by discovery; as a path it would name
+    // the root of the current drive.
+    MakePackage({"Tovrel_EN.shx", "itextsharp.dll", "GCAD2024P.dll"});
+    const std::string drive = scratch.Path().substr(0, 2);
+    const std::vector<std::string> strays = {drive + "\\itextsharp.dll", drive + "\\GCAD2024P.dll",
+                                             drive + "\\Fonts\\Tovrel_EN.shx"};
+    for (const auto& stray : strays)
+        ASSERT_FALSE(FileExists(stray)) << stray << " exists before the test";
+
+    const ChildResult result = Deploy(0, 0, 1, {{2025, ""}}, scratch.Path());
+    EXPECT_EQ(0, result.boxes);
+    for (const auto& stray : strays) {
+        EXPECT_FALSE(FileExists(stray)) << stray;
+        DeleteFileA(stray.c_str());
+    }
+}
+
+TEST_F(HostFilesTest, NoTickedLocationTouchesNothing) {
+    MakePackage(kFullPackage);
+    const std::string cad = MakeCadFolder("CAD2025");
+    const ChildResult result = Deploy(1, 1, 0, {{2025, cad}});
+    EXPECT_EQ(0, result.boxes);
+    EXPECT_EQ((std::vector<std::string>{"Fonts"}), FolderEntries(cad)) << Join(FolderEntries(cad));
+}

@@ -1,0 +1,188 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "host/HostInstaller.h"
+#include "tests/support/HostFixtures.h"
+
+using namespace hosttest;
+
+namespace {
+
+const std::string kProfile23 = "SOFTWARE\\Gstarsoft\\GstarCAD\\R23\\Profiles\\Default\\";
+const std::string kProfile24 = "SOFTWARE\\Gstarsoft\\GstarCAD\\R24\\Profiles\\Default\\";
+const std::string kProfile25 = "SOFTWARE\\Gstarsoft\\GstarCAD\\R25\\Profiles\\Default\\";
+const std::string kOtherProfile25 = "SOFTWARE\\Gstarsoft\\GstarArch\\R25\\Default\\";
+const std::string kInstallDir = "C:\\Tovrel\\T-VazivIvir";
+
+class RegistrationTest : public VendorRegistryTest {
+  protected:
+    void AddProfile(CStringArray& keys,
+                    CStringArray& locations,
+                    const std::string& key,
+                    const std::string& location,
+                    bool create = true) {
+        if (create)
+            ASSERT_TRUE(CreateRegistryKey(key)) << key << LastErrorText();
+        keys.Add(key.c_str());
+        locations.Add(location.c_str());
+    }
+
+    // Both load entries of one release under one profile key, as the CAD reads them.
+    void ExpectRegistered(const std::string& profile,
+                          int release,
+                          const std::string& installDir,
+                          const std::string& hostDll) {
+        const std::string module = profile + "Applications\\TR_VazivIvir" + std::to_string(release);
+        EXPECT_EQ(DwordValue(0), ReadValue(module, "MANAGED")) << module;
+        EXPECT_EQ(TextValue(installDir + "\\TR_VazivIvir2023.GRX"), ReadValue(module, "LOADER")) << module;
+        EXPECT_FALSE(ReadValue(module, "LOADCTRLS").present) << module;
+
+        const std::string dll = profile + "Applications\\Tovrel" + std::to_string(release) + "DLLP";
+        EXPECT_EQ(DwordValue(2), ReadValue(dll, "LOADCTRLS")) << dll;
+        EXPECT_EQ(TextValue(hostDll), ReadValue(dll, "LOADER")) << dll;
+        EXPECT_EQ(DwordValue(1), ReadValue(dll, "MANAGED")) << dll;
+    }
+
+    void ExpectNotRegistered(const std::string& profile, int release) {
+        const std::string year = std::to_string(release);
+        EXPECT_FALSE(RegistryKeyExists(profile + "Applications\\TR_VazivIvir" + year)) << profile;
+        EXPECT_FALSE(RegistryKeyExists(profile + "Applications\\Tovrel" + year + "DLLP")) << profile;
+    }
+
+    CHostInstaller hosts;
+};
+
+}  // namespace
+
+TEST_F(RegistrationTest, Release2025NamesThe2023ModuleAndThe2024HostDll) {
+    AddProfile(hosts.keys2025, hosts.locs2025, kProfile25, "C:\\Program Files\\Gstarsoft\\GstarCAD2025");
+    hosts.installDir = kInstallDir.c_str();
+    hosts.RegisterSelected(0, 0, 1);
+    ExpectRegistered(kProfile25, 2025, kInstallDir, "C:\\Program Files\\Gstarsoft\\GstarCAD2025\\GCAD2024P.dll");
+    EXPECT_EQ((std::vector<std::string>{"LOADER", "MANAGED"}),
+              RegistryValueNames(kProfile25 + "Applications\\TR_VazivIvir2025"));
+}
+
+TEST_F(RegistrationTest, EveryTickedReleaseGetsItsOwnKeysAndHostDll) {
+    AddProfile(hosts.keys2023, hosts.locs2023, kProfile23, "D:\\CAD2023");
+    AddProfile(hosts.keys2024, hosts.locs2024, kProfile24, "D:\\CAD2024");
+    AddProfile(hosts.keys2025, hosts.locs2025, kProfile25, "D:\\CAD2025");
+    hosts.installDir = kInstallDir.c_str();
+    hosts.RegisterSelected(1, 7, -1);  // any non-zero tick counts
+    ExpectRegistered(kProfile23, 2023, kInstallDir, "D:\\CAD2023\\GCAD2023P.dll");
+    ExpectRegistered(kProfile24, 2024, kInstallDir, "D:\\CAD2024\\GCAD2024P.dll");
+    ExpectRegistered(kProfile25, 2025, kInstallDir, "D:\\CAD2025\\GCAD2024P.dll");
+    // No release writes another release's names.
+    ExpectNotRegistered(kProfile23, 2025);
+    ExpectNotRegistered(kProfile25, 2023);
+}
+
+TEST_F(RegistrationTest, EachProfileGetsTheLocationFoundWithIt) {
+    const std::string profiles = "SOFTWARE\\Gstarsoft\\GstarCAD\\R25\\Profiles\\";
+    AddProfile(hosts.keys2025, hosts.locs2025, profiles + "A\\", "C:\\CAD-A");
+    AddProfile(hosts.keys2025, hosts.locs2025, profiles + "B\\", "C:\\CAD-B");
+    AddProfile(hosts.keys2025, hosts.locs2025, "SOFTWARE\\Gstarsoft\\GSDL\\R25\\乗\\", "C:\\CAD乗");
+    hosts.installDir = kInstallDir.c_str();
+    hosts.RegisterSelected(0, 0, 1);
+    ExpectRegistered(profiles + "A\\", 2025, kInstallDir, "C:\\CAD-A\\GCAD2024P.dll");
+    ExpectRegistered(profiles + "B\\", 2025, kInstallDir, "C:\\CAD-B\\GCAD2024P.dll");
+    ExpectRegistered("SOFTWARE\\Gstarsoft\\GSDL\\R25\\乗\\", 2025, kInstallDir, "C:\\CAD乗\\GCAD2024P.dll");
+}
+
+TEST_F(RegistrationTest, UntickedReleaseIsLeftAsItWas) {
+    AddProfile(hosts.keys2023, hosts.locs2023, kProfile23, "C:\\CAD2023");
+    AddProfile(hosts.keys2024, hosts.locs2024, kProfile24, "C:\\CAD2024");
+    AddProfile(hosts.keys2025, hosts.locs2025, kProfile25, "C:\\CAD2025");
+    const std::string old = kProfile24 + "Applications\\TR_VazivIvir2024";
+    ASSERT_TRUE(testsupport::SetRegistryString(old, "LOADER", "C:\\Old\\TR_VazivIvir2023.GRX"));
+    hosts.installDir = kInstallDir.c_str();
+    hosts.RegisterSelected(0, 0, 1);
+    EXPECT_EQ(TextValue("C:\\Old\\TR_VazivIvir2023.GRX"), ReadValue(old, "LOADER"));
+    EXPECT_FALSE(ReadValue(old, "MANAGED").present);
+    EXPECT_FALSE(RegistryKeyExists(kProfile24 + "Applications\\Tovrel2024DLLP"));
+    EXPECT_FALSE(RegistryKeyExists(kProfile23 + "Applications"));
+    ExpectRegistered(kProfile25, 2025, kInstallDir, "C:\\CAD2025\\GCAD2024P.dll");
+}
+
+TEST_F(RegistrationTest, ReinstallReplacesEarlierEntries) {
+    AddProfile(hosts.keys2025, hosts.locs2025, kProfile25, "C:\\CAD2025");
+    const std::string module = kProfile25 + "Applications\\TR_VazivIvir2025";
+    ASSERT_TRUE(testsupport::SetRegistryString(module, "Stale", "from an older setup"));
+    ASSERT_TRUE(SetRegistryDword(module, "LOADCTRLS", 14));
+    hosts.installDir = kInstallDir.c_str();
+
+    hosts.RegisterSelected(0, 0, 1);
+    EXPECT_EQ((std::vector<std::string>{"LOADER", "MANAGED"}), RegistryValueNames(module));
+    const auto first = RegistryValueNames(kProfile25 + "Applications\\Tovrel2025DLLP");
+
+    const std::vector<HKEY> handles = NextKeyHandles();
+    hosts.RegisterSelected(0, 0, 1);
+    EXPECT_EQ(handles, NextKeyHandles()) << "a key handle was left open";
+    ExpectRegistered(kProfile25, 2025, kInstallDir, "C:\\CAD2025\\GCAD2024P.dll");
+    EXPECT_EQ((std::vector<std::string>{"LOADER", "MANAGED"}), RegistryValueNames(module));
+    EXPECT_EQ(first, RegistryValueNames(kProfile25 + "Applications\\Tovrel2025DLLP"));
+}
+
+TEST_F(RegistrationTest, EntryWithSubKeysSurvivesAndKeepsItsOtherValues) {
+    AddProfile(hosts.keys2025, hosts.locs2025, kProfile25, "C:\\CAD2025");
+    const std::string dll = kProfile25 + "Applications\\Tovrel2025DLLP";
+    ASSERT_TRUE(testsupport::SetRegistryString(dll, "Extra", "kept"));
+    ASSERT_TRUE(testsupport::SetRegistryString(dll, "LOADER", "C:\\Old\\GCAD2024P.dll"));
+    ASSERT_TRUE(CreateRegistryKey(dll + "\\Child"));
+    hosts.installDir = kInstallDir.c_str();
+    hosts.RegisterSelected(0, 0, 1);
+    ExpectRegistered(kProfile25, 2025, kInstallDir, "C:\\CAD2025\\GCAD2024P.dll");
+    EXPECT_EQ(TextValue("kept"), ReadValue(dll, "Extra"));
+    EXPECT_TRUE(RegistryKeyExists(dll + "\\Child"));
+}
+
+TEST_F(RegistrationTest, MissingProfileKeyIsNotCreated) {
+    const std::string gone = "SOFTWARE\\Gstarsoft\\GstarCAD\\R25\\Profiles\\Gone\\";
+    AddProfile(hosts.keys2025, hosts.locs2025, gone, "C:\\Gone", false);
+    AddProfile(hosts.keys2025, hosts.locs2025, kProfile25, "C:\\CAD2025");
+    hosts.installDir = kInstallDir.c_str();
+    hosts.RegisterSelected(0, 0, 1);
+    EXPECT_FALSE(RegistryKeyExists(gone));
+    ExpectRegistered(kProfile25, 2025, kInstallDir, "C:\\CAD2025\\GCAD2024P.dll");
+}
+
+TEST_F(RegistrationTest, PathsThatDoNotFitLeaveTheProfileUntouched) {
+    // A LOADER text is at most 259 bytes: the install folder may take 238 of
+    // them beside "\TR_VazivIvir2023.GRX", the CAD folder 245 beside
+    // "\GCAD2024P.dll". One byte more, and the profile gets neither entry,
+    // rather than one naming a cut path; an earlier install stays as it was.
+    const struct {
+        size_t installLength;
+        size_t locationLength;
+        bool written;
+    } cases[] = {
+        {238, 245, true},
+        {239, 20, false},
+        {20, 246, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE("install folder " + std::to_string(c.installLength) + " bytes, CAD folder " +
+                     std::to_string(c.locationLength) + " bytes");
+        testsupport::DeleteRegistryTree(kVendorRoot);
+        hosts = CHostInstaller();
+        const std::string installDir = "C:\\" + std::string(c.installLength - 3, 'i');
+        const std::string location = "C:\\" + std::string(c.locationLength - 3, 'c');
+        AddProfile(hosts.keys2025, hosts.locs2025, kProfile25, location);
+        AddProfile(hosts.keys2025, hosts.locs2025, kOtherProfile25, "C:\\Short");
+        const std::string earlier = kProfile25 + "Applications\\TR_VazivIvir2025";
+        ASSERT_TRUE(testsupport::SetRegistryString(earlier, "LOADER", "C:\\Earlier\\TR_VazivIvir2023.GRX"));
+        hosts.installDir = installDir.c_str();
+        hosts.RegisterSelected(0, 0, 1);
+        if (c.written) {
+            ExpectRegistered(kProfile25, 2025, installDir, location + "\\GCAD2024P.dll");
+        } else {
+            EXPECT_EQ(TextValue("C:\\Earlier\\TR_VazivIvir2023.GRX"), ReadValue(earlier, "LOADER"));
+            EXPECT_FALSE(ReadValue(earlier, "MANAGED").present);
+            EXPECT_FALSE(RegistryKeyExists(kProfile25 + "Applications\\Tovrel2025DLLP"));
+        }
+        // The other profile of the same release is served either way.
+        if (c.installLength <= 238)
+            ExpectRegistered(kOtherProfile25, 2025, installDir, "C:\\Short\\GCAD2024P.dll");
+    }
+}

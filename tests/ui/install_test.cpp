@@ -214,9 +214,10 @@ TEST_F(InstallTest, TrailingBackslashAndDriveRoot) {
 TEST_F(InstallTest, WarnsOnceWhileTheCadRuns) {
     ScratchFolder cadBin("setup-gcad");
     const std::string gcad = cadBin / "gcad.exe";
-    ASSERT_TRUE(CopyFileA((ExeFolder() + "\\idle_process.exe").c_str(), gcad.c_str(), FALSE));
+    // The CAD stand-in, staying up as a running CAD does.
+    ASSERT_TRUE(CopyFileA((ExeFolder() + "\\cad\\gcad.exe").c_str(), gcad.c_str(), FALSE));
     ChildProcess cad;
-    ASSERT_TRUE(cad.Start(gcad));
+    ASSERT_TRUE(cad.Start(gcad, std::string("--stay \"") + kProfileA + "\\\""));
 
     StartSetup();
     setup.Press(IDC_INSTALL);

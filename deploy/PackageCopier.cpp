@@ -189,7 +189,8 @@ bool CopyPackageFiles(CCopyJob& job) {
         // The folder was found a moment ago but cannot be listed (or its
         // pattern is too long): nothing would be copied, which must not pass
         // for a finished install unless the user says so.
-        if (!SettleFailedCopy(job.targetFolder, [&] { return OpenPackageSearch(pattern, &entry, &find, &empty); }))
+        auto reopen = [&] { return OpenPackageSearch(pattern, &entry, &find, &empty) || empty; };
+        if (!SettleFailedCopy(job.targetFolder, reopen))
             return false;
         if (!find)
             return true;

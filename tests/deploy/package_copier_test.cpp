@@ -466,6 +466,48 @@ TEST(CopyPackageFilesTest, TargetsTooLongAreFailedCopiesNeverCut) {
     EXPECT_EQ(std::set<std::string>{target.substr(bench.install.size() + 1)}, FolderNames(bench.install));
 }
 
+TEST(CopyPackageFilesTest, PackageThatCannotBeListedIsAFailedCopy) {
+    // The executable's path fits, and so does its Data folder, but the
+    // search pattern over Data does not: no file could be copied, which must
+    // not pass for a finished install.
+    if (!IsRelocatedChild()) {
+        deploytest::ChildLayout layout("setup", "a.exe");
+        layout.setupFolderLength = 252;
+        return ExpectPassesRelocated(layout);
+    }
+
+    const std::string setup = testsupport::ExeFolder();
+    ASSERT_EQ(252u, setup.size());
+    const std::string data = setup + "\\Data";
+    testsupport::ScratchFolder elsewhere("deploy-install");
+    const std::string install = elsewhere / "T-VazivIvir";
+    SetEnvironmentVariableA("APPDATA", elsewhere.Path().c_str());
+    ASSERT_TRUE(CreateDirectoryA(data.c_str(), nullptr)) << "error " << GetLastError();
+    ASSERT_TRUE(WriteFile(data + "\\a", "x")) << "error " << GetLastError();
+
+    const struct {
+        const char* name;
+        std::vector<int> answers;
+        bool result;
+    } cases[] = {
+        {"retry, then ignore", {IDRETRY, IDIGNORE}, true},
+        {"abort", {IDABORT}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        CTestProgressBar bar;
+        CMessageBoxRecorder boxes([&](const CPrompt&, int index) { return c.answers.at(index); });
+        CCopyJob job(install.c_str(), bar.Control());
+        EXPECT_EQ(c.result, CopyPackageFiles(job));
+        ASSERT_EQ(c.answers.size(), boxes.Prompts().size());
+        EXPECT_EQ(CopyFailedText(install), boxes.Prompts()[0].text);
+        EXPECT_EQ(static_cast<UINT>(MB_ABORTRETRYIGNORE), boxes.Prompts()[0].type);
+        EXPECT_EQ(1, bar.Steps());
+        EXPECT_TRUE(FolderNames(install).empty());
+    }
+    RemoveTree(data);
+}
+
 TEST(CopyPackageFilesTest, MissingPackageTouchesNothing) {
     if (!IsRelocatedChild())
         return ExpectPassesRelocated({"setup"});

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "framework/Handle.h"
@@ -84,6 +85,14 @@ void ExpectPassesRelocated(const ChildLayout& layout) {
         ASSERT_TRUE(MakeFolders(scratch.Path(), layout.setupFolder))
             << "cannot create " << layout.setupFolder << ", error " << GetLastError();
         setupFolder = scratch / layout.setupFolder;
+    }
+    while (setupFolder.size() < layout.setupFolderLength) {
+        const size_t remaining = layout.setupFolderLength - setupFolder.size() - 1;
+        // Never leave a remainder that no "\\x" level could fill.
+        const size_t level = remaining <= 60 ? remaining : std::min<size_t>(60, remaining - 2);
+        setupFolder += "\\" + std::string(level, 'p');
+        ASSERT_TRUE(CreateDirectoryA(setupFolder.c_str(), nullptr))
+            << setupFolder.size() << " bytes, error " << GetLastError();
     }
     std::string workFolder = setupFolder;
     if (!layout.workFolder.empty()) {

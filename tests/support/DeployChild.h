@@ -29,6 +29,9 @@ struct ChildLayout {
     // Working folder of the child, relative to the scratch folder; created
     // when missing. Empty: the setup folder.
     std::string workFolder;
+    // When non-zero, the setup folder is extended by further levels until its
+    // full path is exactly this many bytes long.
+    size_t setupFolderLength = 0;
 };
 
 // True in the copy started by ExpectPassesRelocated.

@@ -36,7 +36,10 @@ class CMessageBoxRecorder {
     explicit CMessageBoxRecorder(Answer answer = nullptr) : m_answer(std::move(answer)) {
         m_previous = AfxSetMessageBoxHandler([this](HWND owner, const char* text, const char* caption, UINT type) {
             m_prompts.push_back({owner, text ? text : "", caption ? caption : "", type});
-            return m_answer ? m_answer(m_prompts.back(), static_cast<int>(m_prompts.size()) - 1) : IDOK;
+            if (m_answer)
+                return m_answer(m_prompts.back(), static_cast<int>(m_prompts.size()) - 1);
+            // Unasked-for prompts end the operation rather than loop.
+            return (type & MB_TYPEMASK) == MB_ABORTRETRYIGNORE ? IDABORT : IDOK;
         });
     }
     ~CMessageBoxRecorder() { AfxSetMessageBoxHandler(std::move(m_previous)); }

@@ -115,22 +115,6 @@ TEST(CCopyJobTest, CutsOneTrailingBackslashCharacter) {
     }
 }
 
-TEST(ClearReadOnlyTest, ClearsOnlyTheReadOnlyBit) {
-    testsupport::ScratchFolder scratch("clear-readonly");
-    const std::string file = scratch / "乗.txt";
-    ASSERT_TRUE(WriteFile(file, "x"));
-    ASSERT_TRUE(SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE));
-    const DWORD before = deploytest::Attributes(file);
-    ASSERT_TRUE(before & FILE_ATTRIBUTE_READONLY) << std::hex << before;
-
-    ClearReadOnly(file.c_str());
-    EXPECT_EQ(before & ~FILE_ATTRIBUTE_READONLY, deploytest::Attributes(file)) << std::hex << before;
-    ClearReadOnly(file.c_str());
-    EXPECT_EQ(before & ~FILE_ATTRIBUTE_READONLY, deploytest::Attributes(file));
-    // A missing path is no error.
-    ClearReadOnly((scratch / "missing").c_str());
-}
-
 TEST(RemoveZoneIdentifierTest, DeletesTheDownloadMark) {
     // Wine has no alternate data streams: a name with ":Zone.Identifier" is
     // an ordinary file there, which is what the delete then removes. That a

@@ -47,7 +47,7 @@ class BrowseTest : public ::testing::Test {
     }
 
     bool BrowserClosed() const {
-        return SetupDriver::WaitUntil([&] { return !IsWindow(browser); }, 5000);
+        return SetupDriver::WaitUntil([&] { return !IsWindow(browser); });
     }
 };
 

@@ -9,6 +9,7 @@
 
 #include "framework/Handle.h"
 #include "res/resource.h"
+#include "tests/support/CadStandin.h"
 #include "tests/support/UiDriver.h"
 
 using namespace testsupport;
@@ -30,37 +31,12 @@ void CopyFolderFiles(const std::string& from, const std::string& to) {
     } while (FindNextFileA(find.Get(), &data));
 }
 
-// Runs the stand-in with a profile; returns what it printed.
-std::string RunStandin(const std::string& gcad, const std::string& profile) {
-    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-    HANDLE readEnd = nullptr;
-    HANDLE writeEnd = nullptr;
-    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0))
-        return "no pipe";
-    CAutoHandle reader(readEnd);
-    CAutoHandle writer(writeEnd);
-    SetHandleInformation(reader.Get(), HANDLE_FLAG_INHERIT, 0);
-
-    std::string commandLine = "\"" + gcad + "\" \"" + profile + "\"";
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = writer.Get();
-    startup.hStdError = writer.Get();
-    PROCESS_INFORMATION info = {};
-    if (!CreateProcessA(gcad.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info))
-        return "not started " + std::to_string(GetLastError());
-    CAutoHandle process(info.hProcess);
-    CAutoHandle thread(info.hThread);
-    writer.Reset();
-
-    std::string output;
-    char buffer[1024];
-    DWORD read = 0;
-    while (ReadFile(reader.Get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
-        output.append(buffer, read);
-    WaitForSingleObject(process.Get(), 10000);
-    return output;
+// What the stand-in printed for a profile.
+std::string RunStandin(const std::string& profile) {
+    CadStandin cad;
+    if (!cad.Start(profile) || !cad.WaitForExit(10000, nullptr))
+        return "the stand-in did not run";
+    return cad.Output();
 }
 
 TEST(CadLoadsTest, AfterAnInstallTheCadLoadsBothModulesOfEveryRegisteredProfile) {
@@ -72,7 +48,7 @@ TEST(CadLoadsTest, AfterAnInstallTheCadLoadsBothModulesOfEveryRegisteredProfile)
     for (const char* profile : {kProfile1, kProfile2})
         SetRegistryString(profile, "Location", cadFolder.Path() + "\\");
     SetRegistryString(kProfile2023, "Location", cad2023.Path());
-    CopyFolderFiles(ExeFolder() + "\\..\\package\\Data", layout.DataFolder());
+    CopyFolderFiles(SamplePackageFolder() + "\\Data", layout.DataFolder());
     const std::string installFolder = cadFolder / "Plugin";
 
     SetupDriver setup;
@@ -83,12 +59,9 @@ TEST(CadLoadsTest, AfterAnInstallTheCadLoadsBothModulesOfEveryRegisteredProfile)
     setup.Press(IDOK);
     ASSERT_TRUE(setup.WaitForExit(10000));
 
-    // The stand-in runs from the CAD's own folder, under the CAD's name.
-    const std::string gcad = cadFolder / "gcad.exe";
-    ASSERT_TRUE(CopyFileA((ExeFolder() + "\\cad\\gcad.exe").c_str(), gcad.c_str(), FALSE)) << GetLastError();
     for (const char* profile : {kProfile1, kProfile2}) {
         SCOPED_TRACE(profile);
-        const std::string report = RunStandin(gcad, profile);
+        const std::string report = RunStandin(profile);
         EXPECT_NE(std::string::npos, report.find("loaded\tTR_VazivIvir2025\t" + installFolder +
                                                  "\\T-VazivIvir\\TR_VazivIvir2023.GRX\tTR_VazivIvir2023.GRX"))
             << report;
@@ -98,7 +71,7 @@ TEST(CadLoadsTest, AfterAnInstallTheCadLoadsBothModulesOfEveryRegisteredProfile)
         EXPECT_NE(std::string::npos, report.find("done\t2\t0")) << report;
     }
     // The 2023 profile was not offered, so the CAD loads nothing there.
-    const std::string report = RunStandin(gcad, kProfile2023);
+    const std::string report = RunStandin(kProfile2023);
     EXPECT_EQ(std::string::npos, report.find("loaded")) << report;
 }
 

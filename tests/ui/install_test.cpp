@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "res/resource.h"
+#include "tests/support/CadStandin.h"
 #include "tests/support/UiDriver.h"
 
 using namespace testsupport;
@@ -212,12 +213,10 @@ TEST_F(InstallTest, TrailingBackslashAndDriveRoot) {
 }
 
 TEST_F(InstallTest, WarnsOnceWhileTheCadRuns) {
-    ScratchFolder cadBin("setup-gcad");
-    const std::string gcad = cadBin / "gcad.exe";
     // The CAD stand-in, staying up as a running CAD does.
-    ASSERT_TRUE(CopyFileA((ExeFolder() + "\\cad\\gcad.exe").c_str(), gcad.c_str(), FALSE));
-    ChildProcess cad;
-    ASSERT_TRUE(cad.Start(gcad, std::string("--stay \"") + kProfileA + "\\\""));
+    CadStandin cad;
+    ASSERT_TRUE(cad.Start(kProfileA, true));
+    ASSERT_TRUE(cad.WaitForReport(10000)) << cad.Output();
 
     StartSetup();
     setup.Press(IDC_INSTALL);

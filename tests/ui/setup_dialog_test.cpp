@@ -81,15 +81,17 @@ TEST_F(SetupDialogTest, CancelEscAndEnterEachEndTheProgram) {
         const char* how;
         int button;
         WORD key;
-    } ways[] = {{"Cancel", IDCANCEL, 0}, {"Esc", 0, VK_ESCAPE}, {"Enter", 0, VK_RETURN}};
+    } ways[] = {{"Cancel", IDCANCEL, 0}, {"Esc", 0, VK_ESCAPE}, {"Enter", 0, VK_RETURN}, {"close box", 0, 0}};
     for (const auto& way : ways) {
         SCOPED_TRACE(way.how);
         SetupDriver run;
         ASSERT_TRUE(run.Start(layout.Exe()));
         if (way.button)
             run.Press(way.button);
-        else
+        else if (way.key)
             run.PressKey(way.key);
+        else
+            PostMessageA(run.Dialog(), WM_SYSCOMMAND, SC_CLOSE, 0);
         DWORD exitCode = 99;
         EXPECT_TRUE(run.WaitForExit(10000, &exitCode));
         EXPECT_EQ(0u, exitCode);

@@ -28,7 +28,11 @@ cleanup() {
     [ -z "$XVFB_PID" ] || kill "$XVFB_PID" 2>/dev/null || true
 }
 trap cleanup EXIT
-[ "$headless" = 0 ] || start_xvfb
+if [ "$headless" = 1 ]; then
+    start_xvfb
+else
+    export SETUP_MANAGED_WINDOWS=1
+fi
 start_wine
 
 # The simulated CAD 2025: its folder with Fonts, the stand-in as its

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <sstream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -97,18 +98,8 @@ std::string ThisExecutable() {
 
 // Names in a folder, sorted, without "." and "..".
 std::vector<std::string> FolderEntries(const std::string& folder) {
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA data;
-    CFindHandle find(FindFirstFileA((folder + "\\*").c_str(), &data));
-    if (!find.IsValid())
-        return names;
-    do {
-        const std::string name = data.cFileName;
-        if (name != "." && name != "..")
-            names.push_back(name);
-    } while (FindNextFileA(find.Get(), &data));
-    std::sort(names.begin(), names.end());
-    return names;
+    const std::set<std::string> names = testsupport::FolderNames(folder);
+    return std::vector<std::string>(names.begin(), names.end());
 }
 
 std::string Join(const std::vector<std::string>& names) {

@@ -15,6 +15,7 @@
 #include "framework/Controls.h"
 #include "framework/Handle.h"
 #include "framework/MessageBox.h"
+#include "tests/support/TestSupport.h"
 
 namespace deploytest {
 
@@ -87,20 +88,7 @@ class CTestProgressBar {
     CProgressCtrl m_bar;
 };
 
-// The names in a folder (without "." and ".."), as the file system spells them.
-inline std::set<std::string> FolderNames(const std::string& folder) {
-    std::set<std::string> names;
-    WIN32_FIND_DATAA data;
-    CFindHandle find(FindFirstFileA((folder + "\\*").c_str(), &data));
-    if (!find.IsValid())
-        return names;
-    do {
-        const std::string name = data.cFileName;
-        if (name != "." && name != "..")
-            names.insert(name);
-    } while (FindNextFileA(find.Get(), &data));
-    return names;
-}
+using testsupport::FolderNames;
 
 // A visible top-level window made the active one, so that it is what the
 // framework reports as the main window while it lives.

@@ -54,8 +54,8 @@ void RemoveTree(const std::string& path) {
 }
 
 bool WriteFile(const std::string& path, const std::string& content) {
-    CAutoHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                 nullptr));
+    CAutoHandle file(
+        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.IsValid())
         return false;
     DWORD written = 0;
@@ -64,8 +64,8 @@ bool WriteFile(const std::string& path, const std::string& content) {
 }
 
 std::string ReadFile(const std::string& path) {
-    CAutoHandle file(
-        CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    CAutoHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.IsValid())
         return std::string();
     std::string content;
@@ -74,6 +74,20 @@ std::string ReadFile(const std::string& path) {
     while (::ReadFile(file.Get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
         content.append(buffer, read);
     return content;
+}
+
+std::set<std::string> FolderNames(const std::string& folder) {
+    std::set<std::string> names;
+    WIN32_FIND_DATAA data;
+    CFindHandle find(FindFirstFileA((folder + "\\*").c_str(), &data));
+    if (!find.IsValid())
+        return names;
+    do {
+        const std::string name = data.cFileName;
+        if (name != "." && name != "..")
+            names.insert(name);
+    } while (FindNextFileA(find.Get(), &data));
+    return names;
 }
 
 bool FileExists(const std::string& path) {

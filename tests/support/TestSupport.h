@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <set>
 #include <string>
 
 namespace testsupport {
@@ -17,7 +18,7 @@ std::string ExeFolder();
 // A fresh folder under the Windows temp folder, removed with its content
 // when the object is destroyed.
 class ScratchFolder {
-public:
+  public:
     explicit ScratchFolder(const std::string& name = "setup-test");
     ~ScratchFolder();
     ScratchFolder(const ScratchFolder&) = delete;
@@ -25,7 +26,7 @@ public:
     const std::string& Path() const { return m_path; }
     std::string operator/(const std::string& name) const { return m_path + "\\" + name; }
 
-private:
+  private:
     std::string m_path;
 };
 
@@ -36,19 +37,23 @@ bool WriteFile(const std::string& path, const std::string& content);
 // The whole content of a file, or an empty text if it cannot be read.
 std::string ReadFile(const std::string& path);
 bool FileExists(const std::string& path);
+// The names in a folder, without "." and "..", as the file system spells them.
+std::set<std::string> FolderNames(const std::string& folder);
 bool FolderExists(const std::string& path);
 
 // Deletes HKCU\path with all its sub-keys (no error if missing).
 void DeleteRegistryTree(const std::string& path);
 // Sets a string value, creating the key and its parents. type is REG_SZ or REG_EXPAND_SZ.
-bool SetRegistryString(const std::string& keyPath, const std::string& name, const std::string& data,
+bool SetRegistryString(const std::string& keyPath,
+                       const std::string& name,
+                       const std::string& data,
                        DWORD type = REG_SZ);
 // Reads a value: returns false if missing; fills type and the raw bytes.
 bool ReadRegistryValue(const std::string& keyPath, const std::string& name, DWORD* type, std::string* data);
 
 // A child process that is killed (if still running) when the object dies.
 class ChildProcess {
-public:
+  public:
     ChildProcess() = default;
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
@@ -62,7 +67,7 @@ public:
     HANDLE Handle() const { return m_info.hProcess; }
     DWORD Id() const { return m_info.dwProcessId; }
 
-private:
+  private:
     PROCESS_INFORMATION m_info = {};
 };
 

@@ -60,7 +60,7 @@ TEST_F(BrowseTest, ATypedFolderWinsOverTheTreeSelection) {
 
     OpenBrowser();
     // The browser opens on the dialog's folder and mirrors it in the edit.
-    EXPECT_TRUE(SetupDriver::WaitUntil([&] { return EditText() == selected; }, 5000)) << EditText();
+    EXPECT_TRUE(SetupDriver::WaitUntil([&] { return EditText() == selected; }, 30000)) << EditText();
     TypeAndPressOk(typed);
     ASSERT_TRUE(BrowserClosed());
     EXPECT_EQ(typed, setup.GetText(IDC_INSTALL_PATH));

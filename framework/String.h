@@ -74,7 +74,6 @@ class CString {
 class CStringArray {
   public:
     int GetSize() const { return static_cast<int>(m_items.size()); }
-    int GetCount() const { return GetSize(); }
     bool IsEmpty() const { return m_items.empty(); }
 
     // Appends at the end; returns the new entry's index.

@@ -23,7 +23,6 @@ class CWnd {
 
     HWND m_hWnd = nullptr;
 
-    HWND GetSafeHwnd() const { return m_hWnd; }
     operator HWND() const { return m_hWnd; }  // NOLINT
 
     // Binds an existing window to this object (no subclassing) / unbinds it.
@@ -42,19 +41,15 @@ class CWnd {
     int GetDlgCtrlID() const { return ::GetDlgCtrlID(m_hWnd); }
     BOOL ShowWindow(int command) { return ::ShowWindow(m_hWnd, command); }
     BOOL EnableWindow(BOOL enable = TRUE) { return ::EnableWindow(m_hWnd, enable); }
-    BOOL IsWindowEnabled() const { return ::IsWindowEnabled(m_hWnd); }
-    BOOL IsWindowVisible() const { return ::IsWindowVisible(m_hWnd); }
     LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const {
         return ::SendMessageA(m_hWnd, message, wParam, lParam);
     }
-    void SetWindowText(const char* text) { ::SetWindowTextA(m_hWnd, text); }
     CString GetWindowText() const;
     void GetWindowRect(RECT* rect) const { ::GetWindowRect(m_hWnd, rect); }
     void ScreenToClient(RECT* rect) const;
     void MoveWindow(int x, int y, int width, int height, BOOL repaint = TRUE) {
         ::MoveWindow(m_hWnd, x, y, width, height, repaint);
     }
-    CWnd* SetFocus() { return FromHandle(::SetFocus(m_hWnd)); }
 
     // A box owned by this window; a null caption gives the application title.
     int MessageBox(const char* text, const char* caption = nullptr, UINT type = MB_OK);

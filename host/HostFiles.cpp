@@ -30,8 +30,11 @@ void CHostInstaller::DeployHostFiles(CString location) {
 
     // The result is not needed: on failure the user has been told, and the
     // path left behind names no package, so every copy below simply fails.
+    // No path at all would resolve against the root of the current drive.
     CString sourceFolder;
     LocatePackageSource(sourceFolder);
+    if (sourceFolder.IsEmpty())
+        return;
 
     // The CAD finds SHX fonts only in its own Fonts folder. That folder is
     // not created: a CAD without one has its own reason.

@@ -1,19 +1,43 @@
 #include "framework/Mbcs.h"
 
+#ifdef _WIN32
 #include <windows.h>
+#endif
 
 #include <cstring>
 
 namespace mbcs {
 
+bool IsLeadByte936(unsigned char c) {
+    return c >= 0x81 && c <= 0xFE;
+}
+
+bool IsTrailByte936(unsigned char c) {
+    return (c >= 0x40 && c <= 0x7E) || (c >= 0x80 && c <= 0xFE);
+}
+
+#ifdef _WIN32
 bool IsLeadByte(unsigned char c) {
     return c >= 0x80 && IsDBCSLeadByte(c);
 }
+#else
+// The native build of the rules (fuzzing on Linux) has no code page of its
+// own; the product is only ever run with code page 936, and a test under
+// Wine holds this table to IsDBCSLeadByteEx(936, ...).
+bool IsLeadByte(unsigned char c) {
+    return IsLeadByte936(c);
+}
+#endif
 
 int CharLength(const char* s, int length, int i) {
-    if (IsLeadByte(static_cast<unsigned char>(s[i])) && i + 1 < length && s[i + 1] != '\0')
+    if (i + 1 < length && IsLeadByte(static_cast<unsigned char>(s[i])) &&
+        IsTrailByte936(static_cast<unsigned char>(s[i + 1])))
         return 2;
     return 1;
+}
+
+bool IsBrokenChar(const char* s, int length, int i) {
+    return IsLeadByte(static_cast<unsigned char>(s[i])) && CharLength(s, length, i) == 1;
 }
 
 int FindChar(const char* s, int length, char ch, int start) {
@@ -33,14 +57,27 @@ int ReverseFindChar(const char* s, int length, char ch) {
     return found;
 }
 
+namespace {
+
+// True if walking characters from the boundary begin reaches end exactly, so
+// that a match never ends in the middle of a double-byte character.
+bool EndsOnBoundary(const char* s, int length, int begin, int end) {
+    int i = begin;
+    while (i < end)
+        i += CharLength(s, length, i);
+    return i == end;
+}
+
+}  // namespace
+
 int FindSubstring(const char* s, int length, const char* sub, int start) {
     const int subLength = static_cast<int>(std::strlen(sub));
     for (int i = 0; i <= length; i += (i < length ? CharLength(s, length, i) : 1)) {
         if (i < start)
             continue;
-        if (i + subLength > length)
+        if (subLength > length - i)
             return -1;
-        if (std::memcmp(s + i, sub, subLength) == 0)
+        if (std::memcmp(s + i, sub, static_cast<size_t>(subLength)) == 0 && EndsOnBoundary(s, length, i, i + subLength))
             return i;
     }
     return -1;

@@ -1,7 +1,12 @@
 #include "deploy/FolderPath.h"
 
+#ifdef _WIN32
 #include <windows.h>
 #include <io.h>
+#else
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include <cstring>
 
@@ -24,20 +29,36 @@ bool IsDriveLetter(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
+#ifdef _WIN32
 bool LevelExists(const char* level) {
     return _access(level, 0) == 0;
 }
 
-}  // namespace
+void MakeLevel(const char* level) {
+    ::CreateDirectoryA(level, nullptr);
+}
+#else
+// The native build of the rules is fuzzed in check-only mode; these keep it
+// linking and behave like their Windows counterparts on a POSIX disk.
+bool LevelExists(const char* level) {
+    return access(level, F_OK) == 0;
+}
 
-int ValidateFolderName(const char* name) {
-    if (!name)
-        return 0;
-    const int length = static_cast<int>(std::strlen(name));
+void MakeLevel(const char* level) {
+    mkdir(level, 0777);
+}
+#endif
+
+bool IsDriveRootForm(const char* path) {
+    return IsDriveLetter(path[0]) && path[1] == ':' && path[2] == '\\';
+}
+
+// The folder-name rules on the first length bytes of name.
+bool IsValidName(const char* name, int length) {
     if (length == 0)
-        return 0;
+        return false;
     if (IsEdgeForbidden(name[0]))
-        return 0;
+        return false;
 
     // The trail byte of a double-byte character may be 0x5C or 0x7C; it is
     // part of that character, never a backslash or a bar of its own.
@@ -46,16 +67,23 @@ int ValidateFolderName(const char* name) {
         last = i;
         if (mbcs::CharLength(name, length, i) == 2)
             continue;
-        // A lead byte with nothing after it is half a character: the file
-        // system would read the name as something else.
-        if (mbcs::IsLeadByte(static_cast<unsigned char>(name[i])))
-            return 0;
+        // A lead byte without a valid trail byte is half a character: the
+        // file system would read the name as something else, and a byte such
+        // as '?' or ':' could hide behind it.
+        if (mbcs::IsBrokenChar(name, length, i))
+            return false;
         if (IsForbiddenChar(name[i]))
-            return 0;
+            return false;
     }
-    if (mbcs::CharLength(name, length, last) == 1 && IsEdgeForbidden(name[last]))
+    return mbcs::CharLength(name, length, last) == 2 || !IsEdgeForbidden(name[last]);
+}
+
+}  // namespace
+
+int ValidateFolderName(const char* name) {
+    if (!name)
         return 0;
-    return 1;
+    return IsValidName(name, static_cast<int>(std::strlen(name))) ? 1 : 0;
 }
 
 int CreateFolderPath(const char* path, int checkOnly) {
@@ -72,7 +100,7 @@ int CreateFolderPath(const char* path, int checkOnly) {
 
     if (n < 3)
         return 1;
-    if (!IsDriveLetter(level[0]) || level[1] != ':' || level[2] != '\\')
+    if (!IsDriveRootForm(level))
         return 1;
     if (n == 3) {
         if (checkOnly)
@@ -88,7 +116,7 @@ int CreateFolderPath(const char* path, int checkOnly) {
         if (!ValidateFolderName(level + start))
             return 1;
         if (!checkOnly) {
-            ::CreateDirectoryA(level, nullptr);
+            MakeLevel(level);
             if (!LevelExists(level))
                 return 2;
         }
@@ -96,6 +124,30 @@ int CreateFolderPath(const char* path, int checkOnly) {
             return 0;
         level[end] = '\\';
         if (end + 1 == n)
+            return 1;
+        start = end + 1;
+    }
+}
+
+int ValidateInstallFolder(const char* folder) {
+    if (!folder)
+        return 0;
+    int n = static_cast<int>(std::strlen(folder));
+    if (n == 3)
+        return IsDriveRootForm(folder) ? 1 : 0;
+    // The dialog drops one trailing backslash before it uses the folder, so
+    // the rules judge what is left. Judged in place, without a working copy:
+    // a long folder is the length check's to refuse, with its own message.
+    if (n > 3 && mbcs::EndsWithBackslash(folder, n))
+        --n;
+    if (n < 4 || !IsDriveRootForm(folder))
+        return 0;
+    for (int start = 3;;) {
+        const int separator = mbcs::FindChar(folder, n, '\\', start);
+        const int end = separator < 0 ? n : separator;
+        if (!IsValidName(folder + start, end - start))
+            return 0;
+        if (separator < 0)
             return 1;
         start = end + 1;
     }

@@ -11,3 +11,8 @@ int ValidateFolderName(const char* name);
 // 1: malformed; 2: some level does not exist after trying to create it.
 // With checkOnly non-zero the disk is neither read nor written.
 int CreateFolderPath(const char* path, int checkOnly);
+
+// 1 if folder, typed into the setup dialog, is acceptable: the path rules of
+// CreateFolderPath, except that one trailing backslash may follow (so a
+// drive root such as "D:\" is accepted) and that no length limit applies.
+int ValidateInstallFolder(const char* folder);

@@ -2,6 +2,7 @@
 
 #include <direct.h>
 
+#include "deploy/FolderPath.h"
 #include "deploy/PackageCopier.h"
 #include "framework/App.h"
 #include "framework/DataExchange.h"
@@ -160,12 +161,19 @@ void Dlg_Setup::OnInstall() {
     ShrinkToCompletionView();
 }
 
-// An empty folder has nothing to install into, and a folder so long that the
-// module's path would not fit the registry's LOADER text is refused before
-// anything is created, rather than registered cut.
+// An empty folder has nothing to install into; a relative folder would land
+// in the elevated process's working folder (normally the system folder), and
+// a name the file system refuses would install nothing behind a completion
+// view; a folder so long that the module's path would not fit the registry's
+// LOADER text would be registered cut. Each is refused before anything is
+// created, and the dialog stays as it was.
 bool Dlg_Setup::CheckInstallPath() {
     if (installPath.IsEmpty()) {
         MessageBox("请输入安装路径 !", kInstallCaption, MB_OK);
+        return false;
+    }
+    if (!ValidateInstallFolder(installPath)) {
+        MessageBox("安装路径无效，请重新输入 !", kInstallCaption, MB_OK);
         return false;
     }
     int length = installPath.GetLength();

@@ -35,7 +35,8 @@ class Dlg_Setup : public CDialog {
     DECLARE_MESSAGE_MAP()
 
   private:
-    // The long-path check before anything is created; false after its message.
+    // The empty, invalid and long-path checks before anything is created;
+    // false after its message.
     bool CheckInstallPath();
     void ShowCompletionView();
     void ShrinkToCompletionView();

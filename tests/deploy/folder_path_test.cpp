@@ -34,6 +34,19 @@ TEST(ValidateFolderNameTest, JudgesNames) {
     EXPECT_EQ(0, ValidateFolderName(nullptr));
 }
 
+// A lead byte must be followed by a valid trail byte (0x40-0x7E, 0x80-0xFE);
+// otherwise it would hide the byte after it, a '?' or a ':' among them.
+TEST(ValidateFolderNameTest, RefusesALeadByteWithoutItsTrailByte) {
+    const NameCase cases[] = {
+        {"a\x81?", 0},    {"a\x81:", 0},    {"a\x81\x22", 0},    {"a\x81 b", 0},   {"a\x81\x30", 0},
+        {"a\x81\x7f", 0}, {"a\x81\xff", 0}, {"\x81\x81\x81", 0}, {"a\x81\x40", 1}, {"a\x81\xfe", 1},
+    };
+    for (const NameCase& c : cases) {
+        SCOPED_TRACE(testing::Message() << "name \"" << c.name << "\"");
+        EXPECT_EQ(c.expected, ValidateFolderName(c.name));
+    }
+}
+
 TEST(ValidateFolderNameTest, RefusesEveryForbiddenCharacterAnywhere) {
     for (char forbidden : std::string("\"*/:<>?\\|")) {
         for (const std::string& name : {std::string(1, forbidden) + "ab", "a" + std::string(1, forbidden) + "b",
@@ -83,6 +96,8 @@ TEST(CreateFolderPathTest, ChecksFormWithoutTouchingTheDisk) {
         {"C:\\誠\\", 1},
         {"C:\\a\x81", 1},
         {"中:\\a", 1},
+        {"C:\\a\x81?\\b", 1},
+        {"C:\\a\x81\\b", 0},
     };
     for (const PathCase& c : cases) {
         SCOPED_TRACE(testing::Message() << "path \"" << c.path << "\"");
@@ -90,6 +105,24 @@ TEST(CreateFolderPathTest, ChecksFormWithoutTouchingTheDisk) {
     }
     EXPECT_EQ(1, CreateFolderPath(nullptr, 1));
     EXPECT_EQ(1, CreateFolderPath(nullptr, 0));
+}
+
+// The typed install folder: one trailing backslash may follow, so a drive
+// root stays acceptable; no length limit of its own (the dialog's length
+// check has its own message).
+TEST(ValidateInstallFolderTest, AllowsOneTrailingBackslash) {
+    const std::string longFolder = "C:\\" + std::string(400, 'x');
+    const PathCase cases[] = {
+        {"D:\\", 1},           {"d:\\", 1},         {"D:\\\\", 0}, {"D:", 0},
+        {"C:\\Tovrel", 1},     {"C:\\Tovrel\\", 1}, {"C:\\乗", 1}, {"C:\\乗\\", 1},
+        {"C:\\Tovrel\\\\", 0}, {"C:\\a\\\\b", 0},   {"Tovrel", 0}, {"\\Tovrel", 0},
+        {"C:\\Tovrel?", 0},    {"C:\\a\x81?", 0},   {"", 0},       {longFolder.c_str(), 1},
+    };
+    for (const PathCase& c : cases) {
+        SCOPED_TRACE(testing::Message() << "folder \"" << c.path << "\"");
+        EXPECT_EQ(c.expected, ValidateInstallFolder(c.path));
+    }
+    EXPECT_EQ(0, ValidateInstallFolder(nullptr));
 }
 
 TEST(CreateFolderPathTest, RefusesTextsLongerThanItsWorkingCopy) {

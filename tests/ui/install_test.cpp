@@ -9,6 +9,8 @@
 #include <commctrl.h>
 
 #include <cstring>
+#include <set>
+#include <string>
 #include <vector>
 
 #include "res/resource.h"
@@ -311,18 +313,42 @@ TEST_F(InstallTest, MissingPackageEndsTheDialogAndTouchesNothingElse) {
     ExpectCadFoldersUntouched();
 }
 
-TEST_F(InstallTest, EmptyAndOverlongFoldersAreRefusedBeforeAnythingIsCreated) {
+// Empty, malformed and overlong folders are refused, in that order, before
+// anything is created anywhere; the dialog stays in its choosing state. The
+// setup runs in a working folder of its own, where a relative folder would
+// land.
+TEST_F(InstallTest, RefusedFoldersCreateNothingAndKeepTheDialog) {
+    constexpr char kEmpty[] = "请输入安装路径 !";
+    constexpr char kInvalid[] = "安装路径无效，请重新输入 !";
+    constexpr char kTooLong[] = "安装路径过长，请选择较短的路径 !";
     const std::string longFolder = cads / std::string(230, 'x');
     const struct {
         std::string typed;
         const char* message;
     } cases[] = {
-        {"", "请输入安装路径 !"},
-        {longFolder, "安装路径过长，请选择较短的路径 !"},
+        {"", kEmpty},
+        {"Tovrel", kInvalid},
+        {"\\Tovrel", kInvalid},
+        {"C:Tovrel", kInvalid},
+        {"C:\\Tovrel?", kInvalid},
+        {cads / "a\\\\b", kInvalid},
+        {cads / "Typed\\\\", kInvalid},
+        {"D:\\\\", kInvalid},
+        {cads / " Typed", kInvalid},
+        {cads / "Typed.", kInvalid},
+        {cads / "a|b", kInvalid},
+        {longFolder + "?", kInvalid},
+        {longFolder, kTooLong},
     };
-    StartSetup();
+    ScratchFolder work("setup-work");
+    const std::vector<std::string> watched = {"C:\\", "D:\\", cads.Path(), work.Path(), layout.Folder()};
+    std::vector<std::set<std::string>> before;
+    for (const std::string& folder : watched)
+        before.push_back(FolderNames(folder));
+
+    ASSERT_TRUE(setup.Start(layout.Exe(), work.Path()));
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.message);
+        SCOPED_TRACE(c.typed);
         setup.SetText(IDC_INSTALL_PATH, c.typed);
         setup.Press(IDC_INSTALL);
         MessageBoxInfo box = setup.WaitForBox(kInstallBoxCaption);
@@ -331,11 +357,16 @@ TEST_F(InstallTest, EmptyAndOverlongFoldersAreRefusedBeforeAnythingIsCreated) {
         EXPECT_EQ(setup.Dialog(), box.owner);
         SetupDriver::Answer(box.window, IDOK);
         ASSERT_TRUE(SetupDriver::WaitUntil([&] { return !setup.HasBox(kInstallBoxCaption); }));
-        EXPECT_TRUE(setup.IsVisible(IDC_INSTALL_PATH));
-        EXPECT_TRUE(setup.IsVisible(IDC_INSTALL));
+        for (int id : {IDC_INSTALL_PATH, IDC_BROWSE, IDC_INSTALL, IDCANCEL})
+            EXPECT_TRUE(setup.IsVisible(id)) << id;
+        EXPECT_TRUE(setup.IsEnabled(IDC_INSTALL));
+        EXPECT_FALSE(setup.IsVisible(IDC_PROGRESS));
+        EXPECT_EQ(c.typed, setup.GetText(IDC_INSTALL_PATH));
+        for (size_t i = 0; i < watched.size(); ++i)
+            EXPECT_EQ(before[i], FolderNames(watched[i])) << "something was created in " << watched[i];
     }
-    EXPECT_FALSE(FolderExists(longFolder));
     ExpectNothingRegistered();
+    ExpectCadFoldersUntouched();
 
     // The longest folder that fits still installs: folder + "\T-VazivIvir" +
     // "\TR_VazivIvir2023.GRX" is exactly 259 bytes.

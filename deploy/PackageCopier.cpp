@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "deploy/PackageSource.h"
+#include "deploy/SkipList.h"
 #include "framework/Handle.h"
 #include "framework/Mbcs.h"
 #include "framework/MessageBox.h"
@@ -20,9 +21,6 @@ const char kCopyFailedFormat[] =
     "拷贝文件 %s 失败，可能原因如下：\n\n1、CAD未关闭\n\n2、系统权限未开放，请以管理者权限登陆系统";
 const char kSettingsFile[] = "Tovrel.Ini";
 const char kSettingsFolder[] = "Tovrel";
-
-// Installed elsewhere (the fonts go to the CAD folders) or not at all.
-const char* const kSkippedFiles[] = {"SetUp.EXE", "Tovrel_EN.shx", "Tovrel_HZ.shx", "Tovrel.prt5"};
 
 // Where the settings file goes when no roaming folder can be found at all.
 // Shown in the prompt only; never handed to the file system, where it would
@@ -44,14 +42,6 @@ CString JoinPath(const CString& folder, const char* name) {
 void StepProgress(const CCopyJob& job) {
     if (job.progressCtrl && job.progressCtrl->m_hWnd)
         ::SendMessageA(job.progressCtrl->m_hWnd, PBM_STEPIT, 0, 0);
-}
-
-bool IsSkippedFile(const CString& name) {
-    for (const char* skipped : kSkippedFiles) {
-        if (name.CompareNoCase(skipped) == 0)
-            return true;
-    }
-    return false;
 }
 
 // The user's roaming application-data folder. APPDATA first, as on every

@@ -1,6 +1,8 @@
 #include "framework/String.h"
 
+#ifdef _WIN32
 #include <mbstring.h>
+#endif
 
 #include <cstdio>
 #include <vector>
@@ -52,10 +54,43 @@ CString operator+(const CString& a, const CString& b) {
     return result;
 }
 
+#ifdef _WIN32
 int CString::CompareNoCase(const char* text) const {
     return _mbsicmp(reinterpret_cast<const unsigned char*>(m_text.c_str()),
                     reinterpret_cast<const unsigned char*>(text ? text : ""));
 }
+#else
+namespace {
+
+// The native build of the rules (fuzzing on Linux) has no multibyte C
+// runtime: these fold single-byte A-Z only and keep double-byte characters
+// whole, which is what the C runtime does in code page 936.
+unsigned CharValue(const char* s, int length, int i) {
+    const unsigned lead = static_cast<unsigned char>(s[i]);
+    if (mbcs::CharLength(s, length, i) == 2)
+        return lead << 8 | static_cast<unsigned char>(s[i + 1]);
+    return lead >= 'A' && lead <= 'Z' ? lead + ('a' - 'A') : lead;
+}
+
+}  // namespace
+
+int CString::CompareNoCase(const char* text) const {
+    const char* other = text ? text : "";
+    const int length = GetLength();
+    const int otherLength = static_cast<int>(std::char_traits<char>::length(other));
+    int i = 0;
+    int j = 0;
+    while (i < length && j < otherLength) {
+        const unsigned a = CharValue(m_text.c_str(), length, i);
+        const unsigned b = CharValue(other, otherLength, j);
+        if (a != b)
+            return a < b ? -1 : 1;
+        i += mbcs::CharLength(m_text.c_str(), length, i);
+        j += mbcs::CharLength(other, otherLength, j);
+    }
+    return (i < length) - (j < otherLength);
+}
+#endif
 
 int CString::Find(char ch, int start) const {
     return mbcs::FindChar(m_text.c_str(), GetLength(), ch, start);
@@ -95,6 +130,7 @@ int CString::Delete(int index, int count) {
     return GetLength();
 }
 
+#ifdef _WIN32
 CString& CString::MakeLower() {
     std::vector<unsigned char> buffer(m_text.begin(), m_text.end());
     buffer.push_back(0);
@@ -103,6 +139,16 @@ CString& CString::MakeLower() {
     m_text.assign(reinterpret_cast<const char*>(buffer.data()));
     return *this;
 }
+#else
+CString& CString::MakeLower() {
+    const int length = GetLength();
+    for (int i = 0; i < length; i += mbcs::CharLength(m_text.c_str(), length, i)) {
+        if (mbcs::CharLength(m_text.c_str(), length, i) == 1 && m_text[i] >= 'A' && m_text[i] <= 'Z')
+            m_text[i] = static_cast<char>(m_text[i] + ('a' - 'A'));
+    }
+    return *this;
+}
+#endif
 
 void CString::Format(const char* format, ...) {
     va_list args;

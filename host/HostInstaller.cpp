@@ -4,6 +4,7 @@
 
 #include "framework/Handle.h"
 #include "host/ReleaseName.h"
+#include "host/TrailingBackslash.h"
 
 namespace {
 
@@ -128,9 +129,5 @@ void CHostInstaller::FindLocationKeys(HKEY parent, const char* subKeyName, CStri
 }
 
 void CHostInstaller::StripTrailingBackslash(CString& path) {
-    // A lone leading backslash is kept: it is a path of its own, not a
-    // separator. ReverseFind skips trail bytes that happen to be 0x5C.
-    const int last = path.ReverseFind('\\');
-    if (last > 0 && last == path.GetLength() - 1)
-        path.Delete(last);
+    ::StripTrailingBackslash(path);
 }

@@ -76,7 +76,8 @@ unsigned CharValue(const char* s, int length, int i) {
 
 int CString::CompareNoCase(const char* text) const {
     const char* other = text ? text : "";
-    const int length = GetLength();
+    // Up to the first zero byte on both sides, as _mbsicmp reads them.
+    const int length = static_cast<int>(std::char_traits<char>::length(m_text.c_str()));
     const int otherLength = static_cast<int>(std::char_traits<char>::length(other));
     int i = 0;
     int j = 0;

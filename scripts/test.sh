@@ -11,6 +11,12 @@ bash "$src/scripts/deps.sh"
 start=$(date +%s)
 setup_build "$src" "$build"
 
+# The pure rules, fuzzed natively: on a full run, or when asked with FUZZ=1.
+status=0
+if [ $# -eq 0 ] || [ "${FUZZ:-0}" = 1 ]; then
+    NATIVE_BUILD_DIR="$build/native" bash "$src/scripts/fuzz.sh" || status=$?
+fi
+
 start_xvfb
 cleanup() {
     stop_wine
@@ -19,7 +25,6 @@ cleanup() {
 trap cleanup EXIT
 start_wine
 
-status=0
 (cd "$build" && ctest --output-on-failure --no-tests=error "$@") || status=$?
 echo "Test command took $(( $(date +%s) - start )) s."
 exit $status

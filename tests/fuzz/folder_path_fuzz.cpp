@@ -7,6 +7,7 @@
 #include <string>
 
 #include "deploy/FolderPath.h"
+#include "framework/Mbcs.h"
 #include "tests/fuzz/Reference.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -27,5 +28,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_EXPECT(install == ref::CheckInstallFolder(text));
     // Whatever the chooser accepts, Install accepts too.
     FUZZ_EXPECT(path != 0 || install == 1);
+    // From an accepted folder the dialog makes a well-formed install folder:
+    // one trailing backslash dropped, the sub-folder appended.
+    if (install == 1) {
+        std::string installDir = text;
+        if (mbcs::EndsWithBackslash(text.c_str(), static_cast<int>(text.size())))
+            installDir.pop_back();
+        installDir += "\\T-VazivIvir";
+        FUZZ_EXPECT(installDir.size() >= 272 || ref::CheckFolderPath(installDir) == 0);
+    }
     return 0;
 }

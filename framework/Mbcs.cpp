@@ -87,4 +87,32 @@ bool EndsWithBackslash(const char* s, int length) {
     return length > 0 && ReverseFindChar(s, length, '\\') == length - 1;
 }
 
+namespace {
+
+// A character as one number, single-byte A-Z folded to a-z.
+unsigned FoldedChar(const char* s, int length, int i) {
+    const unsigned first = static_cast<unsigned char>(s[i]);
+    if (CharLength(s, length, i) == 2)
+        return first << 8 | static_cast<unsigned char>(s[i + 1]);
+    return first >= 'A' && first <= 'Z' ? first + ('a' - 'A') : first;
+}
+
+}  // namespace
+
+int CompareNoCase(const char* a, const char* b) {
+    const int aLength = static_cast<int>(std::strlen(a));
+    const int bLength = static_cast<int>(std::strlen(b));
+    int i = 0;
+    int j = 0;
+    while (i < aLength && j < bLength) {
+        const unsigned x = FoldedChar(a, aLength, i);
+        const unsigned y = FoldedChar(b, bLength, j);
+        if (x != y)
+            return x < y ? -1 : 1;
+        i += CharLength(a, aLength, i);
+        j += CharLength(b, bLength, j);
+    }
+    return (i < aLength) - (j < bLength);
+}
+
 }  // namespace mbcs

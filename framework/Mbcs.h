@@ -41,4 +41,10 @@ int FindSubstring(const char* s, int length, const char* sub, int start = 0);
 // True if the last character (not merely the last byte) is a backslash.
 bool EndsWithBackslash(const char* s, int length);
 
+// <0, 0 or >0 as a sorts before, with or after b, comparing whole
+// characters with single-byte A-Z taken as a-z. For builds without the
+// multibyte C runtime: equal exactly when _mbsicmp finds them equal in code
+// page 936.
+int CompareNoCase(const char* a, const char* b);
+
 }  // namespace mbcs

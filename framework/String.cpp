@@ -60,36 +60,10 @@ int CString::CompareNoCase(const char* text) const {
                     reinterpret_cast<const unsigned char*>(text ? text : ""));
 }
 #else
-namespace {
-
 // The native build of the rules (fuzzing on Linux) has no multibyte C
-// runtime: these fold single-byte A-Z only and keep double-byte characters
-// whole, which is what the C runtime does in code page 936.
-unsigned CharValue(const char* s, int length, int i) {
-    const unsigned lead = static_cast<unsigned char>(s[i]);
-    if (mbcs::CharLength(s, length, i) == 2)
-        return lead << 8 | static_cast<unsigned char>(s[i + 1]);
-    return lead >= 'A' && lead <= 'Z' ? lead + ('a' - 'A') : lead;
-}
-
-}  // namespace
-
+// runtime; a test under Wine holds this stand-in to _mbsicmp.
 int CString::CompareNoCase(const char* text) const {
-    const char* other = text ? text : "";
-    // Up to the first zero byte on both sides, as _mbsicmp reads them.
-    const int length = static_cast<int>(std::char_traits<char>::length(m_text.c_str()));
-    const int otherLength = static_cast<int>(std::char_traits<char>::length(other));
-    int i = 0;
-    int j = 0;
-    while (i < length && j < otherLength) {
-        const unsigned a = CharValue(m_text.c_str(), length, i);
-        const unsigned b = CharValue(other, otherLength, j);
-        if (a != b)
-            return a < b ? -1 : 1;
-        i += mbcs::CharLength(m_text.c_str(), length, i);
-        j += mbcs::CharLength(other, otherLength, j);
-    }
-    return (i < length) - (j < otherLength);
+    return mbcs::CompareNoCase(m_text.c_str(), text ? text : "");
 }
 #endif
 
@@ -141,6 +115,7 @@ CString& CString::MakeLower() {
     return *this;
 }
 #else
+// Single-byte A-Z only, as the C runtime does in code page 936.
 CString& CString::MakeLower() {
     const int length = GetLength();
     for (int i = 0; i < length; i += mbcs::CharLength(m_text.c_str(), length, i)) {

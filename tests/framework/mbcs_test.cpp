@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <mbstring.h>
 
 #include <string>
 
@@ -58,6 +59,25 @@ TEST(MbcsTest, BrokenCharactersStandAlone) {
     EXPECT_EQ(2, mbcs::FindSubstring("\x81\x30R23", 5, "R23"));
     EXPECT_EQ(-1, mbcs::FindSubstring("a\x81\x40", 3, "a\x81"));
     EXPECT_EQ(1, mbcs::FindSubstring("a\x81", 2, "\x81"));
+}
+
+// The native build compares names with its own stand-in: it must find two
+// names equal exactly when the C runtime does. (Their order differs only
+// around a lead byte without its trail byte, which the runtime joins to the
+// next byte; no caller orders names.)
+TEST(MbcsTest, CompareNoCaseFindsEqualWhatTheRuntimeFindsEqual) {
+    const char* const texts[] = {
+        "",      "SetUp.EXE", "setup.exe", "SETUP.EX", "Tovrel_EN.shx", "tovrel_en.SHX", "a",
+        "A",     "[",         "_",         "\x81\x40", "\x81\x41",      "\x81\x61",      "\x81",
+        "\x81 ", "\x81 a",    "\x81 A",    "\x80",     "\xff",          "\x81\x5c\x41",  "\x81\x5c\x61"};
+    for (const char* a : texts) {
+        for (const char* b : texts) {
+            SCOPED_TRACE(testing::Message() << "\"" << a << "\" and \"" << b << "\"");
+            const int runtime =
+                _mbsicmp(reinterpret_cast<const unsigned char*>(a), reinterpret_cast<const unsigned char*>(b));
+            EXPECT_EQ(runtime == 0, mbcs::CompareNoCase(a, b) == 0);
+        }
+    }
 }
 
 }  // namespace

@@ -13,6 +13,12 @@ namespace {
 // that is not a folder the CAD could be installed in.
 constexpr DWORD kRegistryBufferSize = 256;
 
+// How far below a release key the walk reads. Real profiles lie two or
+// three levels down; the registry allows 512 levels, and the walk keeps one
+// key handle and one stack frame per level, so a tree any program of the
+// user can write must not decide how deep it goes.
+constexpr int kMaxWalkDepth = 32;
+
 const char* const kProductRoots[] = {
     "SOFTWARE\\Gstarsoft\\GstarCAD",     "SOFTWARE\\Gstarsoft\\GstarArch", "SOFTWARE\\Gstarsoft\\GSGP",
     "SOFTWARE\\Gstarsoft\\GSNT",         "SOFTWARE\\Gstarsoft\\GSDL",      "SOFTWARE\\Gstarsoft\\GSDQ",
@@ -65,7 +71,7 @@ void CHostInstaller::ScanProductRoot(CString root) {
         releasePath.Format("%s\\%s\\", root.GetString(), name);
 
         CRegKey releaseKey;
-        if (RegOpenKeyExA(rootKey.Get(), name, 0, KEY_READ, releaseKey.Receive()) != ERROR_SUCCESS)
+        if (RegOpenKeyExA(rootKey.Get(), name, REG_OPTION_OPEN_LINK, KEY_READ, releaseKey.Receive()) != ERROR_SUCCESS)
             continue;
 
         foundKeys.RemoveAll();
@@ -98,9 +104,16 @@ void CHostInstaller::ScanProductRoot(CString root) {
     }
 }
 
-void CHostInstaller::FindLocationKeys(HKEY parent, const char* subKeyName, CString relativePath, CString basePath) {
+// Keys are opened as they are, never through a registry link: a link that
+// leads back up would otherwise make the walk endless. A link key itself
+// has no sub-keys, so the walk ends there.
+void CHostInstaller::FindLocationKeys(HKEY parent,
+                                      const char* subKeyName,
+                                      CString relativePath,
+                                      CString basePath,
+                                      int depth) {
     CRegKey key;
-    if (RegOpenKeyExA(parent, subKeyName, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(parent, subKeyName, REG_OPTION_OPEN_LINK, KEY_READ, key.Receive()) != ERROR_SUCCESS)
         return;
 
     BYTE data[kRegistryBufferSize];
@@ -119,12 +132,14 @@ void CHostInstaller::FindLocationKeys(HKEY parent, const char* subKeyName, CStri
         return;
     }
 
+    if (depth >= kMaxWalkDepth)
+        return;
     const DWORD count = SubKeyCount(key.Get());
     for (DWORD index = 0; index < count; ++index) {
         char name[kRegistryBufferSize];
         if (!SubKeyName(key.Get(), index, name))
             continue;
-        FindLocationKeys(key.Get(), name, relativePath + name + "\\", basePath);
+        FindLocationKeys(key.Get(), name, relativePath + name + "\\", basePath, depth + 1);
     }
 }
 

@@ -16,7 +16,8 @@ class CHostInstaller {
     // Discovery.
     void ScanHosts();
     void ScanProductRoot(CString root);
-    void FindLocationKeys(HKEY parent, const char* subKeyName, CString relativePath, CString basePath);
+    // depth: levels below the release key (0 for the release key itself).
+    void FindLocationKeys(HKEY parent, const char* subKeyName, CString relativePath, CString basePath, int depth = 0);
     static void StripTrailingBackslash(CString& path);
 
     // Registration of the plug-in in every found profile of the ticked releases.

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -290,4 +291,85 @@ TEST_F(DiscoveryTest, ScanningReleasesEveryKeyHandle) {
     EXPECT_EQ(before, NextKeyHandles()) << "a key handle was left open by a scan";
     EXPECT_EQ(1u, Finds2025().size());
     EXPECT_EQ(1u, Finds2024().size());
+}
+
+namespace {
+
+constexpr char kScanChildFlag[] = "--scan-child=";
+// A process ended by a stack overflow reports 0 under Wine: only this code
+// means the scan returned.
+constexpr DWORD kScanDone = 0x5343;
+
+// The child scans and writes one "key -> location" line per 2024 and 2025 find.
+class ScanChildMode : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        const char* flag = std::strstr(GetCommandLineA(), kScanChildFlag);
+        if (!flag)
+            return;
+        CHostInstaller hosts;
+        hosts.ScanHosts();
+        std::string out;
+        for (const auto& find : Finds(hosts.keys2024, hosts.locs2024))
+            out += find.key + " -> " + find.location + "\n";
+        for (const auto& find : Finds(hosts.keys2025, hosts.locs2025))
+            out += find.key + " -> " + find.location + "\n";
+        ExitProcess(testsupport::WriteFile(flag + std::strlen(kScanChildFlag), out) ? kScanDone : 1);
+    }
+};
+
+[[maybe_unused]] ::testing::Environment* const kScanChild = ::testing::AddGlobalTestEnvironment(new ScanChildMode);
+
+}  // namespace
+
+// A link that leads back up would make a walk that follows links recurse
+// until the stack overflows; a tree deeper than any profile would make it
+// recurse as deep as the tree. The scan runs in a child so that a crash
+// fails this test instead of ending the test program.
+TEST_F(DiscoveryTest, LinkLoopsAndDeepTreesEndTheWalk) {
+    // Removed before the fixture deletes the tree, which would follow it.
+    struct LinkGuard {
+        std::string path;
+        ~LinkGuard() { DeleteRegistryLink(path); }
+    } link{kR25 + "\\A\\Up"};
+    ASSERT_TRUE(CreateRegistryLink(link.path, kR25)) << LastErrorText();
+    SetLocation(kR25 + "\\Profiles\\Main", "C:\\Main");
+
+    // Below R24: a branch of 600 levels with a profile at its end, and
+    // profiles at the deepest level the walk still reads and one below it.
+    const auto chain = [](char name, int levels) {
+        std::string path = std::string(kCadRoot) + "\\R24";
+        for (int level = 0; level < levels; ++level)
+            path += std::string("\\") + name;
+        return path;
+    };
+    // One level at a time: a path of 600 names is longer than one call takes.
+    ASSERT_TRUE(CreateRegistryKey(chain('d', 0)));
+    HKEY level = nullptr;
+    LONG status = RegOpenKeyExA(HKEY_CURRENT_USER, chain('d', 0).c_str(), 0, KEY_ALL_ACCESS, &level);
+    for (int depth = 1; depth <= 600 && status == ERROR_SUCCESS; ++depth) {
+        HKEY next = nullptr;
+        status = RegCreateKeyExA(level, "d", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &next, nullptr);
+        RegCloseKey(level);
+        level = next;
+    }
+    if (status == ERROR_SUCCESS)
+        status = RegSetValueExA(level, "Location", 0, REG_SZ, reinterpret_cast<const BYTE*>("C:\\Deep600"), 11);
+    if (level)
+        RegCloseKey(level);
+    ASSERT_EQ(ERROR_SUCCESS, status);
+    SetLocation(chain('e', 32), "C:\\Deep32");
+    SetLocation(chain('f', 33), "C:\\Deep33");
+
+    testsupport::ScratchFolder scratch("scan-child");
+    const std::string out = scratch / "finds.txt";
+    char self[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, self, sizeof(self));
+    testsupport::ChildProcess child;
+    ASSERT_TRUE(child.Start(self, std::string(kScanChildFlag) + out)) << LastErrorText();
+    DWORD exitCode = 0;
+    ASSERT_TRUE(child.Wait(60000, &exitCode)) << "the scan did not end";
+    EXPECT_EQ(kScanDone, exitCode) << "the scan died";
+    EXPECT_EQ(chain('e', 32) + "\\ -> C:\\Deep32\n" + kR25 + "\\Profiles\\Main\\ -> C:\\Main\n",
+              testsupport::ReadFile(out));
 }

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <sddl.h>
+
 #include <string>
 #include <vector>
 
@@ -110,6 +112,52 @@ inline RegistryValue DwordValue(DWORD value) {
 // REG_SZ as the registry reports it: the text with its terminating zero.
 inline RegistryValue TextValue(const std::string& text) {
     return {true, REG_SZ, text + std::string(1, '\0')};
+}
+
+// The kernel's name of HKEY_CURRENT_USER, which a registry link's target
+// must be given in: \Registry\User\<the user's SID>.
+inline std::wstring CurrentUserKernelPath() {
+    CAutoHandle token;
+    HANDLE raw = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw))
+        return std::wstring();
+    token.Reset(raw);
+    BYTE buffer[256];
+    DWORD size = 0;
+    char* sid = nullptr;
+    if (!GetTokenInformation(token.Get(), TokenUser, buffer, sizeof(buffer), &size) ||
+        !ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &sid))
+        return std::wstring();
+    std::wstring path = L"\\Registry\\User\\";
+    for (const char* c = sid; *c; ++c)
+        path += static_cast<wchar_t>(*c);
+    LocalFree(sid);
+    return path;
+}
+
+// Makes HKCU\linkPath a registry link to HKCU\targetPath (ASCII paths).
+inline bool CreateRegistryLink(const std::string& linkPath, const std::string& targetPath) {
+    CRegKey link;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, linkPath.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK,
+                        KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, link.Receive(), nullptr) != ERROR_SUCCESS)
+        return false;
+    std::wstring target = CurrentUserKernelPath() + L"\\" + std::wstring(targetPath.begin(), targetPath.end());
+    // The target is stored without a terminating zero.
+    return RegSetValueExW(link.Get(), L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target.data()),
+                          static_cast<DWORD>(target.size() * sizeof(wchar_t))) == ERROR_SUCCESS;
+}
+
+// Deletes the link itself, not its target. RegDeleteKeyA and RegDeleteTreeA
+// open what they delete following links, so the key is opened as a link and
+// deleted by handle.
+inline void DeleteRegistryLink(const std::string& linkPath) {
+    using NtDeleteKeyFn = LONG(WINAPI*)(HANDLE);
+    const auto deleteKey =
+        reinterpret_cast<NtDeleteKeyFn>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtDeleteKey"));
+    CRegKey link;
+    if (deleteKey && RegOpenKeyExA(HKEY_CURRENT_USER, linkPath.c_str(), REG_OPTION_OPEN_LINK, DELETE | KEY_READ,
+                                   link.Receive()) == ERROR_SUCCESS)
+        deleteKey(link.Get());
 }
 
 // Owns HKCU\SOFTWARE\Gstarsoft: deleted before and after each test.

@@ -9,6 +9,16 @@
 
 #include "framework/String.h"
 
+// The package's files that go to the CAD folders, from one listing of the
+// package folder, in the order they are copied.
+struct CHostPackage {
+    void List(const CString& packageFolder);
+
+    CString folder;
+    CStringArray fonts;     // into each CAD's Fonts folder
+    CStringArray cadFiles;  // into each CAD folder: the PDF library, then the host DLLs by year
+};
+
 class CHostInstaller {
   public:
     CHostInstaller();
@@ -25,7 +35,7 @@ class CHostInstaller {
     void RegisterPlugin(int release);
 
     // Fonts, PDF library and host DLLs into the CAD folders.
-    void DeployHostFiles(CString location);
+    void DeployHostFiles(const CString& location, const CHostPackage& package);
     void DeployHostFilesSelected(int tick2023, int tick2024, int tick2025);
 
     CString installDir;
@@ -38,6 +48,9 @@ class CHostInstaller {
     CString valueName;
     CStringArray foundKeys;
     CStringArray foundValues;
+    // What registration and the host-side copies could not write, in the
+    // order met: profile keys (with the hive's name) and target files.
+    CStringArray failedItems;
 };
 
 // The one global record (defined beside the application object, which is

@@ -31,7 +31,8 @@ constexpr DWORD kChildDone = 0x4F4B;
 constexpr DWORD kChildFailed = 0x4641;
 
 // Job file: "ticks A B C" and "<release> <location>" lines. Result file
-// (job + ".out"): the number of message boxes and the last caption.
+// (job + ".out"): the number of message boxes, the last caption, and the
+// items that failed, one a line.
 DWORD RunChildJob(const std::string& job) {
     CHostInstaller hosts;
     int ticks[3] = {};
@@ -71,7 +72,10 @@ DWORD RunChildJob(const std::string& job) {
     });
     hosts.DeployHostFilesSelected(ticks[0], ticks[1], ticks[2]);
     AfxSetMessageBoxHandler(nullptr);
-    return WriteFile(job + ".out", std::to_string(boxes) + "\n" + caption) ? kChildDone : kChildFailed;
+    std::string out = std::to_string(boxes) + "\n" + caption + "\n";
+    for (int i = 0; i < hosts.failedItems.GetSize(); ++i)
+        out += hosts.failedItems[i].GetString() + std::string("\n");
+    return WriteFile(job + ".out", out) ? kChildDone : kChildFailed;
 }
 
 class HostFilesChildMode : public ::testing::Environment {
@@ -112,6 +116,7 @@ std::string Join(const std::vector<std::string>& names) {
 struct ChildResult {
     int boxes = -1;
     std::string caption;
+    std::vector<std::string> failed;
 };
 
 class HostFilesTest : public ::testing::Test {
@@ -170,6 +175,8 @@ class HostFilesTest : public ::testing::Test {
         out >> result.boxes;
         out.ignore(1);
         std::getline(out, result.caption);
+        for (std::string item; std::getline(out, item);)
+            result.failed.push_back(item);
         return result;
     }
 
@@ -260,10 +267,11 @@ TEST_F(HostFilesTest, CopyWhosePathDoesNotFitIsSkipped) {
     EXPECT_EQ(1u, FolderEntries(parent).size()) << Join(FolderEntries(parent));
 }
 
-TEST_F(HostFilesTest, MissingPackageIsReportedPerFolderAndCopiesNothing) {
+TEST_F(HostFilesTest, MissingPackageIsReportedOnceAndCopiesNothing) {
     const std::string cad = MakeCadFolder("CAD2025");
-    const ChildResult result = Deploy(0, 0, 1, {{2025, cad}});
+    const ChildResult result = Deploy(0, 0, 1, {{2025, cad}, {2025, MakeCadFolder("Other")}});
     EXPECT_EQ(1, result.boxes);
+    EXPECT_TRUE(result.failed.empty()) << Join(result.failed);
     EXPECT_EQ("T-软件安装", result.caption);
     EXPECT_EQ((std::vector<std::string>{"Fonts"}), FolderEntries(cad)) << Join(FolderEntries(cad));
     EXPECT_TRUE(FolderEntries(cad + "\\Fonts").empty());
@@ -293,4 +301,55 @@ TEST_F(HostFilesTest, NoTickedLocationTouchesNothing) {
     const ChildResult result = Deploy(1, 1, 0, {{2025, cad}});
     EXPECT_EQ(0, result.boxes);
     EXPECT_EQ((std::vector<std::string>{"Fonts"}), FolderEntries(cad)) << Join(FolderEntries(cad));
+}
+
+// Any program of the user can write a Location: it must not steer the
+// elevated copies into the Windows folder or, being relative, into the
+// working folder (for an elevated process normally the system folder).
+TEST_F(HostFilesTest, LocationsTheRulesRefuseGetNoFiles) {
+    MakePackage({"Tovrel_EN.shx", "itextsharp.dll", "GCAD2024P.dll"});
+    char windows[MAX_PATH] = {};
+    GetWindowsDirectoryA(windows, MAX_PATH);
+    const std::string system32 = std::string(windows) + "\\system32\\GCAD2024P.dll";
+    ASSERT_FALSE(FileExists(system32));
+    MakeCadFolder("Relative");
+    const std::string unc = "\\\\?\\" + MakeCadFolder("Prefixed");
+    const std::string allowed = MakeCadFolder("Allowed");
+
+    const ChildResult result = Deploy(
+        0, 0, 1, {{2025, "C:/Windows/System32"}, {2025, "Relative"}, {2025, unc}, {2025, allowed}}, scratch.Path());
+    const bool planted = FileExists(system32);
+    DeleteFileA(system32.c_str());
+    EXPECT_FALSE(planted) << "a host DLL was copied into the system folder";
+    EXPECT_EQ((std::vector<std::string>{"Fonts"}), FolderEntries(scratch / "Relative"));
+    EXPECT_EQ((std::vector<std::string>{"Fonts"}), FolderEntries(scratch / "Prefixed"));
+    EXPECT_EQ((std::vector<std::string>{"Fonts", "GCAD2024P.dll", "itextsharp.dll"}), FolderEntries(allowed));
+    EXPECT_TRUE(result.failed.empty()) << "a refused location is skipped, not failed: " << Join(result.failed);
+}
+
+// A target that exists or should exist and cannot be written is reported;
+// what is skipped by decision is not.
+TEST_F(HostFilesTest, FailedCopiesAreCollectedSkippedOnesAreNot) {
+    MakePackage({"Tovrel_EN.shx", "Tovrel_HZ.shx", "itextsharp.dll", "GCAD2024P.dll"});
+    const std::string held = MakeCadFolder("Held");
+    ASSERT_TRUE(WriteFile(held + "\\GCAD2024P.dll", "older"));
+    ASSERT_TRUE(WriteFile(held + "\\Fonts\\Tovrel_HZ.shx", "older"));
+    const std::string fontsIsFile = MakeCadFolder("FontsIsFile", false);
+    ASSERT_TRUE(WriteFile(fontsIsFile + "\\Fonts", "not a folder"));
+    CAutoHandle dll(
+        CreateFileA((held + "\\GCAD2024P.dll").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    CAutoHandle font(
+        CreateFileA((held + "\\Fonts\\Tovrel_HZ.shx").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(dll.IsValid() && font.IsValid()) << hosttest::LastErrorText();
+
+    const ChildResult result = Deploy(
+        0, 0, 1,
+        {{2025, held}, {2025, scratch / "Missing"}, {2025, fontsIsFile}, {2025, MakeCadFolder("NoFonts", false)}});
+    EXPECT_EQ((std::vector<std::string>{held + "\\Fonts\\Tovrel_HZ.shx", held + "\\GCAD2024P.dll"}), result.failed);
+    EXPECT_EQ(0, result.boxes);
+    // Everything else still reached the folders.
+    EXPECT_EQ("package itextsharp.dll", ReadFile(held + "\\itextsharp.dll"));
+    EXPECT_EQ("package Tovrel_EN.shx", ReadFile(held + "\\Fonts\\Tovrel_EN.shx"));
+    EXPECT_EQ("package GCAD2024P.dll", ReadFile(fontsIsFile + "\\GCAD2024P.dll"));
+    EXPECT_FALSE(FolderExists(scratch / "Missing"));
 }

@@ -1,0 +1,92 @@
+#include "host/HostLocation.h"
+
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+
+#include "framework/Handle.h"
+#include "framework/Mbcs.h"
+
+namespace {
+
+bool IsAsciiLetter(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+// "X:\" with nothing but the drive's colon, or "\\server\share" with both
+// names present and the share not an administrative one. The "\\?\" and "\\.\" prefixes hand the rest to the kernel
+// unparsed, past the normalisation the check relies on, and a second colon
+// names a stream ("C:\Windows::$INDEX_ALLOCATION" is the folder itself):
+// no CAD is installed under such a name.
+bool HasAbsoluteForm(const std::string& path) {
+    const int length = static_cast<int>(path.size());
+    if (mbcs::FindChar(path.c_str(), length, ':', 2) >= 0)
+        return false;
+    if (length >= 3 && IsAsciiLetter(path[0]) && path[1] == ':' && path[2] == '\\')
+        return true;
+    if (length < 2 || path[0] != '\\' || path[1] != '\\' || path.find(':') != std::string::npos)
+        return false;
+    const int serverEnd = mbcs::FindChar(path.c_str(), length, '\\', 2);
+    if (serverEnd <= 2 || path.compare(2, serverEnd - 2, "?") == 0 || path.compare(2, serverEnd - 2, ".") == 0)
+        return false;
+    // A share whose name ends in '$' is an administrative one: ADMIN$ is the
+    // Windows folder and C$ the whole drive, reached through the network
+    // path where the folder comparison below cannot see them.
+    const int shareEnd = mbcs::FindChar(path.c_str(), length, '\\', serverEnd + 1);
+    const int end = shareEnd < 0 ? length : shareEnd;
+    return end > serverEnd + 1 && path[end - 1] != '$';
+}
+
+// The path as the file system resolves it: "." and ".." applied, short
+// names expanded where the folder exists. Empty if it cannot be converted
+// (a lone lead byte, an invalid double-byte pair) or does not fit.
+std::wstring FullPath(const char* path) {
+    wchar_t wide[MAX_PATH];
+    if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, wide, MAX_PATH) == 0)
+        return std::wstring();
+    wchar_t full[MAX_PATH];
+    const DWORD length = GetFullPathNameW(wide, MAX_PATH, full, nullptr);
+    if (length == 0 || length >= MAX_PATH)
+        return std::wstring();
+    wchar_t longPath[MAX_PATH];
+    const DWORD longLength = GetLongPathNameW(full, longPath, MAX_PATH);
+    return longLength > 0 && longLength < MAX_PATH ? std::wstring(longPath, longLength) : std::wstring(full, length);
+}
+
+// Case is compared as the file system compares it (the system's upper-case
+// table), on whole characters after conversion from the ANSI code page.
+bool IsSameOrBelow(const std::wstring& path, std::wstring folder) {
+    while (!folder.empty() && folder.back() == L'\\')
+        folder.pop_back();
+    if (folder.empty() || path.size() < folder.size())
+        return false;
+    if (CompareStringOrdinal(path.c_str(), static_cast<int>(folder.size()), folder.c_str(),
+                             static_cast<int>(folder.size()), TRUE) != CSTR_EQUAL)
+        return false;
+    return path.size() == folder.size() || path[folder.size()] == L'\\';
+}
+
+}  // namespace
+
+bool IsHostLocationAllowed(const char* location) {
+    // Windows takes a forward slash for a backslash; 0x2F is never the
+    // second byte of a double-byte character, so the swap is safe.
+    std::string path(location ? location : "");
+    for (char& c : path) {
+        if (c == '/')
+            c = '\\';
+    }
+    if (!HasAbsoluteForm(path))
+        return false;
+
+    char windows[MAX_PATH];
+    const UINT windowsLength = GetWindowsDirectoryA(windows, MAX_PATH);
+    if (windowsLength == 0 || windowsLength >= MAX_PATH)
+        return false;
+    const std::wstring full = FullPath(path.c_str());
+    const std::wstring windowsFull = FullPath(windows);
+    if (full.empty() || windowsFull.empty())
+        return false;
+    return !IsSameOrBelow(full, windowsFull);
+}

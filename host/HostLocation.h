@@ -1,0 +1,10 @@
+#pragma once
+
+// Which CAD folders, as read from the registry, the elevated setup may copy
+// into. Any program of the user can write a "Location", so it must not be
+// able to send the copies into the system's folders or, being relative, into
+// the working folder of an elevated process (normally the system folder).
+
+// True if location is an absolute folder ("X:\..." or "\\server\share...")
+// outside the Windows folder.
+bool IsHostLocationAllowed(const char* location);

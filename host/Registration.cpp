@@ -10,61 +10,144 @@ namespace {
 // carry the release.
 constexpr int kModuleYear = 2023;
 
+// Suffix of the name a load entry is written under before it is renamed
+// into place.
+constexpr char kPendingSuffix[] = "~pending";
+
 // The 2025 CAD loads the 2024 host DLL: no separate build exists for it.
 int HostDllYear(int release) {
     return release == 2025 ? 2024 : release;
 }
 
-void SetDword(HKEY key, const char* name, DWORD value) {
-    RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
-}
+// One value of a load entry: a DWORD, or text when text is set.
+struct CLoadValue {
+    const char* name;
+    DWORD number;
+    const char* text;
+};
 
-// The CAD reads the terminating zero as part of the data.
-void SetText(HKEY key, const char* name, const char* text) {
-    RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
-                   static_cast<DWORD>(std::strlen(text) + 1));
+// One sub-key of Applications with its values, in the order written.
+struct CLoadEntry {
+    char keyName[MAX_PATH] = {};
+    char loader[MAX_PATH] = {};
+    CLoadValue values[3] = {};
+    int valueCount = 0;
+};
+
+// The CAD reads the terminating zero of LOADER as part of the data.
+bool SetValues(HKEY key, const CLoadEntry& entry) {
+    bool ok = true;
+    for (int i = 0; i < entry.valueCount; ++i) {
+        const CLoadValue& value = entry.values[i];
+        if (value.text)
+            ok = RegSetValueExA(key, value.name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.text),
+                                static_cast<DWORD>(std::strlen(value.text) + 1)) == ERROR_SUCCESS &&
+                 ok;
+        else
+            ok = RegSetValueExA(key, value.name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value.number),
+                                sizeof(value.number)) == ERROR_SUCCESS &&
+                 ok;
+    }
+    return ok;
 }
 
 // Deleting first drops the values of an earlier install; a key that has
 // sub-keys of its own survives the delete and is written over instead.
-void ReplaceSubKey(HKEY profile, const char* subKeyName, CRegKey& subKey) {
-    RegDeleteKeyA(profile, subKeyName);
-    RegCreateKeyA(profile, subKeyName, subKey.Receive());
+bool WriteInPlace(HKEY applications, const CLoadEntry& entry) {
+    RegDeleteKeyA(applications, entry.keyName);
+    CRegKey key;
+    if (RegCreateKeyA(applications, entry.keyName, key.Receive()) != ERROR_SUCCESS || !key.IsOpen())
+        return false;
+    return SetValues(key.Get(), entry);
 }
 
-// The four texts written under one profile key.
-struct CLoadEntries {
-    char moduleKeyName[MAX_PATH] = {};
-    char moduleLoader[MAX_PATH] = {};
-    char dllKeyName[MAX_PATH] = {};
-    char dllLoader[MAX_PATH] = {};
-};
+using RegRenameKeyFn = LONG(WINAPI*)(HKEY, LPCWSTR, LPCWSTR);
+
+// advapi32 exports RegRenameKey from Windows Vista on (it is documented from
+// Windows 10); advapi32 is already loaded, from the system folder.
+RegRenameKeyFn RenameKeyFunction() {
+    static const RegRenameKeyFn rename =
+        reinterpret_cast<RegRenameKeyFn>(GetProcAddress(GetModuleHandleA("advapi32.dll"), "RegRenameKey"));
+    return rename;
+}
+
+bool RenameKey(RegRenameKeyFn rename, HKEY parent, const char* from, const char* to) {
+    wchar_t wideFrom[MAX_PATH];
+    wchar_t wideTo[MAX_PATH];
+    return MultiByteToWideChar(CP_ACP, 0, from, -1, wideFrom, MAX_PATH) > 0 &&
+           MultiByteToWideChar(CP_ACP, 0, to, -1, wideTo, MAX_PATH) > 0 &&
+           rename(parent, wideFrom, wideTo) == ERROR_SUCCESS;
+}
+
+// A kill at any moment must leave the entry under its real name either as it
+// was or complete, never with some of its values: the CAD would load a half
+// entry as something else (a managed DLL without MANAGED as a native one).
+// So the entry is written complete under a pending name and renamed into
+// place. A rename cannot replace a key, so for a moment after the old entry
+// is deleted there is none under the real name; a kill there leaves the
+// complete pending entry, which the next install removes before its own.
+bool ReplaceLoadEntry(HKEY applications, const CLoadEntry& entry) {
+    const RegRenameKeyFn rename = RenameKeyFunction();
+    char pending[MAX_PATH];
+    if (!rename || !FormatInto(pending, "%s%s", entry.keyName, kPendingSuffix))
+        return WriteInPlace(applications, entry);
+
+    RegDeleteTreeA(applications, pending);
+    RegDeleteKeyA(applications, pending);
+    CRegKey key;
+    DWORD disposition = 0;
+    if (RegCreateKeyExA(applications, pending, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr,
+                        key.Receive(), &disposition) != ERROR_SUCCESS)
+        return false;
+    const bool written = disposition == REG_CREATED_NEW_KEY && SetValues(key.Get(), entry);
+    key.Close();
+    if (written) {
+        RegDeleteKeyA(applications, entry.keyName);
+        if (RenameKey(rename, applications, pending, entry.keyName))
+            return true;
+    }
+    RegDeleteKeyA(applications, pending);
+    // The old entry survived its delete (it has sub-keys of its own): it is
+    // written over, as it always was.
+    return written && WriteInPlace(applications, entry);
+}
 
 // False if a path does not fit: the CAD would load a cut path, so such a
 // profile is better left as it is than pointed at the wrong file.
-bool FormLoadEntries(CLoadEntries& entries, int release, const CString& installDir, const CString& location) {
-    return FormatInto(entries.moduleKeyName, "Applications\\TR_VazivIvir%d", release) &&
-           FormatInto(entries.moduleLoader, "%s\\TR_VazivIvir%d.GRX", installDir.GetString(), kModuleYear) &&
-           FormatInto(entries.dllKeyName, "Applications\\Tovrel%dDLLP", release) &&
-           FormatInto(entries.dllLoader, "%s\\GCAD%dP.dll", location.GetString(), HostDllYear(release));
+bool FormLoadEntries(CLoadEntry (&entries)[2], int release, const CString& installDir, const CString& location) {
+    CLoadEntry& module = entries[0];
+    CLoadEntry& dll = entries[1];
+    if (!FormatInto(module.keyName, "TR_VazivIvir%d", release) ||
+        !FormatInto(module.loader, "%s\\TR_VazivIvir%d.GRX", installDir.GetString(), kModuleYear) ||
+        !FormatInto(dll.keyName, "Tovrel%dDLLP", release) ||
+        !FormatInto(dll.loader, "%s\\GCAD%dP.dll", location.GetString(), HostDllYear(release)))
+        return false;
+    module.values[0] = {"MANAGED", 0, nullptr};
+    module.values[1] = {"LOADER", 0, module.loader};
+    module.valueCount = 2;
+    dll.values[0] = {"LOADCTRLS", 2, nullptr};
+    dll.values[1] = {"LOADER", 0, dll.loader};
+    dll.values[2] = {"MANAGED", 1, nullptr};
+    dll.valueCount = 3;
+    return true;
 }
 
-void WriteLoadEntries(HKEY profile, const CLoadEntries& entries) {
-    CRegKey moduleKey;
-    ReplaceSubKey(profile, entries.moduleKeyName, moduleKey);
-    if (moduleKey.IsOpen()) {
-        SetDword(moduleKey.Get(), "MANAGED", 0);
-        SetText(moduleKey.Get(), "LOADER", entries.moduleLoader);
-    }
-    moduleKey.Close();
+bool WriteLoadEntries(HKEY profile, const CLoadEntry (&entries)[2]) {
+    CRegKey applications;
+    if (RegCreateKeyA(profile, "Applications", applications.Receive()) != ERROR_SUCCESS || !applications.IsOpen())
+        return false;
+    const bool moduleWritten = ReplaceLoadEntry(applications.Get(), entries[0]);
+    const bool dllWritten = ReplaceLoadEntry(applications.Get(), entries[1]);
+    return moduleWritten && dllWritten;
+}
 
-    CRegKey dllKey;
-    ReplaceSubKey(profile, entries.dllKeyName, dllKey);
-    if (dllKey.IsOpen()) {
-        SetDword(dllKey.Get(), "LOADCTRLS", 2);
-        SetText(dllKey.Get(), "LOADER", entries.dllLoader);
-        SetDword(dllKey.Get(), "MANAGED", 1);
-    }
+// The profile key as the user would look it up: with the hive, without the
+// trailing backslash.
+CString ProfileKeyText(const CString& key) {
+    CString text = "HKEY_CURRENT_USER\\" + key;
+    if (text.GetAt(text.GetLength() - 1) == '\\')
+        text.Delete(text.GetLength() - 1);
+    return text;
 }
 
 }  // namespace
@@ -78,6 +161,11 @@ void CHostInstaller::RegisterSelected(int tick2023, int tick2024, int tick2025) 
         RegisterPlugin(2025);
 }
 
+// Skipped by decision, not failures: an empty profile path (it would open
+// HKEY_CURRENT_USER itself), an empty Location (its DLL would be looked for
+// in the root of the CAD's current drive), texts that do not fit, and a
+// profile key removed since the scan. A profile key that is there but
+// cannot be written is a failure.
 void CHostInstaller::RegisterPlugin(int release) {
     const CStringArray* keys = nullptr;
     const CStringArray* locations = nullptr;
@@ -99,16 +187,17 @@ void CHostInstaller::RegisterPlugin(int release) {
     }
 
     for (int i = 0; i < keys->GetSize() && i < locations->GetSize(); ++i) {
-        // An empty path would open HKEY_CURRENT_USER itself.
-        if (keys->GetAt(i).IsEmpty())
+        if (keys->GetAt(i).IsEmpty() || locations->GetAt(i).IsEmpty())
             continue;
-        CLoadEntries entries;
+        CLoadEntry entries[2];
         if (!FormLoadEntries(entries, release, installDir, locations->GetAt(i)))
             continue;
         // The stored path ends in a backslash; RegOpenKeyA takes it as the key itself.
         CRegKey profile;
-        if (RegOpenKeyA(HKEY_CURRENT_USER, keys->GetAt(i), profile.Receive()) != ERROR_SUCCESS || !profile.IsOpen())
+        const LONG status = RegOpenKeyA(HKEY_CURRENT_USER, keys->GetAt(i), profile.Receive());
+        if (status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND)
             continue;
-        WriteLoadEntries(profile.Get(), entries);
+        if (status != ERROR_SUCCESS || !profile.IsOpen() || !WriteLoadEntries(profile.Get(), entries))
+            failedItems.Add(ProfileKeyText(keys->GetAt(i)));
     }
 }

@@ -186,3 +186,50 @@ TEST_F(RegistrationTest, PathsThatDoNotFitLeaveTheProfileUntouched) {
             ExpectRegistered(kOtherProfile25, 2025, installDir, "C:\\Short\\GCAD2024P.dll");
     }
 }
+
+// A profile key that is there but cannot be written is reported; one that
+// is gone, or whose Location is empty, is skipped by decision.
+TEST_F(RegistrationTest, UnwritableProfileIsReportedSkippedOnesAreNot) {
+    // A volatile key takes no lasting sub-key (ERROR_CHILD_MUST_BE_VOLATILE,
+    // on Windows as under Wine): its Applications key cannot be created.
+    const std::string profiles = "SOFTWARE\\Gstarsoft\\GstarCAD\\R25\\Profiles\\";
+    ASSERT_TRUE(CreateRegistryKey(profiles));
+    CRegKey volatileKey;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExA(HKEY_CURRENT_USER, (profiles + "Volatile").c_str(), 0, nullptr, REG_OPTION_VOLATILE,
+                              KEY_ALL_ACCESS, nullptr, volatileKey.Receive(), nullptr));
+    AddProfile(hosts.keys2025, hosts.locs2025, profiles + "Volatile\\", "C:\\CAD-V", false);
+    AddProfile(hosts.keys2025, hosts.locs2025, profiles + "Gone\\", "C:\\Gone", false);
+    AddProfile(hosts.keys2025, hosts.locs2025, profiles + "EmptyLocation\\", "");
+    AddProfile(hosts.keys2025, hosts.locs2025, kProfile25, "C:\\CAD2025");
+    hosts.installDir = kInstallDir.c_str();
+    hosts.RegisterSelected(0, 0, 1);
+
+    ASSERT_EQ(1, hosts.failedItems.GetSize());
+    EXPECT_STREQ("HKEY_CURRENT_USER\\SOFTWARE\\Gstarsoft\\GstarCAD\\R25\\Profiles\\Volatile",
+                 hosts.failedItems[0].GetString());
+    EXPECT_FALSE(RegistryKeyExists(profiles + "Gone"));
+    EXPECT_FALSE(RegistryKeyExists(profiles + "EmptyLocation\\Applications"));
+    ExpectRegistered(kProfile25, 2025, kInstallDir, "C:\\CAD2025\\GCAD2024P.dll");
+}
+
+// An entry is written complete under a pending name and renamed into place.
+// An install killed before the rename leaves that pending key behind; the
+// next install must neither trip over it nor leave it.
+TEST_F(RegistrationTest, PendingEntriesLeftByAKilledInstallAreReplaced) {
+    AddProfile(hosts.keys2025, hosts.locs2025, kProfile25, "C:\\CAD2025");
+    const std::string applications = kProfile25 + "Applications\\";
+    ASSERT_TRUE(testsupport::SetRegistryString(applications + "TR_VazivIvir2025~pending", "Stale", "half"));
+    ASSERT_TRUE(CreateRegistryKey(applications + "TR_VazivIvir2025~pending\\Child"));
+    ASSERT_TRUE(SetRegistryDword(applications + "Tovrel2025DLLP~pending", "LOADCTRLS", 2));
+    ASSERT_TRUE(SetRegistryDword(applications + "Tovrel2025DLLP", "Stale", 7));
+    hosts.installDir = kInstallDir.c_str();
+    hosts.RegisterSelected(0, 0, 1);
+
+    EXPECT_TRUE(hosts.failedItems.IsEmpty());
+    ExpectRegistered(kProfile25, 2025, kInstallDir, "C:\\CAD2025\\GCAD2024P.dll");
+    EXPECT_EQ((std::vector<std::string>{"LOADCTRLS", "LOADER", "MANAGED"}),
+              RegistryValueNames(applications + "Tovrel2025DLLP"));
+    EXPECT_FALSE(RegistryKeyExists(applications + "TR_VazivIvir2025~pending"));
+    EXPECT_FALSE(RegistryKeyExists(applications + "Tovrel2025DLLP~pending"));
+}

@@ -20,6 +20,8 @@ constexpr char kInstallCaption[] = "T-软件安装";
 constexpr char kSubFolder[] = "\\T-VazivIvir";
 // The longest text formed from the install folder: the module's LOADER path.
 constexpr char kModuleFile[] = "\\TR_VazivIvir2023.GRX";
+// More would make the box taller than a screen.
+constexpr int kMaxListedItems = 10;
 
 }  // namespace
 
@@ -156,6 +158,7 @@ void Dlg_Setup::OnInstall() {
     if (!RunInstall())
         return;
 
+    ReportUnfinishedItems();
     ShowCompletionView();
     UpdateData(FALSE);
     ShrinkToCompletionView();
@@ -210,6 +213,21 @@ bool Dlg_Setup::RunInstall() {
     progressBar.SendMessage(PBM_STEPIT);
     progressBar.SendMessage(PBM_SETPOS, 50);
     return true;
+}
+
+// A profile that could not be written or a CAD folder that kept its old
+// file is no install to call complete: the user hears which, and that
+// closing the CAD and running the setup again finishes the job.
+void Dlg_Setup::ReportUnfinishedItems() {
+    const CStringArray& failed = theHostInstaller.failedItems;
+    if (failed.IsEmpty())
+        return;
+    CString text = "以下项目未能完成，请关闭CAD后重新运行SetUp.exe !\n";
+    for (int i = 0; i < failed.GetSize() && i < kMaxListedItems; ++i)
+        text += "\n" + failed[i];
+    if (failed.GetSize() > kMaxListedItems)
+        text += "\n……";
+    MessageBox(text, kInstallCaption, MB_OK);
 }
 
 void Dlg_Setup::ShowCompletionView() {

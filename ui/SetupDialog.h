@@ -38,6 +38,7 @@ class Dlg_Setup : public CDialog {
     // The empty, invalid and long-path checks before anything is created;
     // false after its message.
     bool CheckInstallPath();
+    void ReportUnfinishedItems();
     void ShowCompletionView();
     void ShrinkToCompletionView();
     void ShowControl(int id, bool show);

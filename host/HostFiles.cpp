@@ -41,8 +41,14 @@ void CopyHostFile(const CString& sourceFolder, const char* targetFolder, const c
     if (!FormatInto(source, "%s\\%s", sourceFolder.GetString(), fileName) ||
         !FormatInto(target, "%s\\%s", targetFolder, fileName))
         return;
-    if (!CopyFileA(source, target, FALSE))
-        failed.Add(target);
+    if (CopyFileA(source, target, FALSE))
+        return;
+    // Profiles of one CAD share its folder: the file is told once.
+    for (int i = 0; i < failed.GetSize(); ++i) {
+        if (failed[i].CompareNoCase(target) == 0)
+            return;
+    }
+    failed.Add(target);
 }
 
 }  // namespace

@@ -378,4 +378,55 @@ TEST_F(InstallTest, RefusedFoldersCreateNothingAndKeepTheDialog) {
     ExpectRegistered(kProfileA, fits + "\\T-VazivIvir", cadA);
 }
 
+// Failures after the package copy are told before the completion view: a
+// host DLL the running CAD holds open, and profiles that cannot be written
+// (a volatile key takes no lasting sub-key). At most ten are listed.
+TEST_F(InstallTest, UnfinishedItemsAreToldBeforeTheCompletionView) {
+    const std::string profiles = "SOFTWARE\\Gstarsoft\\GstarCAD\\R25\\Profiles\\";
+    const std::string header = "以下项目未能完成，请关闭CAD后重新运行SetUp.exe !\n";
+    const auto addVolatileProfile = [&](const std::string& name) {
+        HKEY key = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, (profiles + name).c_str(), 0, nullptr,
+                                                 REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr));
+        RegSetValueExA(key, "Location", 0, REG_SZ, reinterpret_cast<const BYTE*>(cadA.c_str()),
+                       static_cast<DWORD>(cadA.size() + 1));
+        RegCloseKey(key);
+    };
+    const std::string held = cadA + "\\GCAD2024P.dll";
+    ASSERT_TRUE(WriteFile(held, "old"));
+
+    for (int volatileProfiles : {1, 11}) {
+        SCOPED_TRACE(std::to_string(volatileProfiles) + " unwritable profiles");
+        std::string expected = header;
+        for (int i = 0; i < volatileProfiles; ++i) {
+            const std::string name = "V" + std::to_string(10 + i);
+            addVolatileProfile(name);
+            if (i < 10)
+                expected += "\nHKEY_CURRENT_USER\\" + profiles + name;
+        }
+        expected += volatileProfiles > 10 ? "\n……" : "\n" + held;
+        HANDLE hold = volatileProfiles == 1
+                          ? CreateFileA(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)
+                          : INVALID_HANDLE_VALUE;
+
+        SetupDriver run;
+        ASSERT_TRUE(run.Start(layout.Exe()));
+        run.Press(IDC_INSTALL);
+        MessageBoxInfo box = run.WaitForBox(kInstallBoxCaption, 30000);
+        if (hold != INVALID_HANDLE_VALUE)
+            CloseHandle(hold);
+        ASSERT_NE(nullptr, box.window) << "no box for what failed";
+        EXPECT_EQ(expected, box.text);
+        EXPECT_EQ(run.Dialog(), box.owner);
+        EXPECT_EQ(0, GetWindowLongA(GetDlgItem(box.window, 0x14), GWL_STYLE) & WS_VISIBLE) << "the box has an icon";
+        EXPECT_FALSE(run.IsVisible(IDOK)) << "the completion view came before the box was answered";
+        SetupDriver::Answer(box.window, IDOK);
+        ASSERT_TRUE(run.WaitForCompletionView());
+        ExpectRegistered(kProfileA, std::string(kDefaultFolder) + "\\T-VazivIvir", cadA);
+        EXPECT_EQ(volatileProfiles == 1 ? "old" : "content of GCAD2024P.dll", ReadFile(held));
+        run.Press(IDOK);
+        EXPECT_TRUE(run.WaitForExit(10000));
+    }
+}
+
 }  // namespace

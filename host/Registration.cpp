@@ -51,14 +51,49 @@ bool SetValues(HKEY key, const CLoadEntry& entry) {
     return ok;
 }
 
+// A registry link is a key whose "SymbolicLinkValue" names another key.
+// Any program of the user can plant one in its own hive, pointing anywhere
+// (into HKEY_LOCAL_MACHINE too); the elevated setup following it would
+// write or delete there. Only keys opened with REG_OPTION_OPEN_LINK show it.
+bool IsRegistryLink(HKEY key) {
+    DWORD type = REG_NONE;
+    return RegQueryValueExA(key, "SymbolicLinkValue", nullptr, &type, nullptr, nullptr) == ERROR_SUCCESS &&
+           type == REG_LINK;
+}
+
+// Opens (creating it if needed) a sub-key as it is, never through a link.
+// False for a link: nothing of the profile is written through it. A key
+// that is created is new, so it is no link.
+bool OpenOwnKey(HKEY parent, const char* name, REGSAM access, CRegKey& key) {
+    const LONG status = RegOpenKeyExA(parent, name, REG_OPTION_OPEN_LINK, access | KEY_QUERY_VALUE, key.Receive());
+    if (status == ERROR_SUCCESS)
+        return !IsRegistryLink(key.Get());
+    if (status != ERROR_FILE_NOT_FOUND)
+        return false;
+    DWORD disposition = 0;
+    return RegCreateKeyExA(parent, name, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, key.Receive(),
+                           &disposition) == ERROR_SUCCESS &&
+           disposition == REG_CREATED_NEW_KEY;
+}
+
+// Deletes the key itself, a link rather than its target: RegDeleteKeyA
+// opens what it deletes following links. A key with sub-keys of its own
+// stays (NtDeleteKey refuses it, as RegDeleteKeyA does).
+void DeleteOwnKey(HKEY parent, const char* name) {
+    using NtDeleteKeyFn = LONG(WINAPI*)(HANDLE);
+    static const auto deleteKey =
+        reinterpret_cast<NtDeleteKeyFn>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtDeleteKey"));
+    CRegKey key;
+    if (deleteKey && RegOpenKeyExA(parent, name, REG_OPTION_OPEN_LINK, DELETE, key.Receive()) == ERROR_SUCCESS)
+        deleteKey(key.Get());
+}
+
 // Deleting first drops the values of an earlier install; a key that has
 // sub-keys of its own survives the delete and is written over instead.
 bool WriteInPlace(HKEY applications, const CLoadEntry& entry) {
-    RegDeleteKeyA(applications, entry.keyName);
+    DeleteOwnKey(applications, entry.keyName);
     CRegKey key;
-    if (RegCreateKeyA(applications, entry.keyName, key.Receive()) != ERROR_SUCCESS || !key.IsOpen())
-        return false;
-    return SetValues(key.Get(), entry);
+    return OpenOwnKey(applications, entry.keyName, KEY_SET_VALUE, key) && SetValues(key.Get(), entry);
 }
 
 using RegRenameKeyFn = LONG(WINAPI*)(HKEY, LPCWSTR, LPCWSTR);
@@ -92,8 +127,9 @@ bool ReplaceLoadEntry(HKEY applications, const CLoadEntry& entry) {
     if (!rename || !FormatInto(pending, "%s%s", entry.keyName, kPendingSuffix))
         return WriteInPlace(applications, entry);
 
-    RegDeleteTreeA(applications, pending);
-    RegDeleteKeyA(applications, pending);
+    // A pending key left by a killed install holds values only; one that
+    // cannot be removed (it has sub-keys) makes the new key not new.
+    DeleteOwnKey(applications, pending);
     CRegKey key;
     DWORD disposition = 0;
     if (RegCreateKeyExA(applications, pending, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr,
@@ -101,12 +137,14 @@ bool ReplaceLoadEntry(HKEY applications, const CLoadEntry& entry) {
         return false;
     const bool written = disposition == REG_CREATED_NEW_KEY && SetValues(key.Get(), entry);
     key.Close();
+    if (disposition != REG_CREATED_NEW_KEY)
+        return false;
     if (written) {
-        RegDeleteKeyA(applications, entry.keyName);
+        DeleteOwnKey(applications, entry.keyName);
         if (RenameKey(rename, applications, pending, entry.keyName))
             return true;
     }
-    RegDeleteKeyA(applications, pending);
+    DeleteOwnKey(applications, pending);
     // The old entry survived its delete (it has sub-keys of its own): it is
     // written over, as it always was.
     return written && WriteInPlace(applications, entry);
@@ -134,7 +172,7 @@ bool FormLoadEntries(CLoadEntry (&entries)[2], int release, const CString& insta
 
 bool WriteLoadEntries(HKEY profile, const CLoadEntry (&entries)[2]) {
     CRegKey applications;
-    if (RegCreateKeyA(profile, "Applications", applications.Receive()) != ERROR_SUCCESS || !applications.IsOpen())
+    if (!OpenOwnKey(profile, "Applications", KEY_CREATE_SUB_KEY | KEY_SET_VALUE | KEY_ENUMERATE_SUB_KEYS, applications))
         return false;
     const bool moduleWritten = ReplaceLoadEntry(applications.Get(), entries[0]);
     const bool dllWritten = ReplaceLoadEntry(applications.Get(), entries[1]);
@@ -192,12 +230,13 @@ void CHostInstaller::RegisterPlugin(int release) {
         CLoadEntry entries[2];
         if (!FormLoadEntries(entries, release, installDir, locations->GetAt(i)))
             continue;
-        // The stored path ends in a backslash; RegOpenKeyA takes it as the key itself.
+        // The stored path ends in a backslash, taken as the key itself.
         CRegKey profile;
-        const LONG status = RegOpenKeyA(HKEY_CURRENT_USER, keys->GetAt(i), profile.Receive());
+        const LONG status = RegOpenKeyExA(HKEY_CURRENT_USER, keys->GetAt(i), REG_OPTION_OPEN_LINK,
+                                          KEY_CREATE_SUB_KEY | KEY_QUERY_VALUE, profile.Receive());
         if (status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND)
             continue;
-        if (status != ERROR_SUCCESS || !profile.IsOpen() || !WriteLoadEntries(profile.Get(), entries))
+        if (status != ERROR_SUCCESS || IsRegistryLink(profile.Get()) || !WriteLoadEntries(profile.Get(), entries))
             failedItems.Add(ProfileKeyText(keys->GetAt(i)));
     }
 }

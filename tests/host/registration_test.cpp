@@ -220,7 +220,6 @@ TEST_F(RegistrationTest, PendingEntriesLeftByAKilledInstallAreReplaced) {
     AddProfile(hosts.keys2025, hosts.locs2025, kProfile25, "C:\\CAD2025");
     const std::string applications = kProfile25 + "Applications\\";
     ASSERT_TRUE(testsupport::SetRegistryString(applications + "TR_VazivIvir2025~pending", "Stale", "half"));
-    ASSERT_TRUE(CreateRegistryKey(applications + "TR_VazivIvir2025~pending\\Child"));
     ASSERT_TRUE(SetRegistryDword(applications + "Tovrel2025DLLP~pending", "LOADCTRLS", 2));
     ASSERT_TRUE(SetRegistryDword(applications + "Tovrel2025DLLP", "Stale", 7));
     hosts.installDir = kInstallDir.c_str();
@@ -232,4 +231,48 @@ TEST_F(RegistrationTest, PendingEntriesLeftByAKilledInstallAreReplaced) {
               RegistryValueNames(applications + "Tovrel2025DLLP"));
     EXPECT_FALSE(RegistryKeyExists(applications + "TR_VazivIvir2025~pending"));
     EXPECT_FALSE(RegistryKeyExists(applications + "Tovrel2025DLLP~pending"));
+}
+
+// Any program of the user can plant a registry link where the setup writes
+// and point it anywhere: nothing is written or deleted through one.
+TEST_F(RegistrationTest, PlantedLinksAreNotFollowed) {
+    const std::string victim = std::string(kVendorRoot) + "\\Victim";
+    const std::string applications = kProfile25 + "Applications";
+    const struct {
+        std::string link;
+        bool registered;
+    } cases[] = {
+        {applications + "\\TR_VazivIvir2025", true},
+        {applications + "\\Tovrel2025DLLP~pending", true},
+        {applications, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE("link at " + c.link);
+        testsupport::DeleteRegistryTree(kVendorRoot);
+        hosts = CHostInstaller();
+        AddProfile(hosts.keys2025, hosts.locs2025, kProfile25, "C:\\CAD2025");
+        ASSERT_TRUE(testsupport::SetRegistryString(victim, "Kept", "yes"));
+        struct LinkGuard {
+            std::string path;
+            ~LinkGuard() { DeleteRegistryLink(path); }
+        } guard{c.link};
+        ASSERT_TRUE(CreateRegistryLink(c.link, victim)) << LastErrorText();
+        hosts.installDir = kInstallDir.c_str();
+        hosts.RegisterSelected(0, 0, 1);
+
+        EXPECT_EQ(TextValue("yes"), ReadValue(victim, "Kept"));
+        EXPECT_EQ((std::vector<std::string>{"Kept"}), RegistryValueNames(victim));
+        CRegKey key;
+        DWORD subKeys = 99;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, victim.c_str(), 0, KEY_READ, key.Receive()));
+        RegQueryInfoKeyA(key.Get(), nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, nullptr, nullptr, nullptr,
+                         nullptr, nullptr);
+        EXPECT_EQ(0u, subKeys);
+        if (c.registered) {
+            ExpectRegistered(kProfile25, 2025, kInstallDir, "C:\\CAD2025\\GCAD2024P.dll");
+            EXPECT_TRUE(hosts.failedItems.IsEmpty());
+        } else {
+            EXPECT_EQ(1, hosts.failedItems.GetSize());
+        }
+    }
 }

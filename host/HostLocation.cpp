@@ -67,6 +67,27 @@ bool IsSameOrBelow(const std::wstring& path, std::wstring folder) {
     return path.size() == folder.size() || path[folder.size()] == L'\\';
 }
 
+// The folder as the file system resolves it, junctions and symbolic links
+// followed: a user needs no rights to make C:\Users\me\CAD a junction to
+// the system folder. Empty when the folder cannot be opened (it is then
+// not there to copy into either).
+std::wstring ResolvedFolder(const std::wstring& path) {
+    CAutoHandle folder(CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!folder.IsValid())
+        return std::wstring();
+    wchar_t resolved[MAX_PATH + 8];
+    const DWORD length = GetFinalPathNameByHandleW(folder.Get(), resolved, MAX_PATH + 8, VOLUME_NAME_DOS);
+    if (length == 0 || length >= MAX_PATH + 8)
+        return std::wstring();
+    const std::wstring result(resolved, length);
+    if (result.compare(0, 8, L"\\\\?\\UNC\\") == 0)
+        return L"\\\\" + result.substr(8);
+    if (result.compare(0, 4, L"\\\\?\\") == 0)
+        return result.substr(4);
+    return result;
+}
+
 }  // namespace
 
 bool IsHostLocationAllowed(const char* location) {
@@ -86,7 +107,8 @@ bool IsHostLocationAllowed(const char* location) {
         return false;
     const std::wstring full = FullPath(path.c_str());
     const std::wstring windowsFull = FullPath(windows);
-    if (full.empty() || windowsFull.empty())
+    if (full.empty() || windowsFull.empty() || IsSameOrBelow(full, windowsFull))
         return false;
-    return !IsSameOrBelow(full, windowsFull);
+    const std::wstring resolved = ResolvedFolder(full);
+    return resolved.empty() || !IsSameOrBelow(resolved, ResolvedFolder(windowsFull));
 }

@@ -6,5 +6,6 @@
 // the working folder of an elevated process (normally the system folder).
 
 // True if location is an absolute folder ("X:\..." or "\\server\share...")
-// outside the Windows folder.
+// outside the Windows folder, by its text and, where it exists, by where
+// the file system leads it.
 bool IsHostLocationAllowed(const char* location);

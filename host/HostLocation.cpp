@@ -88,6 +88,30 @@ std::wstring ResolvedFolder(const std::wstring& path) {
     return result;
 }
 
+// The Windows folder by its name and as the file system resolves it; it
+// does not move while the setup runs, so it is looked up once. Empty if it
+// cannot be read, and then no location is allowed.
+struct CWindowsFolder {
+    std::wstring full;
+    std::wstring resolved;
+};
+
+const CWindowsFolder& TheWindowsFolder() {
+    static const CWindowsFolder folder = [] {
+        CWindowsFolder result;
+        char windows[MAX_PATH];
+        const UINT length = GetWindowsDirectoryA(windows, MAX_PATH);
+        if (length == 0 || length >= MAX_PATH)
+            return result;
+        result.full = FullPath(windows);
+        result.resolved = ResolvedFolder(result.full);
+        if (result.resolved.empty())
+            result.resolved = result.full;
+        return result;
+    }();
+    return folder;
+}
+
 }  // namespace
 
 bool IsHostLocationAllowed(const char* location) {
@@ -101,14 +125,10 @@ bool IsHostLocationAllowed(const char* location) {
     if (!HasAbsoluteForm(path))
         return false;
 
-    char windows[MAX_PATH];
-    const UINT windowsLength = GetWindowsDirectoryA(windows, MAX_PATH);
-    if (windowsLength == 0 || windowsLength >= MAX_PATH)
-        return false;
+    const CWindowsFolder& windows = TheWindowsFolder();
     const std::wstring full = FullPath(path.c_str());
-    const std::wstring windowsFull = FullPath(windows);
-    if (full.empty() || windowsFull.empty() || IsSameOrBelow(full, windowsFull))
+    if (full.empty() || windows.full.empty() || IsSameOrBelow(full, windows.full))
         return false;
     const std::wstring resolved = ResolvedFolder(full);
-    return resolved.empty() || !IsSameOrBelow(resolved, ResolvedFolder(windowsFull));
+    return resolved.empty() || !IsSameOrBelow(resolved, windows.resolved);
 }

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "framework/Handle.h"
+#include "framework/Mbcs.h"
 
 namespace {
 
@@ -179,13 +180,13 @@ bool WriteLoadEntries(HKEY profile, const CLoadEntry (&entries)[2]) {
     return moduleWritten && dllWritten;
 }
 
-// The profile key as the user would look it up: with the hive, without the
-// trailing backslash.
-CString ProfileKeyText(const CString& key) {
-    CString text = "HKEY_CURRENT_USER\\" + key;
-    if (text.GetAt(text.GetLength() - 1) == '\\')
-        text.Delete(text.GetLength() - 1);
-    return text;
+// The stored profile path ends in a backslash; the key is opened, and
+// named to the user, without it.
+CString ProfileKeyPath(const CString& key) {
+    CString path = key;
+    if (mbcs::EndsWithBackslash(path, path.GetLength()))
+        path.Delete(path.GetLength() - 1);
+    return path;
 }
 
 }  // namespace
@@ -230,13 +231,13 @@ void CHostInstaller::RegisterPlugin(int release) {
         CLoadEntry entries[2];
         if (!FormLoadEntries(entries, release, installDir, locations->GetAt(i)))
             continue;
-        // The stored path ends in a backslash, taken as the key itself.
+        const CString path = ProfileKeyPath(keys->GetAt(i));
         CRegKey profile;
-        const LONG status = RegOpenKeyExA(HKEY_CURRENT_USER, keys->GetAt(i), REG_OPTION_OPEN_LINK,
+        const LONG status = RegOpenKeyExA(HKEY_CURRENT_USER, path, REG_OPTION_OPEN_LINK,
                                           KEY_CREATE_SUB_KEY | KEY_QUERY_VALUE, profile.Receive());
         if (status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND)
             continue;
         if (status != ERROR_SUCCESS || IsRegistryLink(profile.Get()) || !WriteLoadEntries(profile.Get(), entries))
-            failedItems.Add(ProfileKeyText(keys->GetAt(i)));
+            failedItems.Add("HKEY_CURRENT_USER\\" + path);
     }
 }

@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Benchmarks SetUp.exe against bare programs doing the same job, each pair
+# run alternately, and prints each figure as the median ratio with its min
+# and max. Builds what it needs; runs in its own Wine prefix
+# (build/bench-prefix) on its own Xvfb.
+#
+# Environment: BENCH_ROUNDS (default 10) rounds per pair; BENCH_PIN=0 leaves
+# the processes unpinned; BENCH_CPU (default the last CPU) is the CPU they
+# are pinned to.
+set -euo pipefail
+src="$(cd "$(dirname "$0")/.." && pwd)"
+build="${BUILD_DIR:-$src/build}"
+rounds="${BENCH_ROUNDS:-10}"
+cpu="${BENCH_CPU:-$(($(nproc) - 1))}"
+
+bash "$src/scripts/deps.sh"
+. "$src/scripts/env.sh" "$build/bench-prefix"
+setup_build "$src" "$build" >/dev/null
+
+# A round trip between a Wine process and the wineserver costs several times
+# more when they sit on different CPUs, and unpinned figures swing widely.
+# Pinning this shell pins everything it starts from here on: Xvfb, the
+# wineserver and every Wine process inherit the affinity.
+if [ "${BENCH_PIN:-1}" != 0 ]; then
+    taskset -cp "$cpu" $$ >/dev/null
+    pinned="pinned to CPU $cpu"
+else
+    pinned="not pinned"
+fi
+
+start_xvfb
+cleanup() {
+    stop_wine
+    kill "$XVFB_PID" 2>/dev/null || true
+}
+trap cleanup EXIT
+start_wine
+
+server=$(for pid in $(pgrep -x wineserver); do
+    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && echo "$pid"
+done | head -n1)
+echo "Xvfb (pid $XVFB_PID): $(taskset -cp "$XVFB_PID" | sed 's/.*: //'), wineserver (pid ${server:-?}):" \
+     "$(taskset -cp "${server:-$$}" | sed 's/.*: //'), Wine processes: inherited ($pinned)"
+echo "$rounds rounds per pair, each pair alternated; ratio = SetUp.exe / bare program"
+echo
+
+driver() { wine "$build/bin/bench_driver.exe" "$@"; }
+driver install 100 4096 "$rounds"
+driver install 100 1048576 "$rounds"
+driver e2e 100 4096 "$rounds"
+driver scan "$rounds" 5000 20000 80000
+driver dialog "$rounds"
+echo "SetUp.exe size: $(stat -c %s "$build/bin/SetUp.exe") bytes ($(( $(stat -c %s "$build/bin/SetUp.exe") / 1024 )) KiB)"

@@ -39,10 +39,60 @@ CString JoinPath(const CString& folder, const char* name) {
     return path;
 }
 
-void StepProgress(const CCopyJob& job) {
-    if (job.progressCtrl && job.progressCtrl->m_hWnd)
-        ::SendMessageA(job.progressCtrl->m_hWnd, PBM_STEPIT, 0, 0);
-}
+// Steps the bar once per directory entry, as the install has always done,
+// but not at the price of a paint per step: the classic bar repaints itself
+// synchronously on every PBM_STEPIT, which costs more than copying a small
+// file. While the walk runs the bar's drawing is switched off (WM_SETREDRAW),
+// so a step only moves the position; the bar is painted every
+// kPaintInterval, before every prompt and at the end, so what it shows at
+// each of those moments is exactly what stepping it would have shown.
+class CProgressSteps {
+  public:
+    explicit CProgressSteps(const CCopyJob& job)
+        : m_bar(job.progressCtrl ? job.progressCtrl->m_hWnd : nullptr),
+          // Drawing is switched off only for a bar that is shown: switching
+          // it back on would show a hidden one.
+          m_quiet(m_bar && (GetWindowLongA(m_bar, GWL_STYLE) & WS_VISIBLE)) {
+        Suspend();
+    }
+    ~CProgressSteps() { Paint(); }
+    CProgressSteps(const CProgressSteps&) = delete;
+    CProgressSteps& operator=(const CProgressSteps&) = delete;
+
+    void Step() {
+        if (!m_bar)
+            return;
+        ::SendMessageA(m_bar, PBM_STEPIT, 0, 0);
+        if (m_quiet && GetTickCount() - m_painted >= kPaintInterval) {
+            Paint();
+            Suspend();
+        }
+    }
+
+    // Shows the current position and keeps drawing on while a prompt is up
+    // (its modal loop repaints the dialog); Suspend() switches it off again.
+    void Paint() {
+        if (!m_quiet || !m_suspended)
+            return;
+        ::SendMessageA(m_bar, WM_SETREDRAW, TRUE, 0);
+        ::RedrawWindow(m_bar, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+        m_suspended = false;
+        m_painted = GetTickCount();
+    }
+    void Suspend() {
+        if (!m_quiet || m_suspended)
+            return;
+        ::SendMessageA(m_bar, WM_SETREDRAW, FALSE, 0);
+        m_suspended = true;
+    }
+
+  private:
+    static constexpr DWORD kPaintInterval = 50;  // ms: smooth enough to the eye
+    HWND m_bar;
+    bool m_quiet;
+    bool m_suspended = false;
+    DWORD m_painted = GetTickCount();
+};
 
 // The user's roaming application-data folder. APPDATA first, as on every
 // logged-on Windows session; when it is unset or too long for the buffer the
@@ -86,10 +136,12 @@ CopyTarget InstallTarget(const CCopyJob& job, const char* name) {
 
 // Asks Abort/Retry/Ignore until the failure is settled; attempt is tried
 // again on Retry. Returns false on Abort, true once attempt succeeds or the
-// user chose Ignore.
-bool SettleFailedCopy(const CString& target, const std::function<bool()>& attempt) {
+// user chose Ignore. The bar is painted first: the prompt shows it where the
+// walk stands.
+bool SettleFailedCopy(const CString& target, CProgressSteps& steps, const std::function<bool()>& attempt) {
     CString text;
     text.Format(kCopyFailedFormat, target.GetString());
+    steps.Paint();
     for (;;) {
         const int answer = AfxShowMessageBox(AfxGetMainWndHandle(), text, kSetupCaption, MB_ABORTRETRYIGNORE);
         // 0: the box could not be shown. Nobody can be asked, and retrying
@@ -97,14 +149,60 @@ bool SettleFailedCopy(const CString& target, const std::function<bool()>& attemp
         if (answer == IDABORT || answer == 0)
             return false;
         if (answer == IDIGNORE)
-            return true;
+            break;
         if (attempt())
-            return true;
+            break;
     }
+    steps.Suspend();
+    return true;
+}
+
+// Clears the read-only bit of a file whose attributes are known already.
+void ClearReadOnlyBit(const CString& path, DWORD attributes) {
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        ::SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
+}
+
+// Puts a copy of source under target so that target is never seen cut: the
+// copy goes to a name of its own beside the target and is renamed over it.
+// A process killed meanwhile leaves the old file, or the new one whole, and
+// at worst a file under the temporary name, which the next install
+// overwrites and renames away. Nothing is left under that name on failure.
+bool ReplaceWithCopy(const CString& source, const CString& target, const CString& temp, bool sourceReadOnly) {
+    if (!::CopyFileA(source, temp, FALSE)) {
+        // A leftover of a killed run that refuses to be overwritten.
+        ClearReadOnly(temp);
+        ::DeleteFileA(temp);
+        if (!::CopyFileA(source, temp, FALSE))
+            return false;
+    }
+    // A read-only source whose bit could not be cleared made a read-only copy.
+    if (sourceReadOnly)
+        ClearReadOnly(temp);
+    if (::MoveFileExA(temp, target, MOVEFILE_REPLACE_EXISTING))
+        return true;
+    // Windows refuses to rename over a read-only file (left so by an earlier
+    // install): its bit is cleared only then, where it is set.
+    if (::GetLastError() == ERROR_ACCESS_DENIED) {
+        const DWORD attributes = ::GetFileAttributesA(target);
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+            ClearReadOnlyBit(target, attributes);
+            if (::MoveFileExA(temp, target, MOVEFILE_REPLACE_EXISTING))
+                return true;
+        }
+    }
+    ::DeleteFileA(temp);
+    return false;
+}
+
+// The temporary name of a copy: beside its target, so that the rename stays
+// on one volume. A target too long for it is copied onto directly.
+CString TempNameOf(const CString& target) {
+    return target + ".~tmp";
 }
 
 // Handles one directory entry. Returns false only when the user chose Abort.
-bool CopyEntry(const CCopyJob& job, const CString& sourceFolder, const WIN32_FIND_DATAA& entry) {
+bool CopyEntry(const CCopyJob& job, CProgressSteps& steps, const CString& sourceFolder, const WIN32_FIND_DATAA& entry) {
     const CString name(entry.cFileName);
     if (name == "." || name == "..")
         return true;
@@ -118,18 +216,29 @@ bool CopyEntry(const CCopyJob& job, const CString& sourceFolder, const WIN32_FIN
     const CString source = JoinPath(sourceFolder, name);
     const CopyTarget target = name.CompareNoCase(kSettingsFile) == 0 ? SettingsTarget(name) : InstallTarget(job, name);
     const bool usable = target.usable && FitsPath(source);
+    const CString temp = TempNameOf(target.path);
+    const bool atomic = FitsPath(temp);
+    // The search has read the source's attributes already.
+    const bool sourceReadOnly = (entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
 
-    auto copy = [&] { return usable && ::CopyFileA(source, target.path, FALSE) != FALSE; };
-    if (usable) {
-        // A read-only source makes a read-only copy, and a read-only target
-        // refuses to be overwritten; a downloaded file's mark would follow it.
-        ClearReadOnly(source);
-        RemoveZoneIdentifier(source);
+    auto copy = [&] {
+        if (!usable)
+            return false;
+        if (atomic)
+            return ReplaceWithCopy(source, target.path, temp, sourceReadOnly);
         ClearReadOnly(target.path);
+        return ::CopyFileA(source, target.path, FALSE) != FALSE;
+    };
+    if (usable) {
+        // A read-only source makes a read-only copy; a downloaded file's
+        // mark would follow it.
+        if (sourceReadOnly)
+            ClearReadOnlyBit(source, entry.dwFileAttributes);
+        RemoveZoneIdentifier(source);
     }
-    if (!copy() && !SettleFailedCopy(target.path, copy))
+    if (!copy() && !SettleFailedCopy(target.path, steps, copy))
         return false;
-    if (usable)
+    if (usable && !atomic && sourceReadOnly)
         ClearReadOnly(target.path);
     return true;
 }
@@ -167,7 +276,8 @@ bool CopyPackageFiles(CCopyJob& job) {
 
     // One step per directory entry, taken before the entry is looked at, and
     // one for the pass that finds no further entry.
-    StepProgress(job);
+    CProgressSteps steps(job);
+    steps.Step();
 
     const CString pattern = JoinPath(source, "*.*");
     WIN32_FIND_DATAA entry;
@@ -180,16 +290,16 @@ bool CopyPackageFiles(CCopyJob& job) {
         // pattern is too long): nothing would be copied, which must not pass
         // for a finished install unless the user says so.
         auto reopen = [&] { return OpenPackageSearch(pattern, &entry, &find, &empty) || empty; };
-        if (!SettleFailedCopy(job.targetFolder, reopen))
+        if (!SettleFailedCopy(job.targetFolder, steps, reopen))
             return false;
         if (!find)
             return true;
     }
 
     do {
-        if (!CopyEntry(job, source, entry))
+        if (!CopyEntry(job, steps, source, entry))
             return false;
-        StepProgress(job);
+        steps.Step();
     } while (::FindNextFileA(find->Get(), &entry));
     return true;
 }

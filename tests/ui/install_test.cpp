@@ -258,6 +258,16 @@ TEST_F(InstallTest, LockedTargetAnsweredRetryIgnoreAbort) {
         run.Press(IDC_INSTALL);
         MessageBoxInfo box = run.WaitForBox(kInstallBoxCaption);
         ASSERT_NE(nullptr, box.window);
+        // The prompt shows the bar where the walk stands: a step to begin
+        // with, and one for each entry before readme.txt ("." and ".."
+        // first, then names in Wine's case-insensitive order).
+        int before = 2;
+        for (const std::string& name : FolderNames(layout.DataFolder()))
+            before += _stricmp(name.c_str(), "readme.txt") < 0;
+        EXPECT_TRUE(run.IsVisible(IDC_PROGRESS));
+        DWORD_PTR position = 0;
+        SendMessageTimeoutA(run.Control(IDC_PROGRESS), PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 5000, &position);
+        EXPECT_EQ(static_cast<DWORD_PTR>(1 + before), position);
         EXPECT_EQ(
             "拷贝文件 " + locked + " 失败，可能原因如下：\n\n1、CAD未关闭\n\n2、系统权限未开放，请以管理者权限登陆系统",
             box.text);

@@ -4,6 +4,7 @@
 // polled every millisecond. Both programs pay the same polling.
 //
 //   bench_driver.exe install FILES BYTES ROUNDS   Install press -> completion view
+//   bench_driver.exe reinstall FILES BYTES ROUNDS the same over the files of an earlier run
 //   bench_driver.exe e2e FILES BYTES ROUNDS       process start -> install done -> exit
 //   bench_driver.exe dialog ROUNDS                process start -> dialog visible
 //   bench_driver.exe scan ROUNDS KEYS...          start-up scan against a bare walk
@@ -161,10 +162,13 @@ class CBench {
         m_files = files;
     }
 
-    // Every run starts from nothing installed.
-    void Clean() {
-        RemoveTree(SetupFolder());
-        RemoveTree(m_root / "floor");
+    // Every run starts from nothing registered and, unless over, nothing
+    // installed.
+    void Clean(bool over) {
+        if (!over) {
+            RemoveTree(SetupFolder());
+            RemoveTree(m_root / "floor");
+        }
         DeleteRegistryTree(std::string(kProfile) + "Applications");
     }
 
@@ -197,8 +201,8 @@ struct CInstallTimes {
     double peakKiB = 0;
 };
 
-CInstallTimes RunInstall(CBench& bench, bool setup, bool endToEnd) {
-    bench.Clean();
+CInstallTimes RunInstall(CBench& bench, bool setup, bool endToEnd, bool over) {
+    bench.Clean(over);
     CRun run;
     if (setup) {
         bench.StartSetup(run);
@@ -217,13 +221,17 @@ CInstallTimes RunInstall(CBench& bench, bool setup, bool endToEnd) {
 
 // Install work against the copy floor, or (e2e) the whole run against the
 // bare program doing the same job.
-int InstallFigure(bool endToEnd, int files, size_t bytes, int rounds) {
+int InstallFigure(bool endToEnd, bool over, int files, size_t bytes, int rounds) {
     CBench bench;
     bench.WritePackage(files, bytes);
+    if (over) {
+        RunInstall(bench, true, false, false);
+        RunInstall(bench, false, false, false);
+    }
     std::vector<double> ratios, setupTimes, bareTimes, setupPeak, barePeak;
     for (int round = 0; round < rounds; ++round) {
-        const CInstallTimes setup = RunInstall(bench, true, endToEnd);
-        const CInstallTimes bare = RunInstall(bench, false, endToEnd);
+        const CInstallTimes setup = RunInstall(bench, true, endToEnd, over);
+        const CInstallTimes bare = RunInstall(bench, false, endToEnd, over);
         const double a = endToEnd ? setup.total : setup.work;
         const double b = endToEnd ? bare.total : bare.work;
         ratios.push_back(a / b);
@@ -233,8 +241,11 @@ int InstallFigure(bool endToEnd, int files, size_t bytes, int rounds) {
         barePeak.push_back(bare.peakKiB);
     }
     char figure[96];
-    std::snprintf(figure, sizeof(figure), "%s, %d x %zu KiB:", endToEnd ? "end to end" : "install work", files,
-                  bytes / 1024);
+    std::snprintf(figure, sizeof(figure), "%s, %d x %zu KiB:",
+                  endToEnd ? "end to end"
+                  : over   ? "install work over an earlier install"
+                           : "install work",
+                  files, bytes / 1024);
     PrintRatio(figure, ratios);
     std::printf("    SetUp.exe %.1f ms, %s %.1f ms (medians)\n", Median(setupTimes),
                 endToEnd ? "bare program" : "copy floor", Median(bareTimes));
@@ -317,7 +328,7 @@ int ScanFigure(int rounds, const std::vector<int>& sizes) {
 
 int Usage() {
     std::fprintf(stderr,
-                 "usage: bench_driver install|e2e FILES BYTES ROUNDS\n"
+                 "usage: bench_driver install|reinstall|e2e FILES BYTES ROUNDS\n"
                  "       bench_driver dialog ROUNDS\n"
                  "       bench_driver scan ROUNDS KEYS...\n");
     return 2;
@@ -327,9 +338,9 @@ int Usage() {
 
 int main(int argc, char** argv) {
     const std::string figure = argc > 1 ? argv[1] : "";
-    if ((figure == "install" || figure == "e2e") && argc == 5)
-        return InstallFigure(figure == "e2e", std::atoi(argv[2]), std::strtoul(argv[3], nullptr, 10),
-                             std::atoi(argv[4]));
+    if ((figure == "install" || figure == "reinstall" || figure == "e2e") && argc == 5)
+        return InstallFigure(figure == "e2e", figure == "reinstall", std::atoi(argv[2]),
+                             std::strtoul(argv[3], nullptr, 10), std::atoi(argv[4]));
     if (figure == "dialog" && argc == 3)
         return DialogFigure(std::atoi(argv[2]));
     if (figure == "scan" && argc >= 4) {

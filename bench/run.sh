@@ -36,9 +36,9 @@ cleanup() {
 trap cleanup EXIT
 start_wine
 
-server=$(for pid in $(pgrep -x wineserver); do
+server=$(for pid in $(pgrep wineserver); do
     tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && echo "$pid"
-done | head -n1)
+done | head -n1 || true)
 echo "Xvfb (pid $XVFB_PID): $(taskset -cp "$XVFB_PID" | sed 's/.*: //'), wineserver (pid ${server:-?}):" \
      "$(taskset -cp "${server:-$$}" | sed 's/.*: //'), Wine processes: inherited ($pinned)"
 echo "$rounds rounds per pair, each pair alternated; ratio = SetUp.exe / bare program"
@@ -47,6 +47,7 @@ echo
 driver() { wine "$build/bin/bench_driver.exe" "$@"; }
 driver install 100 4096 "$rounds"
 driver install 100 1048576 "$rounds"
+driver reinstall 100 4096 "$rounds"
 driver e2e 100 4096 "$rounds"
 driver scan "$rounds" 5000 20000 80000
 driver dialog "$rounds"

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <random>
 
@@ -116,6 +117,9 @@ class KillTest : public ::testing::Test {
         CreateDirectoryA(layout.DataFolder().c_str(), nullptr);
         for (int i = 0; i < kFiles; ++i)
             ASSERT_TRUE(WriteFile(layout.DataFolder() + "\\" + FileName(i), NewContent(i)));
+        // The first of the host-side files: its copy into the CAD folder
+        // tells that registration is over.
+        ASSERT_TRUE(WriteFile(layout.DataFolder() + "\\itextsharp.dll", "pdf"));
         ASSERT_TRUE(CreateDirectoryA(install.c_str(), nullptr));
         for (int i = 0; i < kFiles; ++i)
             ASSERT_TRUE(WriteFile(install + "\\" + FileName(i), OldContent(i)));
@@ -188,32 +192,64 @@ class KillTest : public ::testing::Test {
     }
 };
 
+// Every fourth kill waits until registration has begun (the first profile's
+// module key has changed) and comes before it is over (the host-side copies
+// have begun): a kill at a uniform moment of a long copy would hardly ever
+// hit it.
 TEST_F(KillTest, AKillAtAnyMomentLeavesNothingHalfWritten) {
-    // How long the install work takes here, into another folder.
+    const std::string firstKey = Profile(0) + "Applications\\TR_VazivIvir2025";
+    const std::string hostFile = cad / "itextsharp.dll";
+    auto registering = [&] {
+        const KeyValues found = ReadKey(firstKey);
+        return !found.empty() && found != oldKeys[firstKey];
+    };
+    auto waitFor = [](const std::function<bool()>& done) {
+        for (DWORD start = GetTickCount(); !done(); Sleep(1)) {
+            if (GetTickCount() - start > 120000)
+                return false;
+        }
+        return true;
+    };
+
+    // How long the install work and its registration take here, into
+    // another folder.
     int installMs = 0;
+    int registrationMs = 0;
     {
         SetupDriver setup;
         StartInstall(setup, spare.Path());
         const DWORD begin = GetTickCount();
-        ASSERT_TRUE(setup.WaitForCompletionView(120000)) << "the install did not complete";
+        ASSERT_TRUE(waitFor(registering)) << "the install did not register";
+        const DWORD registered = GetTickCount();
+        ASSERT_TRUE(waitFor([&] { return FileExists(hostFile); })) << "no host-side copy";
+        registrationMs = static_cast<int>(GetTickCount() - registered);
+        ASSERT_TRUE(waitFor([&] { return setup.IsVisible(IDOK); })) << "the install did not complete";
         installMs = static_cast<int>(GetTickCount() - begin);
     }
-    ASSERT_EQ(static_cast<size_t>(kFiles), FolderNames(spare / "T-VazivIvir").size());
+    ASSERT_EQ(static_cast<size_t>(kFiles + 1), FolderNames(spare / "T-VazivIvir").size());
     WriteOldKeys();
+    std::printf("install %d ms, registration %d ms\n", installMs, registrationMs);
 
     const unsigned seed = static_cast<unsigned>(GetTickCount());
     std::mt19937 random(seed);
-    std::uniform_int_distribution<int> moment(0, installMs);
     int midInstall = 0;
     int kills = 0;
     const auto end = std::chrono::steady_clock::now() + kKillBudget;
     for (int kill = 0; kill < kKills && std::chrono::steady_clock::now() < end; ++kill, ++kills) {
-        const int delay = moment(random);
-        SCOPED_TRACE("kill " + std::to_string(kill) + " after " + std::to_string(delay) + " ms (seed " +
-                     std::to_string(seed) + ")");
+        const bool late = kill % 4 == 3;
+        const int delay = std::uniform_int_distribution<int>(0, late ? registrationMs : installMs)(random);
+        SCOPED_TRACE("kill " + std::to_string(kill) + " after " + std::to_string(delay) + " ms" +
+                     (late ? " of registering" : "") + " (seed " + std::to_string(seed) + ")");
+        if (late) {
+            WriteOldKeys();
+            DeleteFileA(hostFile.c_str());
+        }
         {
             SetupDriver setup;
             StartInstall(setup, folder.Path());
+            if (late) {
+                ASSERT_TRUE(waitFor(registering)) << "the install did not register";
+            }
             Sleep(static_cast<DWORD>(delay));
             if (!setup.IsVisible(IDOK))
                 ++midInstall;
@@ -224,8 +260,9 @@ TEST_F(KillTest, AKillAtAnyMomentLeavesNothingHalfWritten) {
         }
         const int files = CheckFiles(false);
         const int keys = CheckKeys(false);
-        std::printf("kill %2d after %4d ms: %4d of %d files new, %3d of %d keys new\n", kill, delay, files, kFiles,
-                    keys, 2 * kProfiles);
+        std::printf("kill %2d after %4d ms%s: %4d of %d files new, %3d of %d keys new\n", kill, delay,
+                    late ? " of registering" : "", files, kFiles, keys, 2 * kProfiles);
+        std::fflush(stdout);
         if (HasFailure())
             return;
     }
@@ -238,7 +275,7 @@ TEST_F(KillTest, AKillAtAnyMomentLeavesNothingHalfWritten) {
     ASSERT_TRUE(setup.WaitForCompletionView(120000)) << "the install after the kills did not complete";
     EXPECT_EQ(kFiles, CheckFiles(true));
     EXPECT_EQ(2 * kProfiles, CheckKeys(true));
-    EXPECT_EQ(static_cast<size_t>(kFiles), FolderNames(install).size()) << "temporary files were left behind";
+    EXPECT_EQ(static_cast<size_t>(kFiles + 1), FolderNames(install).size()) << "temporary files were left behind";
 }
 
 }  // namespace

@@ -14,8 +14,10 @@ rounds="${BENCH_ROUNDS:-10}"
 cpu="${BENCH_CPU:-$(($(nproc) - 1))}"
 
 bash "$src/scripts/deps.sh"
-. "$src/scripts/env.sh" "$build/bench-prefix"
+# The build keeps the test prefix it was configured with; the bench has its own.
+. "$src/scripts/env.sh" "$build/wineprefix"
 setup_build "$src" "$build" >/dev/null
+export WINEPREFIX="$build/bench-prefix"
 
 # A round trip between a Wine process and the wineserver costs several times
 # more when they sit on different CPUs, and unpinned figures swing widely.

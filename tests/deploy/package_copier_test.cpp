@@ -367,9 +367,34 @@ TEST(CopyPackageFilesTest, LockedTargetAsksAbortRetryIgnore) {
             const bool whole = c.copiedWhole.count(name) > 0;
             EXPECT_EQ(whole ? name : std::string(), ReadFile(bench.install + "\\" + name)) << name;
         }
+        EXPECT_EQ(0u, FolderNames(bench.install).count("m.dat.~tmp")) << "a temporary copy was left behind";
         // Abort stops in the pass of m.dat: ".", "..", a.dat, m.dat.
         EXPECT_EQ(c.result ? 2 + 3 + 1 : 4, bar.Steps());
     }
+}
+
+TEST(CopyPackageFilesTest, LeftoversOfAKilledRunDoNotStandInTheWay) {
+    // A copy goes to "<name>.~tmp" beside its target and is renamed over it;
+    // a run killed in between leaves that file behind, cut, perhaps
+    // read-only (a read-only source whose bit could not be cleared).
+    if (!IsRelocatedChild())
+        return ExpectPassesRelocated({"setup"});
+
+    CPackageBench bench;
+    bench.AddFiles({"a.dat", "b.dat"});
+    ASSERT_TRUE(CreateDirectoryA(bench.install.c_str(), nullptr));
+    ASSERT_TRUE(WriteFile(bench.install + "\\a.dat.~tmp", "cut"));
+    ASSERT_TRUE(SetFileAttributesA((bench.install + "\\a.dat.~tmp").c_str(), FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(WriteFile(bench.install + "\\b.dat", "old"));
+    ASSERT_TRUE(WriteFile(bench.install + "\\b.dat.~tmp", "cut"));
+
+    CMessageBoxRecorder boxes;
+    CCopyJob job(bench.install.c_str(), nullptr);
+    EXPECT_TRUE(CopyPackageFiles(job));
+    EXPECT_EQ(0u, boxes.Prompts().size());
+    EXPECT_EQ((std::set<std::string>{"a.dat", "b.dat"}), FolderNames(bench.install));
+    EXPECT_EQ("a.dat", ReadFile(bench.install + "\\a.dat"));
+    EXPECT_EQ("b.dat", ReadFile(bench.install + "\\b.dat"));
 }
 
 TEST(CopyPackageFilesTest, CopiesEveryEntryOfALargePackage) {

@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <optional>
+#include <vector>
 
 #include "deploy/PackageSource.h"
 #include "deploy/SkipList.h"
@@ -114,6 +115,7 @@ CString RoamingAppDataFolder() {
 // fit; the copy then fails without touching the disk, and the prompt names
 // the whole intended path.
 struct CopyTarget {
+    CString folder;
     CString path;
     bool usable;
 };
@@ -121,17 +123,17 @@ struct CopyTarget {
 CopyTarget SettingsTarget(const char* name) {
     const CString appData = RoamingAppDataFolder();
     if (appData.IsEmpty())
-        return {CString(kUnknownSettingsTarget), false};
+        return {CString(), CString(kUnknownSettingsTarget), false};
     const CString folder = JoinPath(appData, kSettingsFolder);
     if (FitsPath(folder))
         ::CreateDirectoryA(folder, nullptr);
     const CString path = JoinPath(folder, name);
-    return {path, FitsPath(path)};
+    return {folder, path, FitsPath(path)};
 }
 
 CopyTarget InstallTarget(const CCopyJob& job, const char* name) {
     const CString path = JoinPath(job.targetFolder, name);
-    return {path, FitsPath(path)};
+    return {job.targetFolder, path, FitsPath(path)};
 }
 
 // Asks Abort/Retry/Ignore until the failure is settled; attempt is tried
@@ -164,10 +166,10 @@ void ClearReadOnlyBit(const CString& path, DWORD attributes) {
 }
 
 // Puts a copy of source under target so that target is never seen cut: the
-// copy goes to a name of its own beside the target and is renamed over it.
+// copy is made under a temporary path and renamed over the target.
 // A process killed meanwhile leaves the old file, or the new one whole, and
-// at worst a file under the temporary name, which the next install
-// overwrites and renames away. Nothing is left under that name on failure.
+// at worst a file in the temporary folder, which the next install
+// overwrites and renames away. Nothing is left there on failure.
 bool ReplaceWithCopy(const CString& source, const CString& target, const CString& temp, bool sourceReadOnly) {
     if (!::CopyFileA(source, temp, FALSE)) {
         // A leftover of a killed run that refuses to be overwritten.
@@ -195,14 +197,51 @@ bool ReplaceWithCopy(const CString& source, const CString& target, const CString
     return false;
 }
 
-// The temporary name of a copy: beside its target, so that the rename stays
-// on one volume. A target too long for it is copied onto directly.
-CString TempNameOf(const CString& target) {
-    return target + ".~tmp";
-}
+// Where copies are made before they are renamed over their targets: a
+// folder of its own inside each target folder, on the same volume, so the
+// rename is one step. A folder of its own, not a temporary name among the
+// targets: Wine looks a name that does not exist up by reading the whole
+// folder, which made every copy into a large install folder cost as much as
+// the folder is long. The folders are made when first needed and removed at
+// the end of the walk; one left by a killed run is simply used again.
+class CTempFolders {
+  public:
+    CTempFolders() = default;
+    ~CTempFolders() {
+        for (const CString& folder : m_made)
+            ::RemoveDirectoryA(folder);
+    }
+    CTempFolders(const CTempFolders&) = delete;
+    CTempFolders& operator=(const CTempFolders&) = delete;
+
+    // The temporary path for a copy into folder, or an empty text when it
+    // does not fit: such a target is copied onto directly.
+    CString PathFor(const CString& folder, const CString& name) {
+        const CString temp = JoinPath(folder, kTempFolder);
+        const CString path = JoinPath(temp, name);
+        if (!FitsPath(path))
+            return CString();
+        bool made = false;
+        for (const CString& known : m_made)
+            made = made || known == temp;
+        if (!made) {
+            ::CreateDirectoryA(temp, nullptr);
+            m_made.push_back(temp);
+        }
+        return path;
+    }
+
+  private:
+    static constexpr char kTempFolder[] = "~tvcopy";
+    std::vector<CString> m_made;
+};
 
 // Handles one directory entry. Returns false only when the user chose Abort.
-bool CopyEntry(const CCopyJob& job, CProgressSteps& steps, const CString& sourceFolder, const WIN32_FIND_DATAA& entry) {
+bool CopyEntry(const CCopyJob& job,
+               CProgressSteps& steps,
+               CTempFolders& temps,
+               const CString& sourceFolder,
+               const WIN32_FIND_DATAA& entry) {
     const CString name(entry.cFileName);
     if (name == "." || name == "..")
         return true;
@@ -216,8 +255,8 @@ bool CopyEntry(const CCopyJob& job, CProgressSteps& steps, const CString& source
     const CString source = JoinPath(sourceFolder, name);
     const CopyTarget target = name.CompareNoCase(kSettingsFile) == 0 ? SettingsTarget(name) : InstallTarget(job, name);
     const bool usable = target.usable && FitsPath(source);
-    const CString temp = TempNameOf(target.path);
-    const bool atomic = FitsPath(temp);
+    const CString temp = target.usable ? temps.PathFor(target.folder, name) : CString();
+    const bool atomic = !temp.IsEmpty();
     // The search has read the source's attributes already.
     const bool sourceReadOnly = (entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
 
@@ -276,6 +315,7 @@ bool CopyPackageFiles(CCopyJob& job) {
 
     // One step per directory entry, taken before the entry is looked at, and
     // one for the pass that finds no further entry.
+    CTempFolders temps;
     CProgressSteps steps(job);
     steps.Step();
 
@@ -297,7 +337,7 @@ bool CopyPackageFiles(CCopyJob& job) {
     }
 
     do {
-        if (!CopyEntry(job, steps, source, entry))
+        if (!CopyEntry(job, steps, temps, source, entry))
             return false;
         steps.Step();
     } while (::FindNextFileA(find->Get(), &entry));

@@ -367,26 +367,27 @@ TEST(CopyPackageFilesTest, LockedTargetAsksAbortRetryIgnore) {
             const bool whole = c.copiedWhole.count(name) > 0;
             EXPECT_EQ(whole ? name : std::string(), ReadFile(bench.install + "\\" + name)) << name;
         }
-        EXPECT_EQ(0u, FolderNames(bench.install).count("m.dat.~tmp")) << "a temporary copy was left behind";
+        EXPECT_EQ(0u, FolderNames(bench.install).count("~tvcopy")) << "a temporary copy was left behind";
         // Abort stops in the pass of m.dat: ".", "..", a.dat, m.dat.
         EXPECT_EQ(c.result ? 2 + 3 + 1 : 4, bar.Steps());
     }
 }
 
 TEST(CopyPackageFilesTest, LeftoversOfAKilledRunDoNotStandInTheWay) {
-    // A copy goes to "<name>.~tmp" beside its target and is renamed over it;
-    // a run killed in between leaves that file behind, cut, perhaps
-    // read-only (a read-only source whose bit could not be cleared).
+    // A copy is made in the folder "~tvcopy" of its target folder and
+    // renamed over its target; a run killed in between leaves it there, cut,
+    // perhaps read-only (a read-only source whose bit could not be cleared).
     if (!IsRelocatedChild())
         return ExpectPassesRelocated({"setup"});
 
     CPackageBench bench;
     bench.AddFiles({"a.dat", "b.dat"});
+    const std::string temp = bench.install + "\\~tvcopy";
     ASSERT_TRUE(CreateDirectoryA(bench.install.c_str(), nullptr));
-    ASSERT_TRUE(WriteFile(bench.install + "\\a.dat.~tmp", "cut"));
-    ASSERT_TRUE(SetFileAttributesA((bench.install + "\\a.dat.~tmp").c_str(), FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(CreateDirectoryA(temp.c_str(), nullptr));
+    ASSERT_TRUE(WriteFile(temp + "\\a.dat", "cut"));
+    ASSERT_TRUE(SetFileAttributesA((temp + "\\a.dat").c_str(), FILE_ATTRIBUTE_READONLY));
     ASSERT_TRUE(WriteFile(bench.install + "\\b.dat", "old"));
-    ASSERT_TRUE(WriteFile(bench.install + "\\b.dat.~tmp", "cut"));
 
     CMessageBoxRecorder boxes;
     CCopyJob job(bench.install.c_str(), nullptr);

@@ -11,7 +11,7 @@ set -euo pipefail
 src="$(cd "$(dirname "$0")/.." && pwd)"
 build="${BUILD_DIR:-$src/build}"
 rounds="${BENCH_ROUNDS:-10}"
-cpu="${BENCH_CPU:-$(($(nproc) - 1))}"
+cpu="${BENCH_CPU:-$(($(getconf _NPROCESSORS_ONLN) - 1))}"
 
 bash "$src/scripts/deps.sh"
 # The build keeps the test prefix it was configured with; the bench has its own.

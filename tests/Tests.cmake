@@ -19,8 +19,16 @@ foreach(src ${SETUP_FIXTURES})
     list(APPEND SETUP_FIXTURE_TARGETS fixture_${name})
 endforeach()
 
+# SetUpFaults.exe: the same program plus the fault seam, through which a test
+# fails any one registry, file or process call. Built for the tests only; it
+# is never packed, so the shipped program has no such door.
+add_executable(SetUpFaults WIN32 ${SETUP_APP_SOURCES} ${CMAKE_SOURCE_DIR}/framework/FaultSeam.cpp
+               ${CMAKE_SOURCE_DIR}/res/setup.rc)
+setup_target_options(SetUpFaults)
+target_link_libraries(SetUpFaults PRIVATE setupcore)
+
 # One executable per area: tests/AREA/*_test.cpp -> AREA_tests.exe
-foreach(area framework host deploy ui)
+foreach(area framework host deploy ui faults)
     file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/${area}/*_test.cpp)
     if(NOT sources)
         continue()
@@ -29,11 +37,15 @@ foreach(area framework host deploy ui)
     setup_target_options(${area}_tests)
     target_link_libraries(${area}_tests PRIVATE testsupport gtest_main)
     if(SETUP_FIXTURE_TARGETS)
-        add_dependencies(${area}_tests ${SETUP_FIXTURE_TARGETS} SetUp)
+        add_dependencies(${area}_tests ${SETUP_FIXTURE_TARGETS} SetUp SetUpFaults)
     endif()
     gtest_add_tests(TARGET ${area}_tests SOURCES ${sources} TEST_LIST ${area}_list)
     set_tests_properties(${${area}_list} PROPERTIES TIMEOUT 120)
 endforeach()
+# The fault walk runs the whole install once per platform call.
+if(faults_list)
+    set_tests_properties(${faults_list} PROPERTIES TIMEOUT 1200)
+endif()
 
 # The CAD stand-in and its fixture modules (test-only, never shipped).
 include(${CMAKE_SOURCE_DIR}/tests/cad/Cad.cmake OPTIONAL)

@@ -54,12 +54,14 @@ bool SetupDriver::Start(const std::string& exe, const std::string& workDir) {
 }
 
 bool SetupDriver::AttachToRunning(DWORD ms) {
-    return WaitUntil([&] {
-        m_dialog = FindWindowA("#32770", kSetupCaption);
-        if (m_dialog)
-            GetWindowThreadProcessId(m_dialog, &m_processId);
-        return m_dialog != nullptr && IsWindowVisible(m_dialog);
-    }, ms);
+    return WaitUntil(
+        [&] {
+            m_dialog = FindWindowA("#32770", kSetupCaption);
+            if (m_dialog)
+                GetWindowThreadProcessId(m_dialog, &m_processId);
+            return m_dialog != nullptr && IsWindowVisible(m_dialog);
+        },
+        ms);
 }
 
 HWND SetupDriver::FindTopLevel(const char* className, const char* caption) const {
@@ -140,8 +142,8 @@ bool SetupDriver::WaitForCompletionView(DWORD ms) const {
     return WaitUntil([&] { return IsVisible(IDOK) && !IsVisible(1022); }, ms);
 }
 
-SetupLayout::SetupLayout() : m_folder("setup-ui") {
-    CopyFileA((ExeFolder() + "\\SetUp.exe").c_str(), Exe().c_str(), FALSE);
+SetupLayout::SetupLayout(const char* program) : m_folder("setup-ui") {
+    CopyFileA((ExeFolder() + "\\" + program).c_str(), Exe().c_str(), FALSE);
 }
 
 void SetupLayout::WritePackage() {

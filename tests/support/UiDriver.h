@@ -35,6 +35,7 @@ class SetupDriver {
     bool AttachToRunning(DWORD ms = 20000);
     HWND Dialog() const { return m_dialog; }
     DWORD ProcessId() const { return m_processId; }
+    HANDLE ProcessHandle() const { return m_process.Handle(); }
 
     HWND Control(int id) const { return GetDlgItem(m_dialog, id); }
     bool IsVisible(int id) const;
@@ -78,11 +79,12 @@ class SetupDriver {
     HWND m_dialog = nullptr;
 };
 
-// A setup folder of its own: a copy of this build's SetUp.exe, with or
+// A setup folder of its own: a copy of this build's SetUp.exe (or of another
+// build of it, such as SetUpFaults.exe, under the name SetUp.exe), with or
 // without a package in "Data".
 class SetupLayout {
   public:
-    SetupLayout();
+    explicit SetupLayout(const char* program = "SetUp.exe");
     const std::string& Folder() const { return m_folder.Path(); }
     std::string Exe() const { return m_folder / "SetUp.exe"; }
     std::string DataFolder() const { return m_folder / "Data"; }

@@ -1,0 +1,326 @@
+// Linked into the test build SetUpFaults.exe only; SetUp.exe never contains
+// it. At start it rewrites the program's own import table so that every
+// registry, file and process call listed below passes CountCall first. No
+// call site changes, and a call that a later change adds is counted as soon
+// as it is imported (or looked up with GetProcAddress); an import of a
+// watched family without a rule is reported to the test instead of being
+// missed silently.
+
+#include "framework/FaultSeam.h"
+
+#include <windows.h>
+#include <direct.h>
+#include <io.h>
+#include <shlobj.h>
+#include <tlhelp32.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <initializer_list>
+#include <type_traits>
+
+namespace {
+
+// How a call fails: each as its documentation says, with the last error set
+// where the API reports one, so that the caller's own error path runs.
+enum FailureKind {
+    kStatus,      // LSTATUS / error code: ERROR_ACCESS_DENIED
+    kBool,        // FALSE, last error ERROR_ACCESS_DENIED
+    kBadHandle,   // INVALID_HANDLE_VALUE, last error ERROR_ACCESS_DENIED
+    kNullHandle,  // NULL, last error ERROR_ACCESS_DENIED
+    kAttributes,  // INVALID_FILE_ATTRIBUTES, last error ERROR_ACCESS_DENIED
+    kLength,      // 0 characters, last error ERROR_ACCESS_DENIED
+    kHResult,     // E_ACCESSDENIED
+    kCrt,         // -1, errno EACCES
+};
+
+// The calls that can be failed. Closing calls (RegCloseKey, FindClose,
+// CloseHandle) are left out on purpose: their failure cannot be acted on,
+// and a close that pretends to fail either closes anyway (no fault at all)
+// or leaks the handle itself (a fault of the seam, not of the program).
+#define SEAM_CALLS(X)                       \
+    X(RegOpenKeyA, kStatus)                 \
+    X(RegOpenKeyExA, kStatus)               \
+    X(RegCreateKeyA, kStatus)               \
+    X(RegCreateKeyExA, kStatus)             \
+    X(RegQueryInfoKeyA, kStatus)            \
+    X(RegEnumKeyExA, kStatus)               \
+    X(RegEnumValueA, kStatus)               \
+    X(RegQueryValueExA, kStatus)            \
+    X(RegGetValueA, kStatus)                \
+    X(RegSetValueExA, kStatus)              \
+    X(RegDeleteKeyA, kStatus)               \
+    X(RegDeleteKeyExA, kStatus)             \
+    X(RegDeleteTreeA, kStatus)              \
+    X(RegDeleteValueA, kStatus)             \
+    X(RegRenameKey, kStatus)                \
+    X(RegCopyTreeA, kStatus)                \
+    X(RegFlushKey, kStatus)                 \
+    X(GetModuleFileNameA, kLength)          \
+    X(GetEnvironmentVariableA, kLength)     \
+    X(GetCurrentDirectoryA, kLength)        \
+    X(GetFullPathNameA, kLength)            \
+    X(GetTempPathA, kLength)                \
+    X(GetTempFileNameA, kLength)            \
+    X(FindFirstFileA, kBadHandle)           \
+    X(FindFirstFileExA, kBadHandle)         \
+    X(FindNextFileA, kBool)                 \
+    X(GetFileAttributesA, kAttributes)      \
+    X(GetFileAttributesExA, kBool)          \
+    X(SetFileAttributesA, kBool)            \
+    X(CreateFileA, kBadHandle)              \
+    X(ReadFile, kBool)                      \
+    X(WriteFile, kBool)                     \
+    X(FlushFileBuffers, kBool)              \
+    X(SetEndOfFile, kBool)                  \
+    X(CopyFileA, kBool)                     \
+    X(CopyFileExA, kBool)                   \
+    X(MoveFileA, kBool)                     \
+    X(MoveFileExA, kBool)                   \
+    X(ReplaceFileA, kBool)                  \
+    X(DeleteFileA, kBool)                   \
+    X(CreateDirectoryA, kBool)              \
+    X(RemoveDirectoryA, kBool)              \
+    X(CreateToolhelp32Snapshot, kBadHandle) \
+    X(Process32First, kBool)                \
+    X(Process32Next, kBool)                 \
+    X(OpenProcess, kNullHandle)             \
+    X(SHGetFolderPathA, kHResult)           \
+    X(_mkdir, kCrt)                         \
+    X(_rmdir, kCrt)                         \
+    X(_access, kCrt)                        \
+    X(_unlink, kCrt)                        \
+    X(remove, kCrt)                         \
+    X(rename, kCrt)
+
+enum CallId {
+#define SEAM_ID(name, kind) k_##name,
+    SEAM_CALLS(SEAM_ID)
+#undef SEAM_ID
+        kCallCount
+};
+
+struct CSeamEntry {
+    const char* name;
+    FailureKind kind;
+    void* hook;
+    void* original;
+};
+
+CFaultSeamState* g_state = nullptr;
+CSeamEntry g_entries[kCallCount];
+
+void CopyName(char* target, size_t size, const char* name) {
+    std::strncpy(target, name, size - 1);
+    target[size - 1] = '\0';
+}
+
+void NotePerCall(const char* name) {
+    for (CFaultSeamCall& call : g_state->perCall) {
+        if (call.name[0] == '\0')
+            CopyName(call.name, sizeof(call.name), name);
+        if (std::strcmp(call.name, name) == 0) {
+            ++call.count;
+            return;
+        }
+    }
+}
+
+// True if this call is the one to fail. Counting happens only while the
+// test has armed the seam, so start-up and shut-down stay out of the walk.
+bool CountCall(CallId id) {
+    if (!g_state || !g_state->armed)
+        return false;
+    const LONG number = InterlockedIncrement(&g_state->calls);
+    NotePerCall(g_entries[id].name);
+    if (number != g_state->failAt)
+        return false;
+    CopyName(g_state->failedCall, sizeof(g_state->failedCall), g_entries[id].name);
+    return true;
+}
+
+template <class R>
+R FailureValue(FailureKind kind) {
+    if (kind == kCrt)
+        errno = EACCES;
+    else if (kind != kStatus && kind != kHResult)
+        SetLastError(ERROR_ACCESS_DENIED);
+    intptr_t value = 0;
+    switch (kind) {
+        case kStatus:
+            value = ERROR_ACCESS_DENIED;
+            break;
+        case kBadHandle:
+            value = reinterpret_cast<intptr_t>(INVALID_HANDLE_VALUE);
+            break;
+        case kAttributes:
+            value = INVALID_FILE_ATTRIBUTES;
+            break;
+        case kHResult:
+            value = E_ACCESSDENIED;
+            break;
+        case kCrt:
+            value = -1;
+            break;
+        default:
+            value = 0;
+            break;
+    }
+    if constexpr (std::is_pointer_v<R>)
+        return reinterpret_cast<R>(value);
+    else
+        return static_cast<R>(value);
+}
+
+template <CallId Id, class F>
+struct CHook;
+
+template <CallId Id, class R, class... A>
+struct CHook<Id, R (*)(A...)> {
+    static R Call(A... args) {
+        if (CountCall(Id))
+            return FailureValue<R>(g_entries[Id].kind);
+        return reinterpret_cast<R (*)(A...)>(g_entries[Id].original)(args...);
+    }
+};
+
+void FillEntries() {
+    const CSeamEntry entries[] = {
+#define SEAM_ENTRY(name, kind) {#name, kind, reinterpret_cast<void*>(&CHook<k_##name, decltype(&name)>::Call), nullptr},
+        SEAM_CALLS(SEAM_ENTRY)
+#undef SEAM_ENTRY
+    };
+    static_assert(sizeof(entries) / sizeof(entries[0]) == kCallCount, "one entry per call");
+    for (int i = 0; i < kCallCount; ++i)
+        g_entries[i] = entries[i];
+}
+
+CSeamEntry* FindEntry(const char* name) {
+    for (CSeamEntry& entry : g_entries) {
+        if (std::strcmp(entry.name, name) == 0)
+            return &entry;
+    }
+    return nullptr;
+}
+
+// Registry, file and process calls: what the walk must reach.
+bool IsWatched(const char* dll, const char* name) {
+    if (_stricmp(dll, "advapi32.dll") == 0)
+        return std::strncmp(name, "Reg", 3) == 0 && std::strcmp(name, "RegCloseKey") != 0;
+    if (_stricmp(dll, "kernel32.dll") == 0) {
+        // The seam's own shared section and the clock are no file of the install.
+        if (std::strstr(name, "Mapping") || std::strstr(name, "ViewOfFile") || std::strstr(name, "FileTime"))
+            return false;
+        for (const char* family : {"File", "Directory", "Toolhelp", "Process32", "EnvironmentVariable", "TempPath"}) {
+            if (std::strstr(name, family))
+                return true;
+        }
+        return false;
+    }
+    if (_stricmp(dll, "shell32.dll") == 0)
+        return std::strncmp(name, "SHGetFolder", 11) == 0 || std::strncmp(name, "SHCreate", 8) == 0 ||
+               std::strncmp(name, "SHFile", 6) == 0 || std::strncmp(name, "SHGetSpecial", 12) == 0;
+    if (_stricmp(dll, "msvcrt.dll") == 0) {
+        for (const char* call : {"_mkdir", "_rmdir", "_access", "_unlink", "remove", "rename", "fopen", "_open",
+                                 "_chmod", "_findfirst", "_findfirst64"}) {
+            if (std::strcmp(name, call) == 0)
+                return true;
+        }
+    }
+    return false;
+}
+
+void NoteUnhooked(const char* name) {
+    const size_t used = std::strlen(g_state->unhooked);
+    const size_t needed = std::strlen(name) + 1;
+    if (used + needed + 1 >= sizeof(g_state->unhooked))
+        return;
+    std::strcat(g_state->unhooked, name);
+    std::strcat(g_state->unhooked, " ");
+}
+
+using GetProcAddressFn = FARPROC(WINAPI*)(HMODULE, LPCSTR);
+GetProcAddressFn g_getProcAddress = nullptr;
+
+// A call looked up at run time is handed the same hook as an imported one.
+FARPROC WINAPI HookedGetProcAddress(HMODULE module, LPCSTR name) {
+    FARPROC address = g_getProcAddress(module, name);
+    if (!address || reinterpret_cast<ULONG_PTR>(name) <= 0xFFFF)
+        return address;
+    CSeamEntry* entry = FindEntry(name);
+    if (!entry)
+        return address;
+    if (!entry->original)
+        entry->original = reinterpret_cast<void*>(address);
+    return reinterpret_cast<FARPROC>(entry->hook);
+}
+
+void SetSlot(ULONG_PTR* slot, ULONG_PTR value) {
+    DWORD protection = 0;
+    VirtualProtect(slot, sizeof(*slot), PAGE_READWRITE, &protection);
+    *slot = value;
+    VirtualProtect(slot, sizeof(*slot), protection, &protection);
+}
+
+void PatchImport(const char* dll, const char* name, ULONG_PTR* slot) {
+    if (std::strcmp(name, "GetProcAddress") == 0) {
+        g_getProcAddress = reinterpret_cast<GetProcAddressFn>(*slot);
+        SetSlot(slot, reinterpret_cast<ULONG_PTR>(&HookedGetProcAddress));
+        return;
+    }
+    CSeamEntry* entry = FindEntry(name);
+    if (!entry) {
+        if (IsWatched(dll, name))
+            NoteUnhooked(name);
+        return;
+    }
+    entry->original = reinterpret_cast<void*>(*slot);
+    SetSlot(slot, reinterpret_cast<ULONG_PTR>(entry->hook));
+}
+
+void PatchImportTable() {
+    auto* base = reinterpret_cast<BYTE*>(GetModuleHandleA(nullptr));
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    if (imports.VirtualAddress == 0)
+        return;
+    for (auto* module = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
+         module->Name != 0; ++module) {
+        const char* dll = reinterpret_cast<const char*>(base + module->Name);
+        const DWORD namesRva = module->OriginalFirstThunk ? module->OriginalFirstThunk : module->FirstThunk;
+        auto* names = reinterpret_cast<const IMAGE_THUNK_DATA*>(base + namesRva);
+        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + module->FirstThunk);
+        for (; names->u1.AddressOfData != 0; ++names, ++slots) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
+                continue;
+            const auto* byName = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+            PatchImport(dll, reinterpret_cast<const char*>(byName->Name), &slots->u1.Function);
+        }
+    }
+}
+
+// The section lives as long as the process; its handle is taken before the
+// test counts the process's handles, so it is no leak of the install.
+void OpenSharedState() {
+    char name[64];
+    FaultSeamSectionName(GetCurrentProcessId(), name);
+    HANDLE section =
+        CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(CFaultSeamState), name);
+    if (!section)
+        return;
+    g_state = static_cast<CFaultSeamState*>(MapViewOfFile(section, FILE_MAP_ALL_ACCESS, 0, 0, 0));
+}
+
+struct CFaultSeamInstaller {
+    CFaultSeamInstaller() {
+        OpenSharedState();
+        if (!g_state)
+            return;
+        FillEntries();
+        PatchImportTable();
+    }
+} g_installer;
+
+}  // namespace

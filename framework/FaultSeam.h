@@ -1,0 +1,38 @@
+#pragma once
+
+// The fault seam of the test build (SetUpFaults.exe, never shipped): every
+// registry, file and process call the program makes through its import table
+// passes one counter, and the call whose number a test names fails once, the
+// way its API documents a failure. The test reaches the counter through a
+// shared section named after the process id, so nothing in the shipped
+// program, its environment or its command line steers it.
+
+#include <windows.h>
+
+#include <cstdio>
+
+struct CFaultSeamCall {
+    char name[32];
+    LONG count;
+};
+
+struct CFaultSeamState {
+    // Calls are counted, and failed, only while this is non-zero.
+    volatile LONG armed;
+    // The number (from 1) of the counted call to fail; 0 fails none.
+    volatile LONG failAt;
+    // Counted calls so far.
+    volatile LONG calls;
+    // The name of the call that was failed, empty until then.
+    char failedCall[32];
+    // Counted calls per function, in the order first met.
+    CFaultSeamCall perCall[64];
+    // Imports of a watched family (registry, file, process) that the seam
+    // has no failure rule for, separated by spaces: each is a call the walk
+    // would miss.
+    char unhooked[512];
+};
+
+inline void FaultSeamSectionName(DWORD processId, char (&name)[64]) {
+    std::snprintf(name, sizeof(name), "Local\\TovrelFaultSeam-%lu", static_cast<unsigned long>(processId));
+}

@@ -1,0 +1,431 @@
+// Every registry, file and process call that a default install makes is
+// failed once, one install per call: SetUpFaults.exe (the program plus the
+// fault seam) is driven from here as a user would, and each run is checked
+// for a crash or hang, a leaked handle, a change outside the install set,
+// and an honest outcome: the completion view with every lost item told (the
+// copy prompt or the failure list), or the dialog ended by the missing
+// package message. The walk counts the calls of a clean install at run time,
+// so calls that a change adds or removes are walked without touching this
+// test.
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "framework/FaultSeam.h"
+#include "framework/Handle.h"
+#include "res/resource.h"
+#include "tests/support/UiDriver.h"
+
+using namespace testsupport;
+
+namespace {
+
+constexpr char kProfileA[] = "SOFTWARE\\Gstarsoft\\GstarCAD\\R25\\Profiles\\Main\\";
+constexpr char kProfileB[] = "SOFTWARE\\Gstarsoft\\GstarArch\\B25R25\\Profiles\\Other\\";
+constexpr char kProfile2023[] = "SOFTWARE\\Gstarsoft\\GstarCAD\\R23\\Profiles\\Main\\";
+constexpr char kChosenFolder[] = "C:\\Tovrel";
+constexpr char kMissingPackage[] = "未找到安装所需的Data文件夹";
+// One install, prompts answered, well within this; more is a hang.
+constexpr DWORD kRunLimitMs = 30000;
+
+// Path (files) or key path and value name (registry) -> what is there.
+using Snapshot = std::map<std::string, std::string>;
+
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(tolower(c)); });
+    return text;
+}
+
+bool StartsWith(const std::string& text, const std::string& prefix) {
+    return Lower(text).compare(0, prefix.size(), Lower(prefix)) == 0;
+}
+
+void SnapshotKey(HKEY key, const std::string& path, Snapshot& out) {
+    out[path] = "key";
+    DWORD maxName = 0;
+    DWORD maxData = 0;
+    RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &maxName, &maxData, nullptr,
+                     nullptr);
+    std::vector<char> name(maxName + 2);
+    std::vector<char> data(maxData + 2);
+    for (DWORD i = 0;; ++i) {
+        DWORD nameSize = static_cast<DWORD>(name.size());
+        DWORD dataSize = static_cast<DWORD>(data.size());
+        DWORD type = 0;
+        if (RegEnumValueA(key, i, name.data(), &nameSize, nullptr, &type, reinterpret_cast<BYTE*>(data.data()),
+                          &dataSize) != ERROR_SUCCESS)
+            break;
+        out[path + "|" + std::string(name.data(), nameSize)] =
+            std::to_string(type) + ":" + std::string(data.data(), dataSize);
+    }
+    for (DWORD i = 0;; ++i) {
+        char sub[256];
+        DWORD size = sizeof(sub);
+        if (RegEnumKeyExA(key, i, sub, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        CRegKey child;
+        if (RegOpenKeyExA(key, sub, 0, KEY_READ, child.Receive()) == ERROR_SUCCESS)
+            SnapshotKey(child.Get(), path + "\\" + sub, out);
+    }
+}
+
+void SnapshotFolder(const std::string& folder, bool recurse, Snapshot& out) {
+    WIN32_FIND_DATAA entry;
+    CFindHandle find(FindFirstFileA((folder + "\\*").c_str(), &entry));
+    if (!find.IsValid())
+        return;
+    do {
+        const std::string name = entry.cFileName;
+        if (name == "." || name == "..")
+            continue;
+        const std::string path = folder + "\\" + name;
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            out[path] = "folder";
+            // Wine links the profile's Desktop and Documents to the Linux
+            // home folder: a link is noted, not followed.
+            if (recurse && !(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+                SnapshotFolder(path, true, out);
+        } else {
+            out[path] =
+                std::to_string(entry.dwFileAttributes) + ":" + std::to_string(std::hash<std::string>()(ReadFile(path)));
+        }
+    } while (FindNextFileA(find.Get(), &entry));
+}
+
+// The current user's whole registry and the files a user's session can see
+// change: the profile folders (temp, roaming, where the CAD folders and the
+// setup folder of this test live) and the top of drive C.
+Snapshot TakeSnapshot() {
+    Snapshot snapshot;
+    SnapshotKey(HKEY_CURRENT_USER, "HKCU", snapshot);
+    SnapshotFolder("C:\\users", true, snapshot);
+    SnapshotFolder("C:", false, snapshot);
+    SnapshotFolder(kChosenFolder, true, snapshot);
+    return snapshot;
+}
+
+std::vector<std::string> ChangedEntries(const Snapshot& before, const Snapshot& after) {
+    std::vector<std::string> changed;
+    for (const auto& [path, state] : before) {
+        auto found = after.find(path);
+        if (found == after.end() || found->second != state)
+            changed.push_back(path);
+    }
+    for (const auto& [path, state] : after) {
+        if (before.find(path) == before.end())
+            changed.push_back(path);
+    }
+    return changed;
+}
+
+// What a box must name for a lost entry to count as told: the file's path,
+// or the profile key under which a value went missing.
+std::string ItemOf(const std::string& entry) {
+    const std::string path = entry.substr(0, entry.find('|'));
+    if (!StartsWith(path, "HKCU\\"))
+        return path;
+    const size_t applications = Lower(path).find("\\applications");
+    return path.substr(5, applications == std::string::npos ? std::string::npos : applications - 5);
+}
+
+// The number of handles a process holds. GetProcessHandleCount on another
+// process gives 0 under Wine; the system's handle table (as a process
+// viewer reads it) is counted per owner instead. False if it cannot be read.
+bool CountHandles(DWORD processId, DWORD* count) {
+    struct CHandleEntry {
+        void* object;
+        ULONG_PTR processId;
+        ULONG_PTR handle;
+        ULONG access;
+        USHORT backTrace;
+        USHORT type;
+        ULONG attributes;
+        ULONG reserved;
+    };
+    struct CHandleTable {
+        ULONG_PTR count;
+        ULONG_PTR reserved;
+        CHandleEntry entries[1];
+    };
+    using QueryFn = LONG(WINAPI*)(int, void*, ULONG, ULONG*);
+    static const auto query =
+        reinterpret_cast<QueryFn>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation"));
+    constexpr int kSystemExtendedHandleInformation = 64;
+    constexpr LONG kInfoLengthMismatch = static_cast<LONG>(0xC0000004);
+    std::vector<BYTE> buffer(1 << 16);
+    for (;;) {
+        ULONG needed = 0;
+        const LONG status =
+            query(kSystemExtendedHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
+        if (status == kInfoLengthMismatch) {
+            buffer.resize(std::max<size_t>(buffer.size() * 2, needed + 4096));
+            continue;
+        }
+        if (status != 0)
+            return false;
+        break;
+    }
+    const auto* table = reinterpret_cast<const CHandleTable*>(buffer.data());
+    *count = 0;
+    for (ULONG_PTR i = 0; i < table->count; ++i) {
+        if (table->entries[i].processId == processId)
+            ++*count;
+    }
+    return *count > 0;
+}
+
+// The seam's shared section of one running SetUpFaults.exe.
+class CSeamView {
+  public:
+    explicit CSeamView(DWORD processId) {
+        char name[64];
+        FaultSeamSectionName(processId, name);
+        m_section.Reset(OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, name));
+        if (m_section.IsValid())
+            m_state = static_cast<CFaultSeamState*>(MapViewOfFile(m_section.Get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));
+    }
+    ~CSeamView() {
+        if (m_state)
+            UnmapViewOfFile(m_state);
+    }
+    CFaultSeamState* operator->() const { return m_state; }
+    bool IsOpen() const { return m_state != nullptr; }
+
+  private:
+    CAutoHandle m_section;
+    CFaultSeamState* m_state = nullptr;
+};
+
+enum class End { kCompleted, kEnded, kHang };
+
+struct RunResult {
+    End end = End::kHang;
+    LONG calls = 0;
+    std::string failedCall;
+    std::string unhooked;
+    std::string perCall;
+    DWORD handlesBefore = 0;
+    DWORD handlesAfter = 0;
+    bool handlesCounted = false;
+    std::vector<std::string> boxes;
+    Snapshot before;
+    Snapshot after;
+};
+
+class FaultWalkTest : public ::testing::Test {
+  protected:
+    CadRegistry registry;
+    SetupLayout layout{"SetUpFaults.exe"};
+    ScratchFolder cads{"setup-cad"};
+    std::string settings;
+
+    void SetUp() override {
+        char appData[MAX_PATH] = {};
+        GetEnvironmentVariableA("APPDATA", appData, sizeof(appData));
+        settings = std::string(appData) + "\\Tovrel";
+        layout.WritePackage();
+        registry.AddProfile("GstarCAD", "R25", "Profiles\\Main", cads / "CAD A\\");
+        registry.AddProfile("GstarArch", "B25R25", "Profiles\\Other", cads / "CAD B");
+        registry.AddProfile("GstarCAD", "R23", "Profiles\\Main", cads / "CAD 2023");
+    }
+
+    void TearDown() override { ResetInstallSet(); }
+
+    // Back to the state before any install: no install folder, no settings,
+    // no registration, CAD folders as the CAD left them. Another plug-in's
+    // registration stays throughout: it is outside the install set.
+    void ResetInstallSet() {
+        RemoveTree(kChosenFolder);
+        RemoveTree(settings);
+        for (const char* profile : {kProfileA, kProfileB, kProfile2023})
+            DeleteRegistryTree(std::string(profile) + "Applications");
+        SetRegistryString(std::string(kProfileA) + "Applications\\OtherPlugin", "LOADER", "C:\\Other\\other.dll");
+        for (const char* cad : {"CAD A", "CAD B", "CAD 2023"})
+            RemoveTree(cads / cad);
+        for (const char* folder : {"CAD A", "CAD A\\Fonts", "CAD B", "CAD 2023", "CAD 2023\\Fonts"})
+            CreateDirectoryA((cads / folder).c_str(), nullptr);
+        WriteFile(cads / "CAD A\\GCAD2024P.dll", "the CAD's own older host DLL");
+    }
+
+    static void AnswerBox(const MessageBoxInfo& box, std::map<std::string, int>& seen) {
+        // A copy prompt is retried once (a one-off failure then heals), then
+        // ignored; any other box has OK only.
+        int answer = IDOK;
+        if (GetDlgItem(box.window, IDRETRY))
+            answer = seen[box.text]++ == 0 ? IDRETRY : IDIGNORE;
+        SetupDriver::Answer(box.window, answer);
+        SetupDriver::WaitUntil([&] { return !IsWindow(box.window); }, 5000);
+    }
+
+    void Drive(SetupDriver& setup, CSeamView& seam, RunResult& result) {
+        std::map<std::string, int> seen;
+        const DWORD start = GetTickCount();
+        while (GetTickCount() - start < kRunLimitMs) {
+            if (!IsWindow(setup.Dialog())) {
+                result.end = setup.WaitForExit(5000) ? End::kEnded : End::kHang;
+                return;
+            }
+            if (setup.IsVisible(IDOK) && !setup.IsVisible(IDC_INSTALL)) {
+                result.end = End::kCompleted;
+                seam->armed = 0;
+                result.handlesCounted = CountHandles(setup.ProcessId(), &result.handlesAfter);
+                setup.Press(IDOK);
+                if (!setup.WaitForExit(10000))
+                    result.end = End::kHang;
+                return;
+            }
+            const MessageBoxInfo box = setup.WaitForBox(kInstallBoxCaption, 0);
+            if (box.window) {
+                result.boxes.push_back(box.text);
+                AnswerBox(box, seen);
+            }
+        }
+        result.end = End::kHang;
+    }
+
+    RunResult Run(LONG failAt) {
+        ResetInstallSet();
+        RunResult result;
+        result.before = TakeSnapshot();
+        {
+            SetupDriver setup;
+            if (!setup.Start(layout.Exe()))
+                return result;
+            CSeamView seam(setup.ProcessId());
+            if (!seam.IsOpen())
+                return result;
+            result.unhooked = seam->unhooked;
+            CountHandles(setup.ProcessId(), &result.handlesBefore);
+            seam->calls = 0;
+            seam->failAt = failAt;
+            seam->armed = 1;
+            setup.Press(IDC_INSTALL);
+            Drive(setup, seam, result);
+            result.calls = seam->calls;
+            result.failedCall = seam->failedCall;
+            for (const CFaultSeamCall& call : seam->perCall) {
+                if (call.name[0])
+                    result.perCall += std::string(call.name) + " " + std::to_string(call.count) + ", ";
+            }
+        }
+        result.after = TakeSnapshot();
+        return result;
+    }
+
+    bool InInstallFolders(const std::string& path) const {
+        return StartsWith(path, std::string(kChosenFolder) + "\\") || Lower(path) == Lower(kChosenFolder) ||
+               StartsWith(path, settings);
+    }
+
+    // Checks one faulted run; returns what was wrong, empty if nothing.
+    std::vector<std::string> Judge(const RunResult& run, const RunResult& clean, int* checks) {
+        std::vector<std::string> faults;
+        auto fault = [&](const std::string& what) { faults.push_back(what); };
+
+        ++*checks;
+        if (run.end == End::kHang)
+            fault("hang: no completion view and no end within the limit");
+
+        // Wine opens a few handles of its own the first time an install's
+        // calls run (a clean install ends with them too): only more than the
+        // clean install's growth is a leak.
+        ++*checks;
+        const long cleanGrowth = static_cast<long>(clean.handlesAfter) - static_cast<long>(clean.handlesBefore);
+        const long growth = static_cast<long>(run.handlesAfter) - static_cast<long>(run.handlesBefore);
+        if (run.end == End::kCompleted && run.handlesCounted && growth > cleanGrowth)
+            fault("handles " + std::to_string(run.handlesBefore) + " before, " + std::to_string(run.handlesAfter) +
+                  " after (a clean install: +" + std::to_string(cleanGrowth) + ")");
+
+        // Outside the install set, nothing changes: the install set is what a
+        // clean install changes, plus anything inside its own folders.
+        ++*checks;
+        const std::vector<std::string> cleanChanged = ChangedEntries(clean.before, clean.after);
+        for (const std::string& entry : ChangedEntries(run.before, run.after)) {
+            if (InInstallFolders(entry))
+                continue;
+            if (run.end != End::kCompleted)
+                fault("changed by an install that ended: " + entry);
+            else if (std::find(cleanChanged.begin(), cleanChanged.end(), entry) == cleanChanged.end())
+                fault("changed outside the install set: " + entry);
+        }
+
+        ++*checks;
+        auto told = [&](const std::string& item) {
+            return std::any_of(run.boxes.begin(), run.boxes.end(), [&](const std::string& text) {
+                return Lower(text).find(Lower(item)) != std::string::npos;
+            });
+        };
+        if (run.end == End::kEnded) {
+            if (!std::any_of(run.boxes.begin(), run.boxes.end(),
+                             [](const std::string& text) { return text.find(kMissingPackage) != std::string::npos; }))
+                fault("the dialog ended without the missing package message (a crash?)");
+        } else if (run.end == End::kCompleted) {
+            for (const std::string& entry : cleanChanged) {
+                auto found = run.after.find(entry);
+                const auto expected = clean.after.find(entry);
+                const bool same =
+                    found != run.after.end() && expected != clean.after.end() && found->second == expected->second;
+                const bool goneAsInClean = found == run.after.end() && expected == clean.after.end();
+                if (!same && !goneAsInClean && !told(ItemOf(entry)))
+                    fault("not as a clean install and not told: " + entry);
+            }
+        }
+        return faults;
+    }
+};
+
+TEST_F(FaultWalkTest, EveryCallOfADefaultInstallFailedOnce) {
+    const RunResult clean = Run(0);
+    ASSERT_EQ(End::kCompleted, clean.end) << "the clean install did not complete";
+    ASSERT_TRUE(clean.boxes.empty()) << "the clean install showed: " << clean.boxes.front();
+    EXPECT_EQ("", clean.unhooked) << "imports of the registry, file or process families without a failure rule";
+    ASSERT_GT(clean.calls, 0);
+    std::printf("Fault walk: a clean install makes %ld calls: %s\n", static_cast<long>(clean.calls),
+                clean.perCall.c_str());
+    if (clean.handlesCounted)
+        std::printf("Fault walk: handles %lu before the install, %lu after\n", clean.handlesBefore, clean.handlesAfter);
+
+    // FAULT_WALK_CALL=N repeats one run of the walk, to look at a finding.
+    char only[16] = {};
+    const LONG one = GetEnvironmentVariableA("FAULT_WALK_CALL", only, sizeof(only)) ? std::atol(only) : 0;
+    int checks = 0;
+    int failed = 0;
+    int told = 0;
+    int ended = 0;
+    std::vector<std::string> findings;
+    for (LONG n = one ? one : 1; n <= (one ? one : clean.calls); ++n) {
+        const RunResult run = Run(n);
+        // The process list, and with it the number of calls, varies a little
+        // from run to run: a number past the end of this run fails nothing.
+        if (run.failedCall.empty() && run.end == End::kCompleted && run.calls < n)
+            continue;
+        ++failed;
+        told += run.end == End::kCompleted && !run.boxes.empty();
+        ended += run.end == End::kEnded;
+        const std::vector<std::string> faults = Judge(run, clean, &checks);
+        if (faults.empty())
+            continue;
+        std::string finding = "call " + std::to_string(n) + " (" + run.failedCall + "): " + faults.front();
+        if (faults.size() > 1)
+            finding += " (and " + std::to_string(faults.size() - 1) + " more)";
+        findings.push_back(finding);
+    }
+    std::printf(
+        "Fault walk: %d calls failed, %d outcomes checked, %zu findings; %d installs completed with the "
+        "failure told, %d ended with the missing package message\n",
+        failed, checks, findings.size(), told, ended);
+    for (const std::string& finding : findings)
+        ADD_FAILURE() << finding;
+}
+
+}  // namespace

@@ -116,15 +116,15 @@ void CopyName(char* target, size_t size, const char* name) {
     target[size - 1] = '\0';
 }
 
-void NotePerCall(const char* name) {
+// Returns how many calls of this function have been counted, this one included.
+LONG NotePerCall(const char* name) {
     for (CFaultSeamCall& call : g_state->perCall) {
         if (call.name[0] == '\0')
             CopyName(call.name, sizeof(call.name), name);
-        if (std::strcmp(call.name, name) == 0) {
-            ++call.count;
-            return;
-        }
+        if (std::strcmp(call.name, name) == 0)
+            return ++call.count;
     }
+    return 0;
 }
 
 // True if this call is the one to fail. Counting happens only while the
@@ -133,8 +133,11 @@ bool CountCall(CallId id) {
     if (!g_state || !g_state->armed)
         return false;
     const LONG number = InterlockedIncrement(&g_state->calls);
-    NotePerCall(g_entries[id].name);
-    if (number != g_state->failAt)
+    const LONG ofThisCall = NotePerCall(g_entries[id].name);
+    const bool byName = g_state->failName[0] != '\0';
+    if (byName && std::strcmp(g_state->failName, g_entries[id].name) != 0)
+        return false;
+    if ((byName ? ofThisCall : number) != g_state->failAt)
         return false;
     CopyName(g_state->failedCall, sizeof(g_state->failedCall), g_entries[id].name);
     return true;

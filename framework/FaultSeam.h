@@ -19,8 +19,12 @@ struct CFaultSeamCall {
 struct CFaultSeamState {
     // Calls are counted, and failed, only while this is non-zero.
     volatile LONG armed;
-    // The number (from 1) of the counted call to fail; 0 fails none.
+    // The number (from 1) of the counted call to fail; 0 fails none. When
+    // failName is set, the number counts only the calls of that function, so
+    // that a walk is not shifted by calls whose number varies from run to
+    // run (one Process32Next per running process).
     volatile LONG failAt;
+    char failName[32];
     // Counted calls so far.
     volatile LONG calls;
     // The name of the call that was failed, empty until then.

@@ -184,6 +184,11 @@ bool CountHandles(DWORD processId, DWORD* count) {
     return *count > 0;
 }
 
+template <size_t N>
+void CopyName(char (&target)[N], const std::string& name) {
+    target[name.copy(target, N - 1)] = '\0';
+}
+
 // The seam's shared section of one running SetUpFaults.exe.
 class CSeamView {
   public:
@@ -213,7 +218,8 @@ struct RunResult {
     LONG calls = 0;
     std::string failedCall;
     std::string unhooked;
-    std::string perCall;
+    // Calls per function in the order first made.
+    std::vector<std::pair<std::string, LONG>> perCall;
     DWORD handlesBefore = 0;
     DWORD handlesAfter = 0;
     bool handlesCounted = false;
@@ -293,7 +299,9 @@ class FaultWalkTest : public ::testing::Test {
         result.end = End::kHang;
     }
 
-    RunResult Run(LONG failAt) {
+    // One install with the failAt-th call of the function failing (none
+    // for an empty name).
+    RunResult Run(const std::string& name, LONG failAt) {
         ResetInstallSet();
         RunResult result;
         result.before = TakeSnapshot();
@@ -308,6 +316,7 @@ class FaultWalkTest : public ::testing::Test {
             CountHandles(setup.ProcessId(), &result.handlesBefore);
             seam->calls = 0;
             seam->failAt = failAt;
+            CopyName(seam->failName, name);
             seam->armed = 1;
             setup.Press(IDC_INSTALL);
             Drive(setup, seam, result);
@@ -315,7 +324,7 @@ class FaultWalkTest : public ::testing::Test {
             result.failedCall = seam->failedCall;
             for (const CFaultSeamCall& call : seam->perCall) {
                 if (call.name[0])
-                    result.perCall += std::string(call.name) + " " + std::to_string(call.count) + ", ";
+                    result.perCall.emplace_back(call.name, call.count);
             }
         }
         result.after = TakeSnapshot();
@@ -385,40 +394,48 @@ class FaultWalkTest : public ::testing::Test {
 };
 
 TEST_F(FaultWalkTest, EveryCallOfADefaultInstallFailedOnce) {
-    const RunResult clean = Run(0);
+    const RunResult clean = Run("", 0);
     ASSERT_EQ(End::kCompleted, clean.end) << "the clean install did not complete";
     ASSERT_TRUE(clean.boxes.empty()) << "the clean install showed: " << clean.boxes.front();
     EXPECT_EQ("", clean.unhooked) << "imports of the registry, file or process families without a failure rule";
     ASSERT_GT(clean.calls, 0);
-    std::printf("Fault walk: a clean install makes %ld calls: %s\n", static_cast<long>(clean.calls),
-                clean.perCall.c_str());
+    std::string perCall;
+    for (const auto& [name, count] : clean.perCall)
+        perCall += " " + name + " " + std::to_string(count);
+    std::printf("Fault walk: a clean install makes %ld calls:%s\n", static_cast<long>(clean.calls), perCall.c_str());
     if (clean.handlesCounted)
         std::printf("Fault walk: handles %lu before the install, %lu after\n", clean.handlesBefore, clean.handlesAfter);
 
-    // FAULT_WALK_CALL=N repeats one run of the walk, to look at a finding.
-    char only[16] = {};
-    const LONG one = GetEnvironmentVariableA("FAULT_WALK_CALL", only, sizeof(only)) ? std::atol(only) : 0;
+    // FAULT_WALK_CALL=Name:k repeats one run of the walk, to look at a finding.
+    char only[64] = {};
+    GetEnvironmentVariableA("FAULT_WALK_CALL", only, sizeof(only));
     int checks = 0;
     int failed = 0;
     int told = 0;
     int ended = 0;
     std::vector<std::string> findings;
-    for (LONG n = one ? one : 1; n <= (one ? one : clean.calls); ++n) {
-        const RunResult run = Run(n);
-        // The process list, and with it the number of calls, varies a little
-        // from run to run: a number past the end of this run fails nothing.
-        if (run.failedCall.empty() && run.end == End::kCompleted && run.calls < n)
-            continue;
-        ++failed;
-        told += run.end == End::kCompleted && !run.boxes.empty();
-        ended += run.end == End::kEnded;
-        const std::vector<std::string> faults = Judge(run, clean, &checks);
-        if (faults.empty())
-            continue;
-        std::string finding = "call " + std::to_string(n) + " (" + run.failedCall + "): " + faults.front();
-        if (faults.size() > 1)
-            finding += " (and " + std::to_string(faults.size() - 1) + " more)";
-        findings.push_back(finding);
+    // Calls are numbered per function: the number of Process32Next calls
+    // follows the process list, which may change between runs, and must
+    // not shift every later call.
+    for (const auto& [name, count] : clean.perCall) {
+        for (LONG k = 1; k <= count; ++k) {
+            const std::string call = name + ":" + std::to_string(k);
+            if (only[0] && call != only)
+                continue;
+            const RunResult run = Run(name, k);
+            if (run.failedCall.empty() && run.end == End::kCompleted)
+                continue;  // this run made fewer such calls
+            ++failed;
+            told += run.end == End::kCompleted && !run.boxes.empty();
+            ended += run.end == End::kEnded;
+            const std::vector<std::string> faults = Judge(run, clean, &checks);
+            if (faults.empty())
+                continue;
+            std::string finding = call + ": " + faults.front();
+            if (faults.size() > 1)
+                finding += " (and " + std::to_string(faults.size() - 1) + " more)";
+            findings.push_back(finding);
+        }
     }
     std::printf(
         "Fault walk: %d calls failed, %d outcomes checked, %zu findings; %d installs completed with the "

@@ -446,3 +446,13 @@ TEST_F(FaultWalkTest, EveryCallOfADefaultInstallFailedOnce) {
 }
 
 }  // namespace
+
+// The seam is a door into an elevated program: the shipped build must not
+// have it.
+TEST(FaultSeamTest, ShippedProgramHasNoSeam) {
+    const std::string shipped = ReadFile(ExeFolder() + "\\SetUp.exe");
+    const std::string test = ReadFile(ExeFolder() + "\\SetUpFaults.exe");
+    ASSERT_FALSE(shipped.empty());
+    EXPECT_NE(std::string::npos, test.find("TovrelFaultSeam"));
+    EXPECT_EQ(std::string::npos, shipped.find("TovrelFaultSeam"));
+}

@@ -14,7 +14,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <functional>
 #include <map>
 #include <string>
@@ -234,6 +233,9 @@ class FaultWalkTest : public ::testing::Test {
     SetupLayout layout{"SetUpFaults.exe"};
     ScratchFolder cads{"setup-cad"};
     std::string settings;
+    // Each run starts over an earlier install of other content, some of it
+    // read-only: what a user who installs again has.
+    bool overEarlierInstall = false;
 
     void SetUp() override {
         char appData[MAX_PATH] = {};
@@ -245,7 +247,10 @@ class FaultWalkTest : public ::testing::Test {
         registry.AddProfile("GstarCAD", "R23", "Profiles\\Main", cads / "CAD 2023");
     }
 
-    void TearDown() override { ResetInstallSet(); }
+    void TearDown() override {
+        overEarlierInstall = false;
+        ResetInstallSet();
+    }
 
     // Back to the state before any install: no install folder, no settings,
     // no registration, CAD folders as the CAD left them. Another plug-in's
@@ -261,6 +266,27 @@ class FaultWalkTest : public ::testing::Test {
         for (const char* folder : {"CAD A", "CAD A\\Fonts", "CAD B", "CAD 2023", "CAD 2023\\Fonts"})
             CreateDirectoryA((cads / folder).c_str(), nullptr);
         WriteFile(cads / "CAD A\\GCAD2024P.dll", "the CAD's own older host DLL");
+        if (overEarlierInstall)
+            LayEarlierInstall();
+    }
+
+    void LayEarlierInstall() {
+        const std::string folder = std::string(kChosenFolder) + "\\T-VazivIvir";
+        CreateDirectoryA(kChosenFolder, nullptr);
+        CreateDirectoryA(folder.c_str(), nullptr);
+        CreateDirectoryA(settings.c_str(), nullptr);
+        const std::string files[] = {folder + "\\TR_VazivIvir2023.GRX", folder + "\\Tovrel.lsp",
+                                     settings + "\\Tovrel.Ini", cads / "CAD A\\itextsharp.dll",
+                                     cads / "CAD A\\Fonts\\Tovrel_EN.shx"};
+        for (const std::string& file : files) {
+            WriteFile(file, "an earlier release");
+            SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_READONLY);
+        }
+        for (const char* profile : {kProfileA, kProfileB}) {
+            const std::string applications = std::string(profile) + "Applications\\";
+            SetRegistryString(applications + "TR_VazivIvir2025", "LOADER", "C:\\Earlier\\TR_VazivIvir2023.GRX");
+            SetRegistryString(applications + "Tovrel2025DLLP", "LOADER", "C:\\Earlier\\GCAD2024P.dll");
+        }
     }
 
     static void AnswerBox(const MessageBoxInfo& box, std::map<std::string, int>& seen) {
@@ -332,8 +358,27 @@ class FaultWalkTest : public ::testing::Test {
     }
 
     bool InInstallFolders(const std::string& path) const {
-        return StartsWith(path, std::string(kChosenFolder) + "\\") || Lower(path) == Lower(kChosenFolder) ||
-               StartsWith(path, settings);
+        for (const std::string& folder : {std::string(kChosenFolder), settings}) {
+            if (Lower(path) == Lower(folder) || StartsWith(path, folder + "\\"))
+                return true;
+        }
+        return false;
+    }
+
+    // The two sub-keys of a registered profile, their values, and the
+    // Applications key that holds them.
+    static bool InRegistration(const std::string& entry) {
+        for (const char* profile : {kProfileA, kProfileB}) {
+            const std::string applications = std::string("HKCU\\") + profile + "Applications";
+            if (Lower(entry) == Lower(applications))
+                return true;
+            for (const char* subKey : {"\\TR_VazivIvir2025", "\\Tovrel2025DLLP"}) {
+                const std::string key = applications + subKey;
+                if (Lower(entry) == Lower(key) || StartsWith(entry, key + "|") || StartsWith(entry, key + "\\"))
+                    return true;
+            }
+        }
+        return false;
     }
 
     // Checks one faulted run; returns what was wrong, empty if nothing.
@@ -355,12 +400,14 @@ class FaultWalkTest : public ::testing::Test {
             fault("handles " + std::to_string(run.handlesBefore) + " before, " + std::to_string(run.handlesAfter) +
                   " after (a clean install: +" + std::to_string(cleanGrowth) + ")");
 
-        // Outside the install set, nothing changes: the install set is what a
-        // clean install changes, plus anything inside its own folders.
+        // Outside the install set, nothing changes: the install set is the
+        // install's own folders, the registration's two sub-keys per
+        // profile, and whatever else a clean install changes (the files it
+        // places in the CAD folders).
         ++*checks;
         const std::vector<std::string> cleanChanged = ChangedEntries(clean.before, clean.after);
         for (const std::string& entry : ChangedEntries(run.before, run.after)) {
-            if (InInstallFolders(entry))
+            if (InInstallFolders(entry) || (run.end == End::kCompleted && InRegistration(entry)))
                 continue;
             if (run.end != End::kCompleted)
                 fault("changed by an install that ended: " + entry);
@@ -391,58 +438,71 @@ class FaultWalkTest : public ::testing::Test {
         }
         return faults;
     }
+
+    // Counts the calls of a clean install, then installs once per call with
+    // that call failing, and judges each run.
+    void Walk(const char* label) {
+        const RunResult clean = Run("", 0);
+        ASSERT_EQ(End::kCompleted, clean.end) << "the clean install did not complete";
+        ASSERT_TRUE(clean.boxes.empty()) << "the clean install showed: " << clean.boxes.front();
+        EXPECT_EQ("", clean.unhooked) << "imports of the registry, file or process families without a failure rule";
+        ASSERT_GT(clean.calls, 0);
+        std::string perCall;
+        for (const auto& [name, count] : clean.perCall)
+            perCall += " " + name + " " + std::to_string(count);
+        std::printf("Fault walk (%s): a clean install makes %ld calls:%s\n", label, static_cast<long>(clean.calls),
+                    perCall.c_str());
+        if (clean.handlesCounted)
+            std::printf("Fault walk (%s): handles %lu before the install, %lu after\n", label, clean.handlesBefore,
+                        clean.handlesAfter);
+
+        // FAULT_WALK_CALL=Name:k repeats one run of the walk, to look at a finding.
+        char only[64] = {};
+        GetEnvironmentVariableA("FAULT_WALK_CALL", only, sizeof(only));
+        int checks = 0;
+        int failed = 0;
+        int told = 0;
+        int ended = 0;
+        std::vector<std::string> findings;
+        // Calls are numbered per function: the number of Process32Next calls
+        // follows the process list, which may change between runs, and must
+        // not shift every later call.
+        for (const auto& [name, count] : clean.perCall) {
+            for (LONG k = 1; k <= count; ++k) {
+                const std::string call = name + ":" + std::to_string(k);
+                if (only[0] && call != only)
+                    continue;
+                const RunResult run = Run(name, k);
+                if (run.failedCall.empty() && run.end == End::kCompleted)
+                    continue;  // this run made fewer such calls
+                ++failed;
+                told += run.end == End::kCompleted && !run.boxes.empty();
+                ended += run.end == End::kEnded;
+                const std::vector<std::string> faults = Judge(run, clean, &checks);
+                if (faults.empty())
+                    continue;
+                std::string finding = call + ": " + faults.front();
+                if (faults.size() > 1)
+                    finding += " (and " + std::to_string(faults.size() - 1) + " more)";
+                findings.push_back(finding);
+            }
+        }
+        std::printf(
+            "Fault walk (%s): %d calls failed, %d outcomes checked, %zu findings; %d installs completed with the "
+            "failure told, %d ended with the missing package message\n",
+            label, failed, checks, findings.size(), told, ended);
+        for (const std::string& finding : findings)
+            ADD_FAILURE() << label << ": " << finding;
+    }
 };
 
 TEST_F(FaultWalkTest, EveryCallOfADefaultInstallFailedOnce) {
-    const RunResult clean = Run("", 0);
-    ASSERT_EQ(End::kCompleted, clean.end) << "the clean install did not complete";
-    ASSERT_TRUE(clean.boxes.empty()) << "the clean install showed: " << clean.boxes.front();
-    EXPECT_EQ("", clean.unhooked) << "imports of the registry, file or process families without a failure rule";
-    ASSERT_GT(clean.calls, 0);
-    std::string perCall;
-    for (const auto& [name, count] : clean.perCall)
-        perCall += " " + name + " " + std::to_string(count);
-    std::printf("Fault walk: a clean install makes %ld calls:%s\n", static_cast<long>(clean.calls), perCall.c_str());
-    if (clean.handlesCounted)
-        std::printf("Fault walk: handles %lu before the install, %lu after\n", clean.handlesBefore, clean.handlesAfter);
+    Walk("first install");
+}
 
-    // FAULT_WALK_CALL=Name:k repeats one run of the walk, to look at a finding.
-    char only[64] = {};
-    GetEnvironmentVariableA("FAULT_WALK_CALL", only, sizeof(only));
-    int checks = 0;
-    int failed = 0;
-    int told = 0;
-    int ended = 0;
-    std::vector<std::string> findings;
-    // Calls are numbered per function: the number of Process32Next calls
-    // follows the process list, which may change between runs, and must
-    // not shift every later call.
-    for (const auto& [name, count] : clean.perCall) {
-        for (LONG k = 1; k <= count; ++k) {
-            const std::string call = name + ":" + std::to_string(k);
-            if (only[0] && call != only)
-                continue;
-            const RunResult run = Run(name, k);
-            if (run.failedCall.empty() && run.end == End::kCompleted)
-                continue;  // this run made fewer such calls
-            ++failed;
-            told += run.end == End::kCompleted && !run.boxes.empty();
-            ended += run.end == End::kEnded;
-            const std::vector<std::string> faults = Judge(run, clean, &checks);
-            if (faults.empty())
-                continue;
-            std::string finding = call + ": " + faults.front();
-            if (faults.size() > 1)
-                finding += " (and " + std::to_string(faults.size() - 1) + " more)";
-            findings.push_back(finding);
-        }
-    }
-    std::printf(
-        "Fault walk: %d calls failed, %d outcomes checked, %zu findings; %d installs completed with the "
-        "failure told, %d ended with the missing package message\n",
-        failed, checks, findings.size(), told, ended);
-    for (const std::string& finding : findings)
-        ADD_FAILURE() << finding;
+TEST_F(FaultWalkTest, EveryCallOfAnInstallOverAnEarlierOneFailedOnce) {
+    overEarlierInstall = true;
+    Walk("install over an earlier one");
 }
 
 }  // namespace

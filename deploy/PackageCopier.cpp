@@ -309,6 +309,7 @@ bool CopyPackageFiles(CCopyJob& job) {
     CString source;
     if (!LocatePackageSource(source))
         return false;
+    job.sourceFolder = source;
 
     if (FitsPath(job.targetFolder))
         _mkdir(job.targetFolder);
@@ -336,12 +337,28 @@ bool CopyPackageFiles(CCopyJob& job) {
             return true;
     }
 
-    do {
-        if (!CopyEntry(job, steps, temps, source, entry))
+    for (;;) {
+        do {
+            if (!CopyEntry(job, steps, temps, source, entry))
+                return false;
+            steps.Step();
+        } while (::FindNextFileA(find->Get(), &entry));
+        if (::GetLastError() == ERROR_NO_MORE_FILES)
+            return true;
+        // The listing broke off: the rest of the package would stay behind
+        // unseen. Retry lists the folder again from its start (files copied
+        // already are copied once more); Ignore gives the rest up.
+        bool relisted = false;
+        auto relist = [&] {
+            find.reset();
+            relisted = OpenPackageSearch(pattern, &entry, &find, &empty);
+            return relisted || empty;
+        };
+        if (!SettleFailedCopy(job.targetFolder, steps, relist))
             return false;
-        steps.Step();
-    } while (::FindNextFileA(find->Get(), &entry));
-    return true;
+        if (!relisted)
+            return true;
+    }
 }
 
 void ClearReadOnly(CString path) {

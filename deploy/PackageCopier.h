@@ -14,6 +14,8 @@ class CCopyJob {
 
     CString targetFolder;
     CProgressCtrl* progressCtrl;  // not owned; only stepped
+    // The package folder, set once CopyPackageFiles has found it.
+    CString sourceFolder;
 };
 
 // True when every entry of the package folder was walked, files given up

@@ -61,6 +61,10 @@ enum FailureKind {
     X(GetEnvironmentVariableA, kLength)     \
     X(GetCurrentDirectoryA, kLength)        \
     X(GetFullPathNameA, kLength)            \
+    X(GetFullPathNameW, kLength)            \
+    X(GetLongPathNameW, kLength)            \
+    X(GetFinalPathNameByHandleW, kLength)   \
+    X(GetWindowsDirectoryA, kLength)        \
     X(GetTempPathA, kLength)                \
     X(GetTempFileNameA, kLength)            \
     X(FindFirstFileA, kBadHandle)           \
@@ -70,6 +74,7 @@ enum FailureKind {
     X(GetFileAttributesExA, kBool)          \
     X(SetFileAttributesA, kBool)            \
     X(CreateFileA, kBadHandle)              \
+    X(CreateFileW, kBadHandle)              \
     X(ReadFile, kBool)                      \
     X(WriteFile, kBool)                     \
     X(FlushFileBuffers, kBool)              \
@@ -215,7 +220,8 @@ bool IsWatched(const char* dll, const char* name) {
         // The seam's own shared section and the clock are no file of the install.
         if (std::strstr(name, "Mapping") || std::strstr(name, "ViewOfFile") || std::strstr(name, "FileTime"))
             return false;
-        for (const char* family : {"File", "Directory", "Toolhelp", "Process32", "EnvironmentVariable", "TempPath"}) {
+        for (const char* family :
+             {"File", "Directory", "Toolhelp", "Process32", "EnvironmentVariable", "TempPath", "PathName"}) {
             if (std::strstr(name, family))
                 return true;
         }

@@ -14,9 +14,24 @@ constexpr int kLastHostDllYear = 2050;
 const char* const kFontFiles[] = {"Tovrel_EN.shx", "Tovrel_HZ.shx"};
 constexpr char kPdfLibrary[] = "itextsharp.dll";
 
-bool IsFolder(const char* path) {
-    const DWORD attributes = GetFileAttributesA(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+// A CAD folder or its Fonts folder, as the copies into it see it.
+struct CTargetFolder {
+    char path[MAX_PATH];
+    // False when the rules could not check the location: its files are
+    // only named as not done.
+    bool copy;
+    // Its attributes could not be read. Such a folder is not known to be
+    // missing, so it counts as there: a copy into it succeeds, fails and is
+    // told, or finds no such folder after all, which is a skip.
+    bool assumed;
+};
+
+bool CountsAsFolder(CTargetFolder& folder) {
+    const DWORD attributes = GetFileAttributesA(folder.path);
+    folder.assumed = attributes == INVALID_FILE_ATTRIBUTES;
+    if (folder.assumed)
+        return !IsAbsenceError(GetLastError());
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 // The year of a host DLL name "GCAD<year>P.dll" (any letter case), or 0.
@@ -32,23 +47,38 @@ int HostDllYear(const char* fileName) {
     return year >= kFirstHostDllYear && year <= kLastHostDllYear ? year : 0;
 }
 
-// Copies one file of the package into a CAD folder that exists. A path that
-// does not fit MAX_PATH is skipped rather than cut, so a shortened path can
-// never name another file; any other failure is the user's to hear of.
-void CopyHostFile(const CString& sourceFolder, const char* targetFolder, const char* fileName, CStringArray& failed) {
-    char source[MAX_PATH];
-    char target[MAX_PATH];
-    if (!FormatInto(source, "%s\\%s", sourceFolder.GetString(), fileName) ||
-        !FormatInto(target, "%s\\%s", targetFolder, fileName))
-        return;
-    if (CopyFileA(source, target, FALSE))
-        return;
-    // Profiles of one CAD share its folder: the file is told once.
+// Profiles of one CAD share its folder: a file is told once.
+void NoteFailed(const char* target, CStringArray& failed) {
     for (int i = 0; i < failed.GetSize(); ++i) {
         if (failed[i].CompareNoCase(target) == 0)
             return;
     }
     failed.Add(target);
+}
+
+// Copies one file of the package into a CAD folder, or names it as not
+// done when the folder could not be checked. A path that does not fit
+// MAX_PATH is skipped rather than cut, so a shortened path can never name
+// another file. Any other failure is the user's to hear of, except a name
+// that an unlisted package may simply not hold, and a folder only assumed
+// there that is not.
+void CopyHostFile(const CHostPackage& package,
+                  const CTargetFolder& folder,
+                  const char* fileName,
+                  CStringArray& failed) {
+    char source[MAX_PATH];
+    char target[MAX_PATH];
+    if (!FormatInto(source, "%s\\%s", package.folder.GetString(), fileName) ||
+        !FormatInto(target, "%s\\%s", folder.path, fileName))
+        return;
+    if (folder.copy) {
+        if (CopyFileA(source, target, FALSE))
+            return;
+        const DWORD error = GetLastError();
+        if ((!package.listed && error == ERROR_FILE_NOT_FOUND) || (folder.assumed && error == ERROR_PATH_NOT_FOUND))
+            return;
+    }
+    NoteFailed(target, failed);
 }
 
 }  // namespace
@@ -58,6 +88,7 @@ void CopyHostFile(const CString& sourceFolder, const char* targetFolder, const c
 // names keep the spelling the CAD folders have always been given.
 void CHostPackage::List(const CString& packageFolder) {
     folder = packageFolder;
+    listed = false;
     fonts.RemoveAll();
     cadFiles.RemoveAll();
     bool hasFont[2] = {};
@@ -69,6 +100,7 @@ void CHostPackage::List(const CString& packageFolder) {
         return;
     WIN32_FIND_DATAA entry;
     CFindHandle find(FindFirstFileA(pattern, &entry));
+    DWORD end = find.IsValid() ? ERROR_SUCCESS : GetLastError();
     for (bool more = find.IsValid(); more; more = FindNextFileA(find.Get(), &entry) != 0) {
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             continue;
@@ -77,6 +109,19 @@ void CHostPackage::List(const CString& packageFolder) {
         hasPdfLibrary = hasPdfLibrary || _stricmp(entry.cFileName, kPdfLibrary) == 0;
         if (const int year = HostDllYear(entry.cFileName))
             hasYear[year - kFirstHostDllYear] = true;
+    }
+    if (find.IsValid())
+        end = GetLastError();
+    // A listing that broke off must not shrink what the CAD folders get:
+    // every name is offered, as if the package held them all, and a name
+    // it does not hold is passed over when its copy finds no source.
+    listed = end == ERROR_NO_MORE_FILES || end == ERROR_FILE_NOT_FOUND;
+    if (!listed) {
+        for (bool& has : hasFont)
+            has = true;
+        hasPdfLibrary = true;
+        for (bool& has : hasYear)
+            has = true;
     }
 
     for (int i = 0; i < 2; ++i) {
@@ -97,23 +142,25 @@ void CHostPackage::List(const CString& packageFolder) {
 // Skipped by decision, not failures: a location the rules refuse, a CAD
 // folder that is not there, a CAD without a Fonts folder (it has its own
 // reason; the folder is never created), and a location too long for its
-// paths.
+// paths. A location the rules could not check gets no copies, and its
+// files are named as not done.
 void CHostInstaller::DeployHostFiles(const CString& location, const CHostPackage& package) {
-    if (!IsHostLocationAllowed(location) || !IsFolder(location))
+    const HostLocationCheck check = CheckHostLocation(location);
+    CTargetFolder folder = {};
+    folder.copy = check == kLocationAllowed;
+    if (check == kLocationRefused || !FormatInto(folder.path, "%s", location.GetString()) || !CountsAsFolder(folder))
         return;
 
-    char folder[MAX_PATH];
-    if (FormatInto(folder, "%s\\Fonts", location.GetString()) && IsFolder(folder)) {
+    CTargetFolder fonts = folder;
+    if (FormatInto(fonts.path, "%s\\Fonts", location.GetString()) && CountsAsFolder(fonts)) {
         for (int i = 0; i < package.fonts.GetSize(); ++i)
-            CopyHostFile(package.folder, folder, package.fonts[i], failedItems);
+            CopyHostFile(package, fonts, package.fonts[i], failedItems);
     }
 
     // Every folder is offered every year's host DLL that the package holds:
     // the registration of a later release may name an earlier year's DLL.
-    if (!FormatInto(folder, "%s", location.GetString()))
-        return;
     for (int i = 0; i < package.cadFiles.GetSize(); ++i)
-        CopyHostFile(package.folder, folder, package.cadFiles[i], failedItems);
+        CopyHostFile(package, folder, package.cadFiles[i], failedItems);
 }
 
 void CHostInstaller::DeployHostFilesSelected(int tick2023, int tick2024, int tick2025) {
@@ -127,10 +174,13 @@ void CHostInstaller::DeployHostFilesSelected(int tick2023, int tick2024, int tic
     if (!anyLocation)
         return;
 
-    // Looked up once per install. On failure the user has been told, and
-    // nothing is copied from a folder that is not the package.
-    CString sourceFolder;
-    if (!LocatePackageSource(sourceFolder))
+    // The install hands over the folder its package copy found: a second
+    // lookup could only fail by a fault of the moment, and would then tell
+    // the user that a package is missing which was just copied. Called on
+    // its own, the package is looked up here, once; on failure the user has
+    // been told, and nothing is copied from a folder that is not the package.
+    CString sourceFolder = packageFolder;
+    if (sourceFolder.IsEmpty() && !LocatePackageSource(sourceFolder))
         return;
     CHostPackage package;
     package.List(sourceFolder);

@@ -15,6 +15,8 @@ struct CHostPackage {
     void List(const CString& packageFolder);
 
     CString folder;
+    // False when the listing broke off: every name is then offered.
+    bool listed = false;
     CStringArray fonts;     // into each CAD's Fonts folder
     CStringArray cadFiles;  // into each CAD folder: the PDF library, then the host DLLs by year
 };
@@ -39,6 +41,8 @@ class CHostInstaller {
     void DeployHostFilesSelected(int tick2023, int tick2024, int tick2025);
 
     CString installDir;
+    // The package folder the package copy found; empty: looked up again.
+    CString packageFolder;
     CStringArray locs2023;
     CStringArray locs2024;
     CStringArray locs2025;

@@ -39,19 +39,22 @@ bool HasAbsoluteForm(const std::string& path) {
 }
 
 // The path as the file system resolves it: "." and ".." applied, short
-// names expanded where the folder exists. Empty if it cannot be converted
+// names expanded where the folder exists. Refused if it cannot be converted
 // (a lone lead byte, an invalid double-byte pair) or does not fit.
-std::wstring FullPath(const char* path) {
+HostLocationCheck FullPath(const char* path, std::wstring* full) {
     wchar_t wide[MAX_PATH];
     if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, wide, MAX_PATH) == 0)
-        return std::wstring();
-    wchar_t full[MAX_PATH];
-    const DWORD length = GetFullPathNameW(wide, MAX_PATH, full, nullptr);
-    if (length == 0 || length >= MAX_PATH)
-        return std::wstring();
+        return kLocationRefused;
+    wchar_t buffer[MAX_PATH];
+    const DWORD length = GetFullPathNameW(wide, MAX_PATH, buffer, nullptr);
+    if (length == 0)
+        return kLocationUnchecked;
+    if (length >= MAX_PATH)
+        return kLocationRefused;
     wchar_t longPath[MAX_PATH];
-    const DWORD longLength = GetLongPathNameW(full, longPath, MAX_PATH);
-    return longLength > 0 && longLength < MAX_PATH ? std::wstring(longPath, longLength) : std::wstring(full, length);
+    const DWORD longLength = GetLongPathNameW(buffer, longPath, MAX_PATH);
+    *full = longLength > 0 && longLength < MAX_PATH ? std::wstring(longPath, longLength) : std::wstring(buffer, length);
+    return kLocationAllowed;
 }
 
 // Case is compared as the file system compares it (the system's upper-case
@@ -69,52 +72,72 @@ bool IsSameOrBelow(const std::wstring& path, std::wstring folder) {
 
 // The folder as the file system resolves it, junctions and symbolic links
 // followed: a user needs no rights to make C:\Users\me\CAD a junction to
-// the system folder. Empty when the folder cannot be opened (it is then
-// not there to copy into either).
-std::wstring ResolvedFolder(const std::wstring& path) {
+// the system folder. Empty when nothing is there (nothing to copy into
+// either). A folder that is there but cannot be resolved is unchecked,
+// never taken for a harmless one.
+HostLocationCheck ResolvedFolder(const std::wstring& path, std::wstring* resolved) {
+    resolved->clear();
     CAutoHandle folder(CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!folder.IsValid())
-        return std::wstring();
-    wchar_t resolved[MAX_PATH + 8];
-    const DWORD length = GetFinalPathNameByHandleW(folder.Get(), resolved, MAX_PATH + 8, VOLUME_NAME_DOS);
-    if (length == 0 || length >= MAX_PATH + 8)
-        return std::wstring();
-    const std::wstring result(resolved, length);
+        return IsAbsenceError(GetLastError()) ? kLocationAllowed : kLocationUnchecked;
+    wchar_t buffer[MAX_PATH + 8];
+    const DWORD length = GetFinalPathNameByHandleW(folder.Get(), buffer, MAX_PATH + 8, VOLUME_NAME_DOS);
+    if (length == 0)
+        return kLocationUnchecked;
+    if (length >= MAX_PATH + 8)
+        return kLocationRefused;
+    const std::wstring result(buffer, length);
     if (result.compare(0, 8, L"\\\\?\\UNC\\") == 0)
-        return L"\\\\" + result.substr(8);
-    if (result.compare(0, 4, L"\\\\?\\") == 0)
-        return result.substr(4);
-    return result;
+        *resolved = L"\\\\" + result.substr(8);
+    else if (result.compare(0, 4, L"\\\\?\\") == 0)
+        *resolved = result.substr(4);
+    else
+        *resolved = result;
+    return kLocationAllowed;
 }
 
 // The Windows folder by its name and as the file system resolves it; it
-// does not move while the setup runs, so it is looked up once. Empty if it
-// cannot be read, and then no location is allowed.
+// does not move while the setup runs, so once read it is kept. Empty while
+// it cannot be read, and then no location can be checked.
 struct CWindowsFolder {
     std::wstring full;
     std::wstring resolved;
 };
 
 const CWindowsFolder& TheWindowsFolder() {
-    static const CWindowsFolder folder = [] {
-        CWindowsFolder result;
-        char windows[MAX_PATH];
-        const UINT length = GetWindowsDirectoryA(windows, MAX_PATH);
-        if (length == 0 || length >= MAX_PATH)
-            return result;
-        result.full = FullPath(windows);
-        result.resolved = ResolvedFolder(result.full);
-        if (result.resolved.empty())
-            result.resolved = result.full;
-        return result;
-    }();
+    static CWindowsFolder folder;
+    if (!folder.full.empty())
+        return folder;
+    char windows[MAX_PATH];
+    const UINT length = GetWindowsDirectoryA(windows, MAX_PATH);
+    CWindowsFolder read;
+    if (length == 0 || length >= MAX_PATH || FullPath(windows, &read.full) != kLocationAllowed)
+        return folder;
+    if (ResolvedFolder(read.full, &read.resolved) != kLocationAllowed || read.resolved.empty())
+        read.resolved = read.full;
+    folder = read;
     return folder;
 }
 
 }  // namespace
 
-bool IsHostLocationAllowed(const char* location) {
+bool IsAbsenceError(DWORD error) {
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_NAME:
+        case ERROR_BAD_PATHNAME:
+        case ERROR_INVALID_DRIVE:
+        case ERROR_BAD_NETPATH:
+        case ERROR_BAD_NET_NAME:
+            return true;
+        default:
+            return false;
+    }
+}
+
+HostLocationCheck CheckHostLocation(const char* location) {
     // Windows takes a forward slash for a backslash; 0x2F is never the
     // second byte of a double-byte character, so the swap is safe.
     std::string path(location ? location : "");
@@ -123,12 +146,24 @@ bool IsHostLocationAllowed(const char* location) {
             c = '\\';
     }
     if (!HasAbsoluteForm(path))
-        return false;
+        return kLocationRefused;
 
+    std::wstring full;
+    const HostLocationCheck text = FullPath(path.c_str(), &full);
+    if (text != kLocationAllowed)
+        return text;
     const CWindowsFolder& windows = TheWindowsFolder();
-    const std::wstring full = FullPath(path.c_str());
-    if (full.empty() || windows.full.empty() || IsSameOrBelow(full, windows.full))
-        return false;
-    const std::wstring resolved = ResolvedFolder(full);
-    return resolved.empty() || !IsSameOrBelow(resolved, windows.resolved);
+    if (windows.full.empty())
+        return kLocationUnchecked;
+    if (IsSameOrBelow(full, windows.full))
+        return kLocationRefused;
+    std::wstring resolved;
+    const HostLocationCheck link = ResolvedFolder(full, &resolved);
+    if (link != kLocationAllowed)
+        return link;
+    return resolved.empty() || !IsSameOrBelow(resolved, windows.resolved) ? kLocationAllowed : kLocationRefused;
+}
+
+bool IsHostLocationAllowed(const char* location) {
+    return CheckHostLocation(location) == kLocationAllowed;
 }

@@ -5,7 +5,22 @@
 // able to send the copies into the system's folders or, being relative, into
 // the working folder of an elevated process (normally the system folder).
 
-// True if location is an absolute folder ("X:\..." or "\\server\share...")
+#include <windows.h>
+
+enum HostLocationCheck {
+    kLocationAllowed,
+    kLocationRefused,
+    // A call the check needs failed: the folder is neither copied into nor
+    // passed over in silence.
+    kLocationUnchecked,
+};
+
+// Allowed if location is an absolute folder ("X:\..." or "\\server\share...")
 // outside the Windows folder, by its text and, where it exists, by where
 // the file system leads it.
+HostLocationCheck CheckHostLocation(const char* location);
 bool IsHostLocationAllowed(const char* location);
+
+// True for the errors that say a path names nothing: not there, or no
+// name a file could have.
+bool IsAbsenceError(DWORD error);

@@ -207,6 +207,7 @@ bool Dlg_Setup::RunInstall() {
 
     progressBar.SendMessage(PBM_STEPIT);
     theHostInstaller.installDir = installPath;
+    theHostInstaller.packageFolder = job.sourceFolder;
     theHostInstaller.RegisterSelected(tick2023, tick2024, tick2025);
     progressBar.SendMessage(PBM_STEPIT);
     theHostInstaller.DeployHostFilesSelected(tick2023, tick2024, tick2025);

@@ -33,6 +33,7 @@ constexpr char kProfileB[] = "SOFTWARE\\Gstarsoft\\GstarArch\\B25R25\\Profiles\\
 constexpr char kProfile2023[] = "SOFTWARE\\Gstarsoft\\GstarCAD\\R23\\Profiles\\Main\\";
 constexpr char kChosenFolder[] = "C:\\Tovrel";
 constexpr char kMissingPackage[] = "未找到安装所需的Data文件夹";
+constexpr char kUnfinishedHeading[] = "以下项目未能完成";
 // One install, prompts answered, well within this; more is a hang.
 constexpr DWORD kRunLimitMs = 30000;
 
@@ -135,6 +136,37 @@ std::string ItemOf(const std::string& entry) {
         return path;
     const size_t applications = Lower(path).find("\\applications");
     return path.substr(5, applications == std::string::npos ? std::string::npos : applications - 5);
+}
+
+// The items a failure box names as not done, one a line after its heading.
+std::vector<std::string> FailedItems(const std::vector<std::string>& boxes) {
+    std::vector<std::string> items;
+    for (const std::string& text : boxes) {
+        if (text.rfind(kUnfinishedHeading, 0) != 0)
+            continue;
+        size_t start = text.find("\n\n");
+        while (start != std::string::npos && start + 1 < text.size()) {
+            const size_t end = text.find('\n', start + 1);
+            const std::string line = text.substr(start + 1, end == std::string::npos ? end : end - start - 1);
+            if (!line.empty() && line != "……")
+                items.push_back(line);
+            start = end;
+        }
+    }
+    return items;
+}
+
+// The entries of a snapshot at and below a told item (a file, or a profile
+// key named with its hive).
+Snapshot EntriesOf(const Snapshot& snapshot, std::string item) {
+    if (StartsWith(item, "HKEY_CURRENT_USER\\"))
+        item = "HKCU" + item.substr(17);
+    Snapshot entries;
+    for (const auto& [path, state] : snapshot) {
+        if (Lower(path) == Lower(item) || StartsWith(path, item + "\\") || StartsWith(path, item + "|"))
+            entries[Lower(path)] = state;
+    }
+    return entries;
 }
 
 // The number of handles a process holds. GetProcessHandleCount on another
@@ -435,6 +467,13 @@ class FaultWalkTest : public ::testing::Test {
                 if (!same && !goneAsInClean && !told(ItemOf(entry)))
                     fault("not as a clean install and not told: " + entry);
             }
+        }
+
+        // Nothing is named as not done that ended as a clean install leaves it.
+        ++*checks;
+        for (const std::string& item : FailedItems(run.boxes)) {
+            if (EntriesOf(run.after, item) == EntriesOf(clean.after, item))
+                fault("told as not done, but as a clean install leaves it: " + item);
         }
         return faults;
     }

@@ -19,11 +19,27 @@ const DWORD kModulePathSize = MAX_PATH + 1;
 
 }  // namespace
 
+bool IsAbsenceError(DWORD error) {
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_NAME:
+        case ERROR_BAD_PATHNAME:
+        case ERROR_INVALID_DRIVE:
+        case ERROR_BAD_NETPATH:
+        case ERROR_BAD_NET_NAME:
+        case ERROR_DIRECTORY:  // a path that leads through a file
+            return true;
+        default:
+            return false;
+    }
+}
+
 int ProbePath(CString path) {
     WIN32_FIND_DATAA data;
     CFindHandle find(FindFirstFileA(path, &data));
     if (!find.IsValid())
-        return 0;
+        return IsAbsenceError(GetLastError()) ? 0 : 3;
     return (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? 2 : 1;
 }
 
@@ -41,8 +57,14 @@ bool LocatePackageSource(CString& path) {
     const int slash = mbcs::ReverseFindChar(module, static_cast<int>(length), '\\');
     const CString setupFolder(module, slash > 0 ? slash : 0);
 
+    // A Data entry that cannot be probed is not known to be missing: it is
+    // taken for the package, whose listing then either works or fails with
+    // the copy prompt, never with a message that it is not there. The
+    // marker must be seen: the setup's own folder may be any download
+    // folder, and is never copied on a guess.
     path = setupFolder + "\\Data";
-    if (ProbePath(path) == 2)
+    const int data = ProbePath(path);
+    if (data == 2 || data == 3)
         return true;
 
     path = setupFolder + kMarkerFile;

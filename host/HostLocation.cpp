@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "deploy/PackageSource.h"
 #include "framework/Handle.h"
 #include "framework/Mbcs.h"
 
@@ -121,21 +122,6 @@ const CWindowsFolder& TheWindowsFolder() {
 }
 
 }  // namespace
-
-bool IsAbsenceError(DWORD error) {
-    switch (error) {
-        case ERROR_FILE_NOT_FOUND:
-        case ERROR_PATH_NOT_FOUND:
-        case ERROR_INVALID_NAME:
-        case ERROR_BAD_PATHNAME:
-        case ERROR_INVALID_DRIVE:
-        case ERROR_BAD_NETPATH:
-        case ERROR_BAD_NET_NAME:
-            return true;
-        default:
-            return false;
-    }
-}
 
 HostLocationCheck CheckHostLocation(const char* location) {
     // Windows takes a forward slash for a backslash; 0x2F is never the

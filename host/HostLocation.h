@@ -5,8 +5,6 @@
 // able to send the copies into the system's folders or, being relative, into
 // the working folder of an elevated process (normally the system folder).
 
-#include <windows.h>
-
 enum HostLocationCheck {
     kLocationAllowed,
     kLocationRefused,
@@ -20,7 +18,3 @@ enum HostLocationCheck {
 // the file system leads it.
 HostLocationCheck CheckHostLocation(const char* location);
 bool IsHostLocationAllowed(const char* location);
-
-// True for the errors that say a path names nothing: not there, or no
-// name a file could have.
-bool IsAbsenceError(DWORD error);

@@ -4,7 +4,22 @@
 
 namespace {
 CWinApp* g_app = nullptr;
+
+// comctl32 is no KnownDLL: imported statically it would be looked for in the
+// program's folder before any code of ours runs. Loaded here by name from the
+// system folder only; the manifest's activation context still picks the
+// version, as for a static import.
+void LoadCommonControls(DWORD classes) {
+    using InitFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+    const HMODULE comctl = LoadLibraryExA("comctl32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (!comctl)
+        return;
+    const auto init = reinterpret_cast<InitFn>(reinterpret_cast<void*>(GetProcAddress(comctl, "InitCommonControlsEx")));
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), classes};
+    if (init)
+        init(&controls);
 }
+}  // namespace
 
 CWinApp::CWinApp() {
     g_app = this;
@@ -43,8 +58,7 @@ int AfxWinMain(HINSTANCE instance) {
     if (!app)
         return 1;
     app->m_hInstance = instance;
-    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
-    InitCommonControlsEx(&controls);
+    LoadCommonControls(ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES);
     if (!app->InitInstance())
         return app->ExitInstance();
     return app->Run();

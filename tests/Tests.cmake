@@ -5,7 +5,7 @@ include(GoogleTest)
 file(GLOB SETUP_TEST_SUPPORT CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/support/*.cpp)
 add_library(testsupport STATIC ${SETUP_TEST_SUPPORT})
 setup_target_options(testsupport)
-target_link_libraries(testsupport PUBLIC setupcore gtest)
+target_link_libraries(testsupport PUBLIC setupcore gtest comctl32)
 
 # Fixture programs: each tests/fixtures/NAME.cpp becomes NAME.exe beside the tests.
 file(GLOB SETUP_FIXTURES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/fixtures/*.cpp)
@@ -18,6 +18,14 @@ foreach(src ${SETUP_FIXTURES})
     target_link_libraries(fixture_${name} PRIVATE testsupport)
     list(APPEND SETUP_FIXTURE_TARGETS fixture_${name})
 endforeach()
+
+# A DLL that marks its own loading (tests/ui/MarkerDll.cpp), planted under
+# system DLL names beside SetUp.exe by the DLL-loading test.
+add_library(marker_dll SHARED ${CMAKE_SOURCE_DIR}/tests/ui/MarkerDll.cpp)
+setup_target_options(marker_dll)
+target_link_options(marker_dll PRIVATE -s)
+set_target_properties(marker_dll PROPERTIES PREFIX "" OUTPUT_NAME marker)
+list(APPEND SETUP_FIXTURE_TARGETS marker_dll)
 
 # One executable per area: tests/AREA/*_test.cpp -> AREA_tests.exe
 foreach(area framework host deploy ui)

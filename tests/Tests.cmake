@@ -45,3 +45,8 @@ endforeach()
 
 # The CAD stand-in and its fixture modules (test-only, never shipped).
 include(${CMAKE_SOURCE_DIR}/tests/cad/Cad.cmake OPTIONAL)
+
+# The release signing step with a throwaway certificate (Linux side).
+add_test(NAME Release.SignedCopyVerifies
+         COMMAND bash ${CMAKE_SOURCE_DIR}/tests/sign/check_sign.sh ${CMAKE_SOURCE_DIR} $<TARGET_FILE:SetUp>)
+set_tests_properties(Release.SignedCopyVerifies PROPERTIES TIMEOUT 60)

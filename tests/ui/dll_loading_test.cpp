@@ -124,9 +124,11 @@ TEST(DllLoadingTest, NoDllBesideSetUpIsLoaded) {
     RemoveTree("C:\\Tovrel");
 }
 
-// Names Wine's own DLLs load whatever the program does (version.dll among
-// them) cannot be planted here; for them, and for every other DLL, SetUp.exe
-// must not name one in its imports that Windows would look for beside it.
+// Names Wine's own DLLs load whatever the program does cannot be planted
+// here: in SetUp.exe's process these are version, bcrypt, crypt32, rsaenh,
+// ucrtbase, zlib1, win32u and winex11.drv. For them, and for every other DLL,
+// SetUp.exe must not name one in its imports that Windows would look for
+// beside it.
 TEST(DllLoadingTest, SetUpImportsOnlyKnownDlls) {
     const std::set<std::string> imports = ImportedDlls(ExeFolder() + "\\SetUp.exe");
     EXPECT_TRUE(imports.count("kernel32.dll")) << "the import table was not read";

@@ -58,3 +58,21 @@ add_custom_command(
     COMMENT "Packing ${DIST_ZIP}"
     VERBATIM)
 add_custom_target(dist ALL DEPENDS ${DIST_ZIP})
+
+# A signed release (target sign, not part of all): SetUp.exe signed with the
+# certificate and key the environment names (cmake/SignExe.cmake), and the
+# zip packed again around it.
+#
+#   <build>/signed/SetUp.exe
+#   <build>/signed/Tovrel-Setup.zip
+set(SIGNED_DIR ${CMAKE_BINARY_DIR}/signed)
+add_custom_target(sign
+    COMMAND ${CMAKE_COMMAND} -DINPUT=${SAMPLE_PACKAGE_DIR}/SetUp.exe -DOUTPUT=${SIGNED_DIR}/SetUp.exe
+            -P ${CMAKE_SOURCE_DIR}/cmake/SignExe.cmake
+    COMMAND ${CMAKE_COMMAND} -E rm -f ${SIGNED_DIR}/Tovrel-Setup.zip
+    COMMAND ${CMAKE_COMMAND} -E copy_directory ${SAMPLE_PACKAGE_DIR}/Data ${SIGNED_DIR}/Data
+    COMMAND ${CMAKE_COMMAND} -E tar cf ${SIGNED_DIR}/Tovrel-Setup.zip --format=zip SetUp.exe ${sample_entries}
+    WORKING_DIRECTORY ${SIGNED_DIR}
+    DEPENDS sample_package
+    COMMENT "Signing SetUp.exe into ${SIGNED_DIR}"
+    VERBATIM)

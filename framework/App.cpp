@@ -2,9 +2,38 @@
 
 #include <commctrl.h>
 
+#include "framework/String.h"
+
 namespace {
 CWinApp* g_app = nullptr;
+
+// A DLL from the system folder and nowhere else. Windows 7 before KB2533623
+// refuses the search flag: there the full path, which no search can redirect.
+HMODULE LoadSystemDll(const char* name) {
+    if (const HMODULE module = LoadLibraryExA(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32))
+        return module;
+    char folder[MAX_PATH] = {};
+    const UINT length = GetSystemDirectoryA(folder, sizeof(folder));
+    if (length == 0 || length >= sizeof(folder))
+        return nullptr;
+    return LoadLibraryA(CString(folder) + "\\" + name);
 }
+
+// comctl32 is no KnownDLL: imported statically it would be looked for in the
+// program's folder before any code of ours runs. Loaded here from the system
+// folder only; the manifest's activation context still picks the version, as
+// for a static import.
+void LoadCommonControls(DWORD classes) {
+    using InitFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+    const HMODULE comctl = LoadSystemDll("comctl32.dll");
+    if (!comctl)
+        return;
+    const auto init = reinterpret_cast<InitFn>(reinterpret_cast<void*>(GetProcAddress(comctl, "InitCommonControlsEx")));
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), classes};
+    if (init)
+        init(&controls);
+}
+}  // namespace
 
 CWinApp::CWinApp() {
     g_app = this;
@@ -43,8 +72,7 @@ int AfxWinMain(HINSTANCE instance) {
     if (!app)
         return 1;
     app->m_hInstance = instance;
-    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
-    InitCommonControlsEx(&controls);
+    LoadCommonControls(ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES);
     if (!app->InitInstance())
         return app->ExitInstance();
     return app->Run();

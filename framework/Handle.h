@@ -6,7 +6,8 @@
 #include <windows.h>
 
 #include <cstdarg>
-#include <cstdio>
+
+#include "framework/String.h"
 
 // A kernel handle (process, snapshot, file). Both NULL and
 // INVALID_HANDLE_VALUE mean "no handle".
@@ -89,7 +90,7 @@ template <size_t N>
 bool FormatInto(char (&buffer)[N], const char* format, ...) {
     va_list args;
     va_start(args, format);
-    const int written = std::vsnprintf(buffer, N, format, args);
+    const int written = FormatText(buffer, N, format, args);
     va_end(args);
     if (written < 0 || static_cast<size_t>(written) >= N) {
         buffer[0] = '\0';

@@ -4,6 +4,7 @@
 #include <mbstring.h>
 #endif
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -126,6 +127,27 @@ CString& CString::MakeLower() {
 }
 #endif
 
+int FormatText(char* buffer, size_t size, const char* format, va_list args) {
+#ifdef _WIN32
+    va_list counting;
+    va_copy(counting, args);
+    const int needed = _vscprintf(format, counting);
+    va_end(counting);
+    if (needed < 0)
+        return -1;
+    if (buffer && size > 0) {
+        // _vsnprintf writes at most count bytes and no terminator when the
+        // text fills them: the terminator is set here.
+        const size_t count = std::min(size - 1, static_cast<size_t>(needed));
+        _vsnprintf(buffer, count, format, args);
+        buffer[count] = '\0';
+    }
+    return needed;
+#else
+    return std::vsnprintf(buffer, size, format, args);
+#endif
+}
+
 void CString::Format(const char* format, ...) {
     va_list args;
     va_start(args, format);
@@ -136,12 +158,12 @@ void CString::Format(const char* format, ...) {
 void CString::FormatV(const char* format, va_list args) {
     va_list counting;
     va_copy(counting, args);
-    const int needed = std::vsnprintf(nullptr, 0, format, counting);
+    const int needed = FormatText(nullptr, 0, format, counting);
     va_end(counting);
     if (needed < 0)
         throw CInvalidArgException("CString::Format: bad format");
     std::vector<char> buffer(static_cast<size_t>(needed) + 1);
-    std::vsnprintf(buffer.data(), buffer.size(), format, args);
+    FormatText(buffer.data(), buffer.size(), format, args);
     m_text.assign(buffer.data(), static_cast<size_t>(needed));
 }
 

@@ -17,6 +17,13 @@ class CInvalidArgException : public std::invalid_argument {
     using std::invalid_argument::invalid_argument;
 };
 
+// vsnprintf with C99 results (the whole length, or -1 for a bad format; the
+// buffer, if any, always terminated), for the formats the program uses: %s,
+// %d and the like. On Windows it is the C runtime DLL's formatter: the one
+// libstdc++ switches on for std::vsnprintf brings in its own, about 22 KiB of
+// float conversion the program never needs.
+int FormatText(char* buffer, size_t size, const char* format, va_list args);
+
 class CString {
   public:
     CString() = default;

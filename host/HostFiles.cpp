@@ -134,7 +134,7 @@ void CHostPackage::List(const CString& packageFolder) {
         if (!hasYear[year - kFirstHostDllYear])
             continue;
         char name[16];
-        std::snprintf(name, sizeof(name), "GCAD%dP.dll", year);
+        FormatInto(name, "GCAD%dP.dll", year);
         cadFiles.Add(name);
     }
 }

@@ -6,6 +6,8 @@
 #   scripts/run.sh --headless   (or no DISPLAY): Xvfb, the install is driven
 #                               automatically, screenshots and a summary are
 #                               written to out/ (OUT_DIR to change)
+#   scripts/run.sh --docs       as --headless, and the two screenshots are
+#                               copied to docs/ for the README
 #
 # Installs what it needs first.
 set -euo pipefail
@@ -14,7 +16,9 @@ build="${BUILD_DIR:-$src/build}"
 out="${OUT_DIR:-$src/out}"
 
 headless=0
-if [ "${1:-}" = "--headless" ] || [ -z "${DISPLAY:-}" ]; then
+docs=0
+[ "${1:-}" != "--docs" ] || docs=1
+if [ "${1:-}" = "--headless" ] || [ "$docs" = 1 ] || [ -z "${DISPLAY:-}" ]; then
     headless=1
 fi
 
@@ -93,3 +97,9 @@ wait "$setup_pid" || true
     done
 } | tee "$out/summary.txt"
 echo "Summary: $out/summary.txt"
+if [ "$docs" = 1 ]; then
+    mkdir -p "$src/docs"
+    cp "$out/setup-1-dialog.png" "$src/docs/setup-dialog.png"
+    cp "$out/setup-2-installed.png" "$src/docs/setup-installed.png"
+    echo "README images: $src/docs/setup-dialog.png, $src/docs/setup-installed.png"
+fi

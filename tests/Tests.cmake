@@ -5,7 +5,7 @@ include(GoogleTest)
 file(GLOB SETUP_TEST_SUPPORT CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/support/*.cpp)
 add_library(testsupport STATIC ${SETUP_TEST_SUPPORT})
 setup_target_options(testsupport)
-target_link_libraries(testsupport PUBLIC setupcore gtest)
+target_link_libraries(testsupport PUBLIC setupcore gtest comctl32)
 
 # Fixture programs: each tests/fixtures/NAME.cpp becomes NAME.exe beside the tests.
 file(GLOB SETUP_FIXTURES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/fixtures/*.cpp)
@@ -26,6 +26,16 @@ add_executable(SetUpFaults WIN32 ${SETUP_APP_SOURCES} ${CMAKE_SOURCE_DIR}/framew
                ${CMAKE_SOURCE_DIR}/res/setup.rc)
 setup_target_options(SetUpFaults)
 target_link_libraries(SetUpFaults PRIVATE setupcore)
+# The same entry point as SetUp.exe, so the same start-up is walked.
+target_link_options(SetUpFaults PRIVATE -Wl,--entry=SetupEntry)
+
+# A DLL that marks its own loading (tests/ui/MarkerDll.cpp), planted under
+# system DLL names beside SetUp.exe by the DLL-loading test.
+add_library(marker_dll SHARED ${CMAKE_SOURCE_DIR}/tests/ui/MarkerDll.cpp)
+setup_target_options(marker_dll)
+target_link_options(marker_dll PRIVATE -s)
+set_target_properties(marker_dll PROPERTIES PREFIX "" OUTPUT_NAME marker)
+list(APPEND SETUP_FIXTURE_TARGETS marker_dll)
 
 # One executable per area: tests/AREA/*_test.cpp -> AREA_tests.exe
 foreach(area framework host deploy ui faults)
@@ -49,3 +59,8 @@ endif()
 
 # The CAD stand-in and its fixture modules (test-only, never shipped).
 include(${CMAKE_SOURCE_DIR}/tests/cad/Cad.cmake OPTIONAL)
+
+# The release signing step with a throwaway certificate (Linux side).
+add_test(NAME Release.SignedCopyVerifies
+         COMMAND bash ${CMAKE_SOURCE_DIR}/tests/sign/check_sign.sh ${CMAKE_SOURCE_DIR} $<TARGET_FILE:SetUp>)
+set_tests_properties(Release.SignedCopyVerifies PROPERTIES TIMEOUT 60)

@@ -91,13 +91,14 @@ class CadStandinTest : public ::testing::Test {
         ASSERT_TRUE(SetRegistryDword(applications + "Tovrel2025DLLP", "MANAGED", 1));
     }
 
-    // Runs the stand-in to its end and checks the exit code.
+    // Runs the stand-in to its end and checks the exit code and the report.
     static std::vector<std::string> RunStandin(const std::string& profile, DWORD expectedExit) {
         CadStandin cad;
         EXPECT_TRUE(cad.Start(profile)) << CadStandinPath() << ": " << GetLastError();
         DWORD exitCode = 0xFFFFFFFF;
         EXPECT_TRUE(cad.WaitForExit(kTimeoutMs, &exitCode)) << cad.Output();
         EXPECT_EQ(expectedExit, exitCode) << cad.Output();
+        EXPECT_TRUE(cad.HasFinalLine()) << "ended without its report:\n" << cad.Output();
         return cad.Lines();
     }
 

@@ -279,7 +279,7 @@ TEST(CopyPackageFilesTest, ReadOnlyFilesLoseTheirBit) {
 // A second process that holds a file open with share mode 0.
 class CFileHolder {
   public:
-    explicit CFileHolder(const std::string& path) {
+    explicit CFileHolder(const std::string& path) : m_path(path) {
         static int serial = 0;
         const std::string base =
             "deploy-hold-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial);
@@ -295,7 +295,8 @@ class CFileHolder {
 
     bool IsHolding() const { return m_held && m_process.IsRunning(); }
     // Lets go of the file and waits until the holder has ended; true if it
-    // ended normally.
+    // ended normally and the file is free (a holder killed under Wine reports
+    // exit code 0 as well).
     bool Release() {
         if (!m_started)
             return false;
@@ -303,10 +304,15 @@ class CFileHolder {
         DWORD exitCode = 99;
         const bool ended = m_process.Wait(20000, &exitCode);
         m_started = false;
-        return ended && exitCode == 0;
+        if (!ended || exitCode != 0)
+            return false;
+        CAutoHandle file(CreateFileA(m_path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+        return file.IsValid();
     }
 
   private:
+    std::string m_path;
     CAutoHandle m_ready;
     CAutoHandle m_release;
     testsupport::ChildProcess m_process;

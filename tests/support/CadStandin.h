@@ -57,11 +57,13 @@ class CadStandin {
     std::string Output() const;
     DWORD Id() const { return m_process.dwProcessId; }
     bool IsRunning() const;
+    // True once the final report line was read. Under Wine a killed process
+    // reports exit code 0 too: only the report shows that the run finished.
+    bool HasFinalLine() const;
 
   private:
     // Takes whatever the pipe holds now; false once the pipe is closed.
     bool ReadAvailable();
-    bool HasFinalLine() const;
     void Close();
 
     PROCESS_INFORMATION m_process = {};

@@ -90,6 +90,17 @@ std::set<std::string> FolderNames(const std::string& folder) {
     return names;
 }
 
+void SettleAccessTimes(const std::string& folder) {
+    const int length = static_cast<int>(folder.size());
+    for (int end = mbcs::FindChar(folder.c_str(), length, '\\'); end >= 0;
+         end = mbcs::FindChar(folder.c_str(), length, '\\', end + 1))
+        FolderNames(folder.substr(0, static_cast<size_t>(end) + 1));
+    for (const std::string& name : FolderNames(folder)) {
+        if (FolderExists(folder + "\\" + name))
+            FolderNames(folder + "\\" + name);
+    }
+}
+
 bool FileExists(const std::string& path) {
     const DWORD attributes = GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);

@@ -40,6 +40,11 @@ bool FileExists(const std::string& path);
 // The names in a folder, without "." and "..", as the file system spells them.
 std::set<std::string> FolderNames(const std::string& folder);
 bool FolderExists(const std::string& path);
+// Lists every folder from the drive root down to folder, and each folder
+// directly inside it. Where the file system moves access times (relatime
+// moves a folder's once after each change of it), this moves them now, so
+// that they stand still while a folder browser looks at these folders twice.
+void SettleAccessTimes(const std::string& folder);
 
 // Deletes HKCU\path with all its sub-keys (no error if missing).
 void DeleteRegistryTree(const std::string& path);

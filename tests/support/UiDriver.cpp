@@ -45,12 +45,14 @@ bool SetupDriver::Start(const std::string& exe, const std::string& workDir) {
     if (!m_process.Start(exe, "", workDir))
         return false;
     m_processId = m_process.Id();
-    return WaitUntil(
+    // A process that ended shows no dialog: no need to wait for one.
+    WaitUntil(
         [&] {
             m_dialog = FindTopLevel("#32770", kSetupCaption);
-            return m_dialog != nullptr && IsWindowVisible(m_dialog);
+            return (m_dialog != nullptr && IsWindowVisible(m_dialog)) || !m_process.IsRunning();
         },
         20000);
+    return m_dialog != nullptr && IsWindowVisible(m_dialog);
 }
 
 bool SetupDriver::AttachToRunning(DWORD ms) {

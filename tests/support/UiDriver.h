@@ -55,6 +55,8 @@ class SetupDriver {
     bool HasBox(const char* caption) const;
 
     // Waits until the process ended; returns its exit code via the pointer.
+    // Under Wine a process killed or dead of a stack overflow reports 0 as
+    // well: a test checks what the run left (window, files, registry) too.
     bool WaitForExit(DWORD ms, DWORD* exitCode = nullptr);
     // Waits until fn() is true, pumping nothing; false after the timeout.
     template <class Fn>

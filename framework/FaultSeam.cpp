@@ -65,6 +65,8 @@ enum FailureKind {
     X(GetLongPathNameW, kLength)            \
     X(GetFinalPathNameByHandleW, kLength)   \
     X(GetWindowsDirectoryA, kLength)        \
+    X(GetSystemDirectoryA, kLength)         \
+    X(SetDllDirectoryA, kBool)              \
     X(GetTempPathA, kLength)                \
     X(GetTempFileNameA, kLength)            \
     X(FindFirstFileA, kBadHandle)           \
@@ -95,6 +97,7 @@ enum FailureKind {
     X(_mkdir, kCrt)                         \
     X(_rmdir, kCrt)                         \
     X(_access, kCrt)                        \
+    X(_open, kCrt)                          \
     X(_unlink, kCrt)                        \
     X(remove, kCrt)                         \
     X(rename, kCrt)
@@ -190,6 +193,17 @@ struct CHook<Id, R (*)(A...)> {
         if (CountCall(Id))
             return FailureValue<R>(g_entries[Id].kind);
         return reinterpret_cast<R (*)(A...)>(g_entries[Id].original)(args...);
+    }
+};
+
+// _open takes its permission mode as a variadic third argument; on x64 it
+// travels in the same register as a declared one.
+template <CallId Id, class R, class... A>
+struct CHook<Id, R (*)(A..., ...)> {
+    static R Call(A... args, int mode) {
+        if (CountCall(Id))
+            return FailureValue<R>(g_entries[Id].kind);
+        return reinterpret_cast<R (*)(A..., ...)>(g_entries[Id].original)(args..., mode);
     }
 };
 

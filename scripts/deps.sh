@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 xvfb locales
-          googletest cmake imagemagick fonts-wqy-zenhei xdotool x11-utils
+          googletest cmake imagemagick fonts-wqy-zenhei fonts-wine xdotool x11-utils
           clang libclang-rt-dev
           osslsigncode openssl e2fsprogs util-linux)
 

@@ -51,6 +51,11 @@ start_wine() {
     keep_access_times "$WINEPREFIX"
     wineserver -p
     wine wineboot --init >/dev/null 2>&1
+    # Wine draws the caption buttons with Marlett, which this Wine build does
+    # not find in its own data folder: without it they show as "0 1 r".
+    if [ -f /usr/share/wine/fonts/marlett.ttf ]; then
+        cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+    fi
     # A second drive, D:, for tests that install into a drive root.
     mkdir -p "$WINEPREFIX/drive_d"
     ln -sfn ../drive_d "$WINEPREFIX/dosdevices/d:"

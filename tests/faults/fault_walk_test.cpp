@@ -28,9 +28,6 @@ using namespace testsupport;
 
 namespace {
 
-constexpr char kProfileA[] = "SOFTWARE\\Gstarsoft\\GstarCAD\\R25\\Profiles\\Main\\";
-constexpr char kProfileB[] = "SOFTWARE\\Gstarsoft\\GstarArch\\B25R25\\Profiles\\Other\\";
-constexpr char kProfile2023[] = "SOFTWARE\\Gstarsoft\\GstarCAD\\R23\\Profiles\\Main\\";
 constexpr char kChosenFolder[] = "C:\\Tovrel";
 constexpr char kMissingPackage[] = "未找到安装所需的Data文件夹";
 constexpr char kUnfinishedHeading[] = "以下项目未能完成";

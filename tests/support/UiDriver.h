@@ -19,6 +19,12 @@ extern const char kSetupCaption[];
 // The caption of the install logic's message boxes.
 extern const char kInstallBoxCaption[];
 
+// The profiles of the install scenarios: two 2025 profiles under two product
+// roots, and a 2023 profile that a 2025 install leaves alone.
+constexpr char kProfileA[] = "SOFTWARE\\Gstarsoft\\GstarCAD\\R25\\Profiles\\Main\\";
+constexpr char kProfileB[] = "SOFTWARE\\Gstarsoft\\GstarArch\\B25R25\\Profiles\\Other\\";
+constexpr char kProfile2023[] = "SOFTWARE\\Gstarsoft\\GstarCAD\\R23\\Profiles\\Main\\";
+
 struct MessageBoxInfo {
     HWND window = nullptr;
     HWND owner = nullptr;

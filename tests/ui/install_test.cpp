@@ -21,9 +21,6 @@ using namespace testsupport;
 
 namespace {
 
-constexpr char kProfileA[] = "SOFTWARE\\Gstarsoft\\GstarCAD\\R25\\Profiles\\Main\\";
-constexpr char kProfileB[] = "SOFTWARE\\Gstarsoft\\GstarArch\\B25R25\\Profiles\\Other\\";
-constexpr char kProfile2023[] = "SOFTWARE\\Gstarsoft\\GstarCAD\\R23\\Profiles\\Main\\";
 constexpr char kDefaultFolder[] = "C:\\Tovrel";
 
 std::string AppDataSettings() {

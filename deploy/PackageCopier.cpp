@@ -159,40 +159,108 @@ bool SettleFailedCopy(const CString& target, CProgressSteps& steps, const std::f
     return true;
 }
 
+// A package file of up to this size is copied with one read and one write.
+constexpr size_t kCopyBufferSize = 256 * 1024;
+
 // Clears the read-only bit of a file whose attributes are known already.
 void ClearReadOnlyBit(const CString& path, DWORD attributes) {
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
         ::SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
 }
 
+// Renames the file open as file over target (a full path) in one call on
+// the handle: the copy need not be opened again by name as MoveFileExA does.
+bool RenameOpenFile(HANDLE file, const CString& target) {
+    const int length = ::MultiByteToWideChar(CP_ACP, 0, target, -1, nullptr, 0);
+    if (length <= 0)
+        return false;
+    std::vector<char> block(sizeof(FILE_RENAME_INFO) + static_cast<size_t>(length) * sizeof(WCHAR));
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(block.data());
+    info->ReplaceIfExists = TRUE;
+    info->RootDirectory = nullptr;
+    info->FileNameLength = static_cast<DWORD>(length - 1) * sizeof(WCHAR);
+    ::MultiByteToWideChar(CP_ACP, 0, target, -1, info->FileName, length);
+    return ::SetFileInformationByHandle(file, FileRenameInfo, info, static_cast<DWORD>(block.size())) != FALSE;
+}
+
+// The attributes a copy carries: the source's, as CopyFileA gives them,
+// but never read-only.
+DWORD CopyAttributes(DWORD sourceAttributes) {
+    const DWORD kept = sourceAttributes & (FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    return kept ? kept : FILE_ATTRIBUTE_NORMAL;
+}
+
+// Creates temp for writing (and renaming) over whatever a killed run left
+// there, even a read-only or hidden leftover.
+HANDLE CreateTempCopy(const CString& temp, DWORD attributes) {
+    const DWORD access = GENERIC_WRITE | DELETE;
+    HANDLE file = ::CreateFileA(temp, access, 0, nullptr, CREATE_ALWAYS, attributes, nullptr);
+    if (file != INVALID_HANDLE_VALUE)
+        return file;
+    ClearReadOnly(temp);
+    ::DeleteFileA(temp);
+    return ::CreateFileA(temp, access, 0, nullptr, CREATE_ALWAYS, attributes, nullptr);
+}
+
+// Writes the whole of source into out and gives it the source's last-write
+// time, as CopyFileA does.
+bool CopyContent(HANDLE source, HANDLE out, std::vector<char>& buffer) {
+    FILETIME written;
+    if (!::GetFileTime(source, nullptr, nullptr, &written))
+        return false;
+    for (;;) {
+        DWORD read = 0;
+        if (!::ReadFile(source, buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr))
+            return false;
+        if (read == 0)
+            break;
+        DWORD done = 0;
+        if (!::WriteFile(out, buffer.data(), read, &done, nullptr) || done != read)
+            return false;
+    }
+    return ::SetFileTime(out, nullptr, nullptr, &written) != FALSE;
+}
+
+// Windows refuses to rename over a read-only file (left so by an earlier
+// install): its bit is cleared only then, where it is set. Also the way
+// where renaming by handle is not supported (some network file systems).
+bool MoveOver(const CString& temp, const CString& target) {
+    if (::MoveFileExA(temp, target, MOVEFILE_REPLACE_EXISTING))
+        return true;
+    if (::GetLastError() != ERROR_ACCESS_DENIED)
+        return false;
+    const DWORD attributes = ::GetFileAttributesA(target);
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY))
+        return false;
+    ClearReadOnlyBit(target, attributes);
+    return ::MoveFileExA(temp, target, MOVEFILE_REPLACE_EXISTING) != FALSE;
+}
+
 // Puts a copy of source under target so that target is never seen cut: the
-// copy is made under a temporary path and renamed over the target.
+// copy is written under a temporary path and renamed over the target.
 // A process killed meanwhile leaves the old file, or the new one whole, and
 // at worst a file in the temporary folder, which the next install
 // overwrites and renames away. Nothing is left there on failure.
-bool ReplaceWithCopy(const CString& source, const CString& target, const CString& temp, bool sourceReadOnly) {
-    if (!::CopyFileA(source, temp, FALSE)) {
-        // A leftover of a killed run that refuses to be overwritten.
-        ClearReadOnly(temp);
-        ::DeleteFileA(temp);
-        if (!::CopyFileA(source, temp, FALSE))
-            return false;
-    }
-    // A read-only source whose bit could not be cleared made a read-only copy.
-    if (sourceReadOnly)
-        ClearReadOnly(temp);
-    if (::MoveFileExA(temp, target, MOVEFILE_REPLACE_EXISTING))
+// The copy is made here rather than by CopyFileA: written through a handle
+// that can rename it, it costs two fewer opens of a file by name per file.
+bool ReplaceWithCopy(const CString& source,
+                     const CString& target,
+                     const CString& temp,
+                     DWORD sourceAttributes,
+                     std::vector<char>& buffer) {
+    CAutoHandle in(::CreateFileA(source, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!in.IsValid())
+        return false;
+    CAutoHandle out(CreateTempCopy(temp, CopyAttributes(sourceAttributes)));
+    if (!out.IsValid())
+        return false;
+    const bool copied = CopyContent(in.Get(), out.Get(), buffer);
+    if (copied && RenameOpenFile(out.Get(), target))
         return true;
-    // Windows refuses to rename over a read-only file (left so by an earlier
-    // install): its bit is cleared only then, where it is set.
-    if (::GetLastError() == ERROR_ACCESS_DENIED) {
-        const DWORD attributes = ::GetFileAttributesA(target);
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
-            ClearReadOnlyBit(target, attributes);
-            if (::MoveFileExA(temp, target, MOVEFILE_REPLACE_EXISTING))
-                return true;
-        }
-    }
+    out.Reset();
+    if (copied && MoveOver(temp, target))
+        return true;
     ::DeleteFileA(temp);
     return false;
 }
@@ -240,6 +308,7 @@ class CTempFolders {
 bool CopyEntry(const CCopyJob& job,
                CProgressSteps& steps,
                CTempFolders& temps,
+               std::vector<char>& buffer,
                const CString& sourceFolder,
                const WIN32_FIND_DATAA& entry) {
     const CString name(entry.cFileName);
@@ -264,7 +333,7 @@ bool CopyEntry(const CCopyJob& job,
         if (!usable)
             return false;
         if (atomic)
-            return ReplaceWithCopy(source, target.path, temp, sourceReadOnly);
+            return ReplaceWithCopy(source, target.path, temp, entry.dwFileAttributes, buffer);
         ClearReadOnly(target.path);
         return ::CopyFileA(source, target.path, FALSE) != FALSE;
     };
@@ -317,6 +386,7 @@ bool CopyPackageFiles(CCopyJob& job) {
     // One step per directory entry, taken before the entry is looked at, and
     // one for the pass that finds no further entry.
     CTempFolders temps;
+    std::vector<char> buffer(kCopyBufferSize);
     CProgressSteps steps(job);
     steps.Step();
 
@@ -339,7 +409,7 @@ bool CopyPackageFiles(CCopyJob& job) {
 
     for (;;) {
         do {
-            if (!CopyEntry(job, steps, temps, source, entry))
+            if (!CopyEntry(job, steps, temps, buffer, source, entry))
                 return false;
             steps.Step();
         } while (::FindNextFileA(find->Get(), &entry));

@@ -45,8 +45,8 @@ CString JoinPath(const CString& folder, const char* name) {
 // synchronously on every PBM_STEPIT, which costs more than copying a small
 // file. While the walk runs the bar's drawing is switched off (WM_SETREDRAW),
 // so a step only moves the position; the bar is painted every
-// kPaintInterval, before every prompt and at the end, so what it shows at
-// each of those moments is exactly what stepping it would have shown.
+// kPaintInterval and before every prompt, so what it shows at each of those
+// moments is exactly what stepping it would have shown.
 class CProgressSteps {
   public:
     explicit CProgressSteps(const CCopyJob& job)
@@ -56,7 +56,15 @@ class CProgressSteps {
           m_quiet(m_bar && (GetWindowLongA(m_bar, GWL_STYLE) & WS_VISIBLE)) {
         Suspend();
     }
-    ~CProgressSteps() { Paint(); }
+    // Drawing goes back on at the end, and the bar is painted with the
+    // dialog's next paint rather than now: the steps that follow the walk
+    // would only paint it again, and a prompt's modal loop paints it anyway.
+    ~CProgressSteps() {
+        if (!m_quiet || !m_suspended)
+            return;
+        ::SendMessageA(m_bar, WM_SETREDRAW, TRUE, 0);
+        ::RedrawWindow(m_bar, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE);
+    }
     CProgressSteps(const CProgressSteps&) = delete;
     CProgressSteps& operator=(const CProgressSteps&) = delete;
 

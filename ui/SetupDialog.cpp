@@ -205,6 +205,11 @@ bool Dlg_Setup::RunInstall() {
         return false;
     }
 
+    // The classic bar paints itself synchronously on every move; these last
+    // moves come a millisecond apart, so its drawing stays off until the end,
+    // and the final position is painted with the dialog's next paint (under
+    // the message box that may follow; the completion view hides the bar).
+    progressBar.SendMessage(WM_SETREDRAW, FALSE);
     progressBar.SendMessage(PBM_STEPIT);
     theHostInstaller.installDir = installPath;
     theHostInstaller.packageFolder = job.sourceFolder;
@@ -213,6 +218,8 @@ bool Dlg_Setup::RunInstall() {
     theHostInstaller.DeployHostFilesSelected(tick2023, tick2024, tick2025);
     progressBar.SendMessage(PBM_STEPIT);
     progressBar.SendMessage(PBM_SETPOS, 50);
+    progressBar.SendMessage(WM_SETREDRAW, TRUE);
+    ::RedrawWindow(progressBar.m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE);
     return true;
 }
 

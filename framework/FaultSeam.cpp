@@ -79,6 +79,9 @@ enum FailureKind {
     X(CreateFileW, kBadHandle)              \
     X(ReadFile, kBool)                      \
     X(WriteFile, kBool)                     \
+    X(GetFileTime, kBool)                   \
+    X(SetFileTime, kBool)                   \
+    X(SetFileInformationByHandle, kBool)    \
     X(FlushFileBuffers, kBool)              \
     X(SetEndOfFile, kBool)                  \
     X(CopyFileA, kBool)                     \

@@ -276,6 +276,44 @@ TEST(CopyPackageFilesTest, ReadOnlyFilesLoseTheirBit) {
     EXPECT_EQ("Tovrel.Ini", ReadFile(bench.settings + "\\Tovrel.Ini"));
 }
 
+// The copier writes copies itself (to rename them by handle): they must come
+// out as CopyFileA made them: whole, with the source's last-write time and
+// its hidden bit, over an earlier install's file of any size.
+TEST(CopyPackageFilesTest, CopiesAreWholeWithTheSourcesTimeAndBits) {
+    if (!IsRelocatedChild())
+        return ExpectPassesRelocated({"setup"});
+
+    CPackageBench bench;
+    const std::string large(600 * 1024 + 7, 'q');  // more than one buffer
+    ASSERT_TRUE(WriteFile(bench.data + "\\large.dat", large));
+    ASSERT_TRUE(WriteFile(bench.data + "\\empty.dat", ""));
+    bench.AddFiles({"hidden.dat"});
+    // Written long ago, so that a copy stamped with the time of copying shows.
+    const FILETIME past = {0x3a0f4000, 0x01d5c0a0};  // early 2020
+    for (const char* name : {"large.dat", "empty.dat", "hidden.dat"}) {
+        CAutoHandle file(CreateFileA((bench.data + "\\" + name).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                                     OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(SetFileTime(file.Get(), nullptr, nullptr, &past)) << name;
+    }
+    ASSERT_TRUE(SetFileAttributesA((bench.data + "\\hidden.dat").c_str(), FILE_ATTRIBUTE_HIDDEN));
+    ASSERT_TRUE(CreateDirectoryA(bench.install.c_str(), nullptr));
+    ASSERT_TRUE(WriteFile(bench.install + "\\large.dat", std::string(2 * large.size(), 'o')));
+
+    CMessageBoxRecorder boxes;
+    CCopyJob job(bench.install.c_str(), nullptr);
+    EXPECT_TRUE(CopyPackageFiles(job));
+    EXPECT_EQ(0u, boxes.Prompts().size());
+    EXPECT_EQ(large, ReadFile(bench.install + "\\large.dat"));
+    EXPECT_EQ("", ReadFile(bench.install + "\\empty.dat"));
+    EXPECT_EQ("hidden.dat", ReadFile(bench.install + "\\hidden.dat"));
+    EXPECT_TRUE(deploytest::Attributes(bench.install + "\\hidden.dat") & FILE_ATTRIBUTE_HIDDEN);
+    for (const char* name : {"large.dat", "empty.dat", "hidden.dat"}) {
+        WIN32_FILE_ATTRIBUTE_DATA copy = {};
+        ASSERT_TRUE(GetFileAttributesExA((bench.install + "\\" + name).c_str(), GetFileExInfoStandard, &copy));
+        EXPECT_EQ(0, CompareFileTime(&past, &copy.ftLastWriteTime)) << name;
+    }
+}
+
 // A second process that holds a file open with share mode 0.
 class CFileHolder {
   public:

@@ -459,6 +459,41 @@ TEST(CopyPackageFilesTest, CopiesEveryEntryOfALargePackage) {
     EXPECT_EQ(2 + 150 + 1, bar.Steps());
 }
 
+// Steps are counted during the walk and applied in runs; the bar must end
+// where one PBM_STEPIT per entry takes a bar of the same range and step,
+// wrapping at the top included (the dialog's range is 0..50).
+TEST(CopyPackageFilesTest, TheBarEndsWhereAStepPerEntryTakesIt) {
+    if (!IsRelocatedChild())
+        return ExpectPassesRelocated({"setup"});
+
+    const struct {
+        int files;
+        int step;
+        int start;
+    } cases[] = {{3, 1, 0}, {47, 1, 0}, {48, 1, 0}, {120, 1, 0}, {120, 7, 0}, {20, 1, 45}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.files) + " files, step " + std::to_string(c.step));
+        CPackageBench bench;
+        std::vector<std::string> names;
+        for (int i = 0; i < c.files; ++i)
+            names.push_back("f" + std::to_string(i) + ".dat");
+        bench.AddFiles(names);
+        CTestProgressBar bar, reference;
+        for (CTestProgressBar* b : {&bar, &reference}) {
+            SendMessageA(b->Control()->m_hWnd, PBM_SETRANGE, 0, MAKELPARAM(0, 50));
+            SendMessageA(b->Control()->m_hWnd, PBM_SETSTEP, c.step, 0);
+            SendMessageA(b->Control()->m_hWnd, PBM_SETPOS, c.start, 0);
+        }
+        for (int i = 0; i < 2 + c.files + 1; ++i)
+            SendMessageA(reference.Control()->m_hWnd, PBM_STEPIT, 0, 0);
+
+        CMessageBoxRecorder boxes;
+        CCopyJob job(bench.install.c_str(), bar.Control());
+        EXPECT_TRUE(CopyPackageFiles(job));
+        EXPECT_EQ(reference.Steps(), bar.Steps());
+    }
+}
+
 TEST(CopyPackageFilesTest, SettingsGoToTheShellsRoamingFolderWithoutAppData) {
     if (!IsRelocatedChild())
         return ExpectPassesRelocated({"setup"});

@@ -30,13 +30,7 @@ else
     pinned="not pinned"
 fi
 
-start_xvfb
-cleanup() {
-    stop_wine
-    kill "$XVFB_PID" 2>/dev/null || true
-}
-trap cleanup EXIT
-start_wine
+start_headless_session
 
 server=$(for pid in $(pgrep wineserver); do
     tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && echo "$pid"

@@ -71,3 +71,17 @@ stop_wine() {
     wineserver -k 2>/dev/null || true
     wineserver -w 2>/dev/null || true
 }
+
+# Stops the prefix's wineserver and the Xvfb of start_xvfb, if any.
+stop_session() {
+    stop_wine
+    [ -z "${XVFB_PID:-}" ] || kill "$XVFB_PID" 2>/dev/null || true
+}
+
+# A headless session: Xvfb, a fresh prefix with its wineserver, both
+# stopped when the script exits.
+start_headless_session() {
+    trap stop_session EXIT
+    start_xvfb
+    start_wine
+}

@@ -27,11 +27,7 @@ bash "$src/scripts/deps.sh"
 setup_build "$src" "$build"
 
 XVFB_PID=""
-cleanup() {
-    stop_wine
-    [ -z "$XVFB_PID" ] || kill "$XVFB_PID" 2>/dev/null || true
-}
-trap cleanup EXIT
+trap stop_session EXIT
 if [ "$headless" = 1 ]; then
     start_xvfb
 else

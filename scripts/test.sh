@@ -30,13 +30,7 @@ if [ "$pin" != no ]; then
     echo "Tests run pinned to CPU $pin (SETUP_PIN_CPU=no to turn off)."
 fi
 
-start_xvfb
-cleanup() {
-    stop_wine
-    kill "$XVFB_PID" 2>/dev/null || true
-}
-trap cleanup EXIT
-start_wine
+start_headless_session
 
 (cd "$build" && ctest --output-on-failure --no-tests=error "$@") || status=$?
 # The fault walk's counts; ctest shows a passing test's output to nobody.

@@ -153,8 +153,17 @@ bool ChildProcess::Start(const std::string& exe, const std::string& args, const 
     buffer.push_back('\0');
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
-    return CreateProcessA(exe.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                          workDir.empty() ? nullptr : workDir.c_str(), &startup, &m_info) != 0;
+    // Wine under heavy load now and then refuses a start with
+    // ERROR_INTERNAL_ERROR before the program runs at all: asked again, it
+    // starts. Any other refusal is the test's to see.
+    for (int attempt = 0;; ++attempt) {
+        if (CreateProcessA(exe.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                           workDir.empty() ? nullptr : workDir.c_str(), &startup, &m_info))
+            return true;
+        if (GetLastError() != ERROR_INTERNAL_ERROR || attempt == 2)
+            return false;
+        Sleep(100);
+    }
 }
 
 bool ChildProcess::Wait(DWORD ms, DWORD* exitCode) {

@@ -10,6 +10,7 @@
 #include <optional>
 #include <vector>
 
+#include "deploy/FolderWriter.h"
 #include "deploy/PackageSource.h"
 #include "deploy/SkipList.h"
 #include "framework/Handle.h"
@@ -144,29 +145,56 @@ CString RoamingAppDataFolder() {
     return CString();
 }
 
-// A copy's destination. usable is false when the path is unknown or does not
-// fit; the copy then fails without touching the disk, and the prompt names
-// the whole intended path.
-struct CopyTarget {
-    CString folder;
-    CString path;
-    bool usable;
+// The folder a copy goes to, opened and checked once, when its first file
+// comes; until it is open, each copy tries again (after Retry, the user may
+// have made room or rights).
+class CTargetFolder {
+  public:
+    CTargetFolder() = default;
+    CTargetFolder(const CTargetFolder&) = delete;
+    CTargetFolder& operator=(const CTargetFolder&) = delete;
+
+    // path empty: unknown (no roaming folder); every copy into it fails.
+    void SetPath(const CString& path) { m_path = path; }
+    const CString& Path() const { return m_path; }
+
+    // Opens the folder, making its last level when missing.
+    FolderState Open() {
+        if (m_state == FolderState::kOpen || m_state == FolderState::kLinked)
+            return m_state;
+        if (m_path.IsEmpty() || !FitsPath(m_path))
+            return m_state = FolderState::kFailed;
+        return m_state = m_folder.Open(m_path, FolderTrust::kExact, true);
+    }
+    const CCheckedFolder& Folder() const { return m_folder; }
+
+  private:
+    CString m_path;
+    CCheckedFolder m_folder;
+    FolderState m_state = FolderState::kFailed;
 };
 
-CopyTarget SettingsTarget(const char* name) {
+// Where the package's files go: the install folder, and the settings
+// folder for the settings file.
+struct CTargets {
+    CTargetFolder install;
+    CTargetFolder settings;
+    CFolderWriter writer;
+};
+
+CString SettingsFolder() {
     const CString appData = RoamingAppDataFolder();
-    if (appData.IsEmpty())
-        return {CString(), CString(kUnknownSettingsTarget), false};
-    const CString folder = JoinPath(appData, kSettingsFolder);
-    if (FitsPath(folder))
-        ::CreateDirectoryA(folder, nullptr);
-    const CString path = JoinPath(folder, name);
-    return {folder, path, FitsPath(path)};
+    return appData.IsEmpty() ? CString() : JoinPath(appData, kSettingsFolder);
 }
 
-CopyTarget InstallTarget(const CCopyJob& job, const char* name) {
-    const CString path = JoinPath(job.targetFolder, name);
-    return {job.targetFolder, path, FitsPath(path)};
+// Notes what a link kept from being written, once: a refused folder stands
+// for every file that would have gone into it.
+void NoteRefused(CCopyJob& job, const CString& item) {
+    for (int i = 0; i < job.refusedItems.GetSize(); ++i) {
+        if (job.refusedItems[i].CompareNoCase(item) == 0)
+            return;
+    }
+    job.refusedItems.Add(item);
 }
 
 // Asks Abort/Retry/Ignore until the failure is settled; attempt is tried
@@ -192,156 +220,16 @@ bool SettleFailedCopy(const CString& target, CProgressSteps& steps, const std::f
     return true;
 }
 
-// A package file of up to this size is copied with one read and one write.
-constexpr size_t kCopyBufferSize = 256 * 1024;
-
 // Clears the read-only bit of a file whose attributes are known already.
 void ClearReadOnlyBit(const CString& path, DWORD attributes) {
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
         ::SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
 }
 
-// Renames the file open as file over target (a full path) in one call on
-// the handle: the copy need not be opened again by name as MoveFileExA does.
-bool RenameOpenFile(HANDLE file, const CString& target) {
-    const int length = ::MultiByteToWideChar(CP_ACP, 0, target, -1, nullptr, 0);
-    if (length <= 0)
-        return false;
-    std::vector<char> block(sizeof(FILE_RENAME_INFO) + static_cast<size_t>(length) * sizeof(WCHAR));
-    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(block.data());
-    info->ReplaceIfExists = TRUE;
-    info->RootDirectory = nullptr;
-    info->FileNameLength = static_cast<DWORD>(length - 1) * sizeof(WCHAR);
-    ::MultiByteToWideChar(CP_ACP, 0, target, -1, info->FileName, length);
-    return ::SetFileInformationByHandle(file, FileRenameInfo, info, static_cast<DWORD>(block.size())) != FALSE;
-}
-
-// The attributes a copy carries: the source's, as CopyFileA gives them,
-// but never read-only.
-DWORD CopyAttributes(DWORD sourceAttributes) {
-    const DWORD kept = sourceAttributes & (FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
-    return kept ? kept : FILE_ATTRIBUTE_NORMAL;
-}
-
-// Creates temp for writing (and renaming) over whatever a killed run left
-// there, even a read-only or hidden leftover.
-HANDLE CreateTempCopy(const CString& temp, DWORD attributes) {
-    const DWORD access = GENERIC_WRITE | DELETE;
-    HANDLE file = ::CreateFileA(temp, access, 0, nullptr, CREATE_ALWAYS, attributes, nullptr);
-    if (file != INVALID_HANDLE_VALUE)
-        return file;
-    ClearReadOnly(temp);
-    ::DeleteFileA(temp);
-    return ::CreateFileA(temp, access, 0, nullptr, CREATE_ALWAYS, attributes, nullptr);
-}
-
-// Writes the whole of source into out and gives it the source's last-write
-// time, as CopyFileA does.
-bool CopyContent(HANDLE source, HANDLE out, std::vector<char>& buffer) {
-    FILETIME written;
-    if (!::GetFileTime(source, nullptr, nullptr, &written))
-        return false;
-    for (;;) {
-        DWORD read = 0;
-        if (!::ReadFile(source, buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr))
-            return false;
-        if (read == 0)
-            break;
-        DWORD done = 0;
-        if (!::WriteFile(out, buffer.data(), read, &done, nullptr) || done != read)
-            return false;
-    }
-    return ::SetFileTime(out, nullptr, nullptr, &written) != FALSE;
-}
-
-// Windows refuses to rename over a read-only file (left so by an earlier
-// install): its bit is cleared only then, where it is set. Also the way
-// where renaming by handle is not supported (some network file systems).
-bool MoveOver(const CString& temp, const CString& target) {
-    if (::MoveFileExA(temp, target, MOVEFILE_REPLACE_EXISTING))
-        return true;
-    if (::GetLastError() != ERROR_ACCESS_DENIED)
-        return false;
-    const DWORD attributes = ::GetFileAttributesA(target);
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY))
-        return false;
-    ClearReadOnlyBit(target, attributes);
-    return ::MoveFileExA(temp, target, MOVEFILE_REPLACE_EXISTING) != FALSE;
-}
-
-// Puts a copy of source under target so that target is never seen cut: the
-// copy is written under a temporary path and renamed over the target.
-// A process killed meanwhile leaves the old file, or the new one whole, and
-// at worst a file in the temporary folder, which the next install
-// overwrites and renames away. Nothing is left there on failure.
-// The copy is made here rather than by CopyFileA: written through a handle
-// that can rename it, it costs two fewer opens of a file by name per file.
-bool ReplaceWithCopy(const CString& source,
-                     const CString& target,
-                     const CString& temp,
-                     DWORD sourceAttributes,
-                     std::vector<char>& buffer) {
-    CAutoHandle in(::CreateFileA(source, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                 OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!in.IsValid())
-        return false;
-    CAutoHandle out(CreateTempCopy(temp, CopyAttributes(sourceAttributes)));
-    if (!out.IsValid())
-        return false;
-    const bool copied = CopyContent(in.Get(), out.Get(), buffer);
-    if (copied && RenameOpenFile(out.Get(), target))
-        return true;
-    out.Reset();
-    if (copied && MoveOver(temp, target))
-        return true;
-    ::DeleteFileA(temp);
-    return false;
-}
-
-// Where copies are made before they are renamed over their targets: a
-// folder of its own inside each target folder, on the same volume, so the
-// rename is one step. A folder of its own, not a temporary name among the
-// targets: Wine looks a name that does not exist up by reading the whole
-// folder, which made every copy into a large install folder cost as much as
-// the folder is long. The folders are made when first needed and removed at
-// the end of the walk; one left by a killed run is simply used again.
-class CTempFolders {
-  public:
-    CTempFolders() = default;
-    ~CTempFolders() {
-        for (const CString& folder : m_made)
-            ::RemoveDirectoryA(folder);
-    }
-    CTempFolders(const CTempFolders&) = delete;
-    CTempFolders& operator=(const CTempFolders&) = delete;
-
-    // The temporary path for a copy into folder, or an empty text when it
-    // does not fit: such a target is copied onto directly.
-    CString PathFor(const CString& folder, const CString& name) {
-        const CString temp = JoinPath(folder, kTempFolder);
-        const CString path = JoinPath(temp, name);
-        if (!FitsPath(path))
-            return CString();
-        bool made = false;
-        for (const CString& known : m_made)
-            made = made || known == temp;
-        if (!made) {
-            ::CreateDirectoryA(temp, nullptr);
-            m_made.push_back(temp);
-        }
-        return path;
-    }
-
-  private:
-    static constexpr char kTempFolder[] = "~tvcopy";
-    std::vector<CString> m_made;
-};
-
 // Handles one directory entry. Returns false only when the user chose Abort.
-bool CopyEntry(const CCopyJob& job,
+bool CopyEntry(CCopyJob& job,
                CProgressSteps& steps,
-               CTempFolders& temps,
-               std::vector<char>& buffer,
+               CTargets& targets,
                const CString& sourceFolder,
                const WIN32_FIND_DATAA& entry) {
     const CString name(entry.cFileName);
@@ -355,32 +243,38 @@ bool CopyEntry(const CCopyJob& job,
         return true;
 
     const CString source = JoinPath(sourceFolder, name);
-    const CopyTarget target = name.CompareNoCase(kSettingsFile) == 0 ? SettingsTarget(name) : InstallTarget(job, name);
-    const bool usable = target.usable && FitsPath(source);
-    const CString temp = target.usable ? temps.PathFor(target.folder, name) : CString();
-    const bool atomic = !temp.IsEmpty();
-    // The search has read the source's attributes already.
-    const bool sourceReadOnly = (entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+    const bool settings = name.CompareNoCase(kSettingsFile) == 0;
+    CTargetFolder& target = settings ? targets.settings : targets.install;
+    const CString targetPath =
+        target.Path().IsEmpty() ? CString(kUnknownSettingsTarget) : JoinPath(target.Path(), name);
+    const bool usable = !target.Path().IsEmpty() && FitsPath(targetPath) && FitsPath(source);
 
+    // True when the copy is settled: placed, or refused because of a link,
+    // which is told once at the end and asks nothing now.
     auto copy = [&] {
         if (!usable)
             return false;
-        if (atomic)
-            return ReplaceWithCopy(source, target.path, temp, entry.dwFileAttributes, buffer);
-        ClearReadOnly(target.path);
-        return ::CopyFileA(source, target.path, FALSE) != FALSE;
+        const FolderState state = target.Open();
+        if (state == FolderState::kLinked) {
+            NoteRefused(job, target.Path());
+            return true;
+        }
+        if (state != FolderState::kOpen)
+            return false;
+        const PlaceResult placed = targets.writer.PlaceCopy(target.Folder(), name, source);
+        if (placed == PlaceResult::kLinked)
+            NoteRefused(job, targetPath);
+        return placed == PlaceResult::kPlaced || placed == PlaceResult::kLinked;
     };
     if (usable) {
-        // A read-only source makes a read-only copy; a downloaded file's
-        // mark would follow it.
-        if (sourceReadOnly)
+        // A read-only source would make a read-only copy where the copy is
+        // made by CopyFileA; a downloaded file's mark would follow it.
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
             ClearReadOnlyBit(source, entry.dwFileAttributes);
         RemoveZoneIdentifier(source);
     }
-    if (!copy() && !SettleFailedCopy(target.path, steps, copy))
+    if (!copy() && !SettleFailedCopy(targetPath, steps, copy))
         return false;
-    if (usable && !atomic && sourceReadOnly)
-        ClearReadOnly(target.path);
     return true;
 }
 
@@ -413,13 +307,15 @@ bool CopyPackageFiles(CCopyJob& job) {
         return false;
     job.sourceFolder = source;
 
-    if (FitsPath(job.targetFolder))
-        _mkdir(job.targetFolder);
+    // The install folder's last level is made now; the settings folder when
+    // the settings file comes.
+    CTargets targets;
+    targets.install.SetPath(job.targetFolder);
+    targets.install.Open();
+    targets.settings.SetPath(SettingsFolder());
 
     // One step per directory entry, taken before the entry is looked at, and
     // one for the pass that finds no further entry.
-    CTempFolders temps;
-    std::vector<char> buffer(kCopyBufferSize);
     CProgressSteps steps(job);
     steps.Step();
 
@@ -442,7 +338,7 @@ bool CopyPackageFiles(CCopyJob& job) {
 
     for (;;) {
         do {
-            if (!CopyEntry(job, steps, temps, buffer, source, entry))
+            if (!CopyEntry(job, steps, targets, source, entry))
                 return false;
             steps.Step();
         } while (::FindNextFileA(find->Get(), &entry));

@@ -16,6 +16,9 @@ class CCopyJob {
     CProgressCtrl* progressCtrl;  // not owned; only stepped
     // The package folder, set once CopyPackageFiles has found it.
     CString sourceFolder;
+    // What a link kept from being written (a folder, or a file), each once:
+    // not copied anywhere, and not asked about; the install goes on.
+    CStringArray refusedItems;
 };
 
 // True when every entry of the package folder was walked, files given up

@@ -13,6 +13,7 @@
 #include <io.h>
 #include <shlobj.h>
 #include <tlhelp32.h>
+#include <winternl.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -33,6 +34,7 @@ enum FailureKind {
     kLength,      // 0 characters, last error ERROR_ACCESS_DENIED
     kHResult,     // E_ACCESSDENIED
     kCrt,         // -1, errno EACCES
+    kNtStatus,    // STATUS_ACCESS_DENIED
 };
 
 // The calls that can be failed. Closing calls (RegCloseKey, FindClose,
@@ -82,6 +84,10 @@ enum FailureKind {
     X(GetFileTime, kBool)                   \
     X(SetFileTime, kBool)                   \
     X(SetFileInformationByHandle, kBool)    \
+    X(GetFileInformationByHandleEx, kBool)  \
+    X(GetFileAttributesW, kAttributes)      \
+    X(NtCreateFile, kNtStatus)              \
+    X(NtSetInformationFile, kNtStatus)      \
     X(FlushFileBuffers, kBool)              \
     X(SetEndOfFile, kBool)                  \
     X(CopyFileA, kBool)                     \
@@ -127,15 +133,36 @@ void CopyName(char* target, size_t size, const char* name) {
     target[size - 1] = '\0';
 }
 
-// Returns how many calls of this function have been counted, this one included.
-LONG NotePerCall(const char* name) {
+// Returns how many calls of this function have been counted, this one
+// included, and its slot in perCall.
+LONG NotePerCall(const char* name, int* slot) {
+    *slot = 0;
     for (CFaultSeamCall& call : g_state->perCall) {
         if (call.name[0] == '\0')
             CopyName(call.name, sizeof(call.name), name);
         if (std::strcmp(call.name, name) == 0)
             return ++call.count;
+        ++*slot;
     }
     return 0;
+}
+
+// Holds the call until the test has done what it waits to do.
+void Pause() {
+    char paused[64];
+    char resume[64];
+    FaultSeamEventName(GetCurrentProcessId(), "paused", paused);
+    FaultSeamEventName(GetCurrentProcessId(), "resume", resume);
+    HANDLE pausedEvent = OpenEventA(EVENT_MODIFY_STATE, FALSE, paused);
+    HANDLE resumeEvent = OpenEventA(SYNCHRONIZE, FALSE, resume);
+    if (pausedEvent && resumeEvent) {
+        SetEvent(pausedEvent);
+        WaitForSingleObject(resumeEvent, 60000);
+    }
+    if (pausedEvent)
+        CloseHandle(pausedEvent);
+    if (resumeEvent)
+        CloseHandle(resumeEvent);
 }
 
 // True if this call is the one to fail. Counting happens only while the
@@ -144,7 +171,12 @@ bool CountCall(CallId id) {
     if (!g_state || !g_state->armed)
         return false;
     const LONG number = InterlockedIncrement(&g_state->calls);
-    const LONG ofThisCall = NotePerCall(g_entries[id].name);
+    int slot = 0;
+    const LONG ofThisCall = NotePerCall(g_entries[id].name, &slot);
+    if (number <= static_cast<LONG>(sizeof(g_state->trace)))
+        g_state->trace[number - 1] = static_cast<unsigned char>(slot);
+    if (number == g_state->pauseAt)
+        Pause();
     const bool byName = g_state->failName[0] != '\0';
     if (byName && std::strcmp(g_state->failName, g_entries[id].name) != 0)
         return false;
@@ -158,7 +190,7 @@ template <class R>
 R FailureValue(FailureKind kind) {
     if (kind == kCrt)
         errno = EACCES;
-    else if (kind != kStatus && kind != kHResult)
+    else if (kind != kStatus && kind != kHResult && kind != kNtStatus)
         SetLastError(ERROR_ACCESS_DENIED);
     intptr_t value = 0;
     switch (kind) {
@@ -176,6 +208,9 @@ R FailureValue(FailureKind kind) {
             break;
         case kCrt:
             value = -1;
+            break;
+        case kNtStatus:
+            value = static_cast<LONG>(0xC0000022);
             break;
         default:
             value = 0;

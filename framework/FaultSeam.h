@@ -35,7 +35,19 @@ struct CFaultSeamState {
     // has no failure rule for, separated by spaces: each is a call the walk
     // would miss.
     char unhooked[512];
+    // The counted call before which the program stops (0: none), so that a
+    // test can change the world at that moment: the seam sets the event
+    // FaultSeamEventName(id, "paused") and waits for "resume" (at most a
+    // minute), then makes the call.
+    volatile LONG pauseAt;
+    // The counted calls in their order, as indexes into perCall: the first
+    // sizeof(trace) of them.
+    unsigned char trace[8192];
 };
+
+inline void FaultSeamEventName(DWORD processId, const char* what, char (&name)[64]) {
+    std::snprintf(name, sizeof(name), "Local\\TovrelFaultSeam-%lu-%s", static_cast<unsigned long>(processId), what);
+}
 
 inline void FaultSeamSectionName(DWORD processId, char (&name)[64]) {
     std::snprintf(name, sizeof(name), "Local\\TovrelFaultSeam-%lu", static_cast<unsigned long>(processId));

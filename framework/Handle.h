@@ -25,6 +25,12 @@ class CAutoHandle {
         Close();
         m_handle = handle;
     }
+    // Hands the handle over to the caller, who closes it.
+    HANDLE Release() {
+        HANDLE handle = m_handle;
+        m_handle = nullptr;
+        return handle;
+    }
 
   private:
     void Close() {

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "deploy/FolderWriter.h"
 #include "deploy/PackageSource.h"
 #include "framework/Handle.h"
 #include "host/HostLocation.h"
@@ -14,22 +15,11 @@ constexpr int kLastHostDllYear = 2050;
 const char* const kFontFiles[] = {"Tovrel_EN.shx", "Tovrel_HZ.shx"};
 constexpr char kPdfLibrary[] = "itextsharp.dll";
 
-// A CAD folder or its Fonts folder, as the copies into it see it.
-struct CTargetFolder {
-    char path[MAX_PATH];
-    // False when the rules could not check the location: its files are
-    // only named as not done.
-    bool copy;
-    // Its attributes could not be read. Such a folder is not known to be
-    // missing, so it counts as there: a copy into it succeeds, fails and is
-    // told, or finds no such folder after all, which is a skip.
-    bool assumed;
-};
-
-bool CountsAsFolder(CTargetFolder& folder) {
-    const DWORD attributes = GetFileAttributesA(folder.path);
-    folder.assumed = attributes == INVALID_FILE_ATTRIBUTES;
-    if (folder.assumed)
+// Whether something of that name is there, or cannot be told (then it
+// counts as there): for a folder whose files can only be named as not done.
+bool MayExist(const char* path) {
+    const DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
         return !IsAbsenceError(GetLastError());
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
@@ -57,25 +47,24 @@ void NoteFailed(const char* target, CStringArray& failed) {
 }
 
 // Copies one file of the package into a CAD folder, or names it as not
-// done when the folder could not be checked. A path that does not fit
-// MAX_PATH is skipped rather than cut, so a shortened path can never name
-// another file. Any other failure is the user's to hear of, except a name
-// that an unlisted package may simply not hold, and a folder only assumed
-// there that is not.
+// done when folder is null (the folder could not be checked). A path that
+// does not fit MAX_PATH is skipped rather than cut, so a shortened path can
+// never name another file. Any other failure is the user's to hear of,
+// except a name that an unlisted package may simply not hold.
 void CopyHostFile(const CHostPackage& package,
-                  const CTargetFolder& folder,
+                  const CCheckedFolder* folder,
+                  const char* folderText,
                   const char* fileName,
+                  CFolderWriter& writer,
                   CStringArray& failed) {
     char source[MAX_PATH];
     char target[MAX_PATH];
     if (!FormatInto(source, "%s\\%s", package.folder.GetString(), fileName) ||
-        !FormatInto(target, "%s\\%s", folder.path, fileName))
+        !FormatInto(target, "%s\\%s", folderText, fileName))
         return;
-    if (folder.copy) {
-        if (CopyFileA(source, target, FALSE))
-            return;
-        const DWORD error = GetLastError();
-        if ((!package.listed && error == ERROR_FILE_NOT_FOUND) || (folder.assumed && error == ERROR_PATH_NOT_FOUND))
+    if (folder) {
+        const PlaceResult placed = writer.PlaceCopy(*folder, fileName, source);
+        if (placed == PlaceResult::kPlaced || (placed == PlaceResult::kNoSource && !package.listed))
             return;
     }
     NoteFailed(target, failed);
@@ -139,28 +128,66 @@ void CHostPackage::List(const CString& packageFolder) {
     }
 }
 
-// Skipped by decision, not failures: a location the rules refuse, a CAD
-// folder that is not there, a CAD without a Fonts folder (it has its own
-// reason; the folder is never created), and a location too long for its
-// paths. A location the rules could not check gets no copies, and its
-// files are named as not done.
-void CHostInstaller::DeployHostFiles(const CString& location, const CHostPackage& package) {
+// Skipped by decision, not failures: a location the rules refuse (by its
+// text, or by where the file system leads it), a CAD folder that is not
+// there or was served already under another spelling, a CAD without a
+// Fonts folder (it has its own reason; the folder is never created), and a
+// location too long for its paths. A location the rules could not check
+// gets no copies, and its files are named as not done; so does a Fonts
+// folder that is a link.
+void CHostInstaller::DeployHostFiles(const CString& location,
+                                     const CHostPackage& package,
+                                     CFolderWriter& writer,
+                                     std::vector<std::wstring>& served) {
+    char fontsPath[MAX_PATH];
     const HostLocationCheck check = CheckHostLocation(location);
-    CTargetFolder folder = {};
-    folder.copy = check == kLocationAllowed;
-    if (check == kLocationRefused || !FormatInto(folder.path, "%s", location.GetString()) || !CountsAsFolder(folder))
+    if (check == kLocationRefused || location.GetLength() >= MAX_PATH ||
+        !FormatInto(fontsPath, "%s\\Fonts", location.GetString()))
         return;
 
-    CTargetFolder fonts = folder;
-    if (FormatInto(fonts.path, "%s\\Fonts", location.GetString()) && CountsAsFolder(fonts)) {
+    // The folder is opened once and every copy goes through that handle.
+    // Its owner may have moved it with a junction (a CAD on another drive),
+    // so the rules judge the folder where the file system has it.
+    CCheckedFolder cad;
+    bool checked = false;
+    if (check == kLocationAllowed) {
+        const FolderState state = cad.Open(location, FolderTrust::kResolved);
+        if (state == FolderState::kMissing)
+            return;
+        if (state == FolderState::kOpen) {
+            const CString final = cad.FinalPathText();
+            const HostLocationCheck where = final.IsEmpty() ? kLocationUnchecked : CheckHostLocation(final);
+            if (where == kLocationRefused)
+                return;
+            checked = where == kLocationAllowed;
+        }
+    } else if (!MayExist(location)) {
+        return;
+    }
+    if (checked) {
+        for (const std::wstring& done : served) {
+            if (IsSamePath(done, cad.FinalPath()))
+                return;
+        }
+        served.push_back(cad.FinalPath());
+    }
+
+    // The Fonts folder must be the CAD folder's own: a link there would send
+    // the fonts wherever it points.
+    CCheckedFolder fonts;
+    const FolderState fontsState = checked ? fonts.OpenChild(cad, "Fonts") : FolderState::kFailed;
+    if (fontsState == FolderState::kLinked) {
+        NoteFailed(fontsPath, failedItems);
+    } else if (fontsState == FolderState::kOpen || (fontsState == FolderState::kFailed && MayExist(fontsPath))) {
         for (int i = 0; i < package.fonts.GetSize(); ++i)
-            CopyHostFile(package, fonts, package.fonts[i], failedItems);
+            CopyHostFile(package, fontsState == FolderState::kOpen ? &fonts : nullptr, fontsPath, package.fonts[i],
+                         writer, failedItems);
     }
 
     // Every folder is offered every year's host DLL that the package holds:
     // the registration of a later release may name an earlier year's DLL.
     for (int i = 0; i < package.cadFiles.GetSize(); ++i)
-        CopyHostFile(package, folder, package.cadFiles[i], failedItems);
+        CopyHostFile(package, checked ? &cad : nullptr, location, package.cadFiles[i], writer, failedItems);
 }
 
 void CHostInstaller::DeployHostFilesSelected(int tick2023, int tick2024, int tick2025) {
@@ -185,11 +212,15 @@ void CHostInstaller::DeployHostFilesSelected(int tick2023, int tick2024, int tic
     CHostPackage package;
     package.List(sourceFolder);
 
+    // One CAD folder may be found under several spellings and releases: it
+    // is served once, by where the file system has it.
+    CFolderWriter writer;
+    std::vector<std::wstring> served;
     for (const auto& release : kReleases) {
         if (!release.ticked)
             continue;
         const int count = release.locations.GetSize();
         for (int i = 0; i < count; ++i)
-            DeployHostFiles(release.locations[i], package);
+            DeployHostFiles(release.locations[i], package, writer, served);
     }
 }

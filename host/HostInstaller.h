@@ -7,7 +7,12 @@
 
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
 #include "framework/String.h"
+
+class CFolderWriter;
 
 // The package's files that go to the CAD folders, from one listing of the
 // package folder, in the order they are copied.
@@ -37,7 +42,11 @@ class CHostInstaller {
     void RegisterPlugin(int release);
 
     // Fonts, PDF library and host DLLs into the CAD folders.
-    void DeployHostFiles(const CString& location, const CHostPackage& package);
+    // served: the CAD folders done so far, by where the file system has them.
+    void DeployHostFiles(const CString& location,
+                         const CHostPackage& package,
+                         CFolderWriter& writer,
+                         std::vector<std::wstring>& served);
     void DeployHostFilesSelected(int tick2023, int tick2024, int tick2025);
 
     CString installDir;

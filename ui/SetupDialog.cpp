@@ -1,8 +1,7 @@
 #include "ui/SetupDialog.h"
 
-#include <direct.h>
-
 #include "deploy/FolderPath.h"
+#include "deploy/FolderWriter.h"
 #include "deploy/PackageCopier.h"
 #include "framework/App.h"
 #include "framework/DataExchange.h"
@@ -147,13 +146,14 @@ void Dlg_Setup::OnInstall() {
     if (!CheckInstallPath())
         return;
 
-    // One trailing backslash goes; a drive root "D:\" becomes "D:", whose
-    // mkdir fails harmlessly before the sub-folder is made in the root.
+    // One trailing backslash goes; a drive root "D:\" becomes "D:". Each
+    // folder is made (one level) only where no link leads elsewhere.
     if (mbcs::EndsWithBackslash(installPath, installPath.GetLength()))
         installPath.Delete(installPath.GetLength() - 1);
-    _mkdir(installPath);
+    if (installPath.GetLength() > 2)
+        CCheckedFolder().Open(installPath, FolderTrust::kExact, true);
     installPath += kSubFolder;
-    _mkdir(installPath);
+    CCheckedFolder().Open(installPath, FolderTrust::kExact, true);
 
     if (!RunInstall())
         return;
@@ -213,6 +213,8 @@ bool Dlg_Setup::RunInstall() {
     progressBar.SendMessage(PBM_STEPIT);
     theHostInstaller.installDir = installPath;
     theHostInstaller.packageFolder = job.sourceFolder;
+    for (int i = 0; i < job.refusedItems.GetSize(); ++i)
+        theHostInstaller.failedItems.Add(job.refusedItems[i]);
     theHostInstaller.RegisterSelected(tick2023, tick2024, tick2025);
     progressBar.SendMessage(PBM_STEPIT);
     theHostInstaller.DeployHostFilesSelected(tick2023, tick2024, tick2025);

@@ -9,6 +9,7 @@
 #endif
 
 #include <cstring>
+#include <initializer_list>
 
 #include "framework/Mbcs.h"
 
@@ -53,9 +54,40 @@ bool IsDriveRootForm(const char* path) {
     return IsDriveLetter(path[0]) && path[1] == ':' && path[2] == '\\';
 }
 
+char AsciiUpper(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+// Windows opens a device, not a folder, for a name such as "CON", "nul.txt"
+// or "Com1.x.y": it reads the name up to its first dot, trailing blanks
+// dropped, in any letter case. Such a folder can be neither made nor
+// installed into. A dot is never the trail byte of a double-byte
+// character, and a device name is all ASCII.
+bool IsDeviceName(const char* name, int length) {
+    int end = 0;
+    while (end < length && name[end] != '.')
+        ++end;
+    while (end > 0 && name[end - 1] == ' ')
+        --end;
+    if (end < 3 || end > 7)
+        return false;
+    char base[8];
+    for (int i = 0; i < end; ++i)
+        base[i] = AsciiUpper(name[i]);
+    base[end] = '\0';
+    for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
+        if (std::strcmp(base, device) == 0)
+            return true;
+    }
+    return end == 4 && (std::strncmp(base, "COM", 3) == 0 || std::strncmp(base, "LPT", 3) == 0) && base[3] >= '1' &&
+           base[3] <= '9';
+}
+
 // The folder-name rules on the first length bytes of name.
 bool IsValidName(const char* name, int length) {
     if (length == 0)
+        return false;
+    if (IsDeviceName(name, length))
         return false;
     if (IsEdgeForbidden(name[0]))
         return false;

@@ -4,7 +4,8 @@
 // colon and a backslash, then folder names separated by single backslashes.
 // A double-byte character of the ANSI code page is one unit throughout.
 
-// 1 if name is an acceptable folder name, 0 otherwise.
+// 1 if name is an acceptable folder name, 0 otherwise. A device name
+// ("CON", "nul.txt", "COM1") is none.
 int ValidateFolderName(const char* name);
 
 // 0: acceptable (and, unless checkOnly, every level exists afterwards);

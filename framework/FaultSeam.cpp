@@ -67,6 +67,7 @@ enum FailureKind {
     X(GetLongPathNameW, kLength)            \
     X(GetFinalPathNameByHandleW, kLength)   \
     X(GetWindowsDirectoryA, kLength)        \
+    X(GetSystemWindowsDirectoryA, kLength)  \
     X(GetSystemDirectoryA, kLength)         \
     X(SetDllDirectoryA, kBool)              \
     X(GetTempPathA, kLength)                \

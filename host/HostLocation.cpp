@@ -2,8 +2,10 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "deploy/PackageSource.h"
 #include "framework/Handle.h"
@@ -98,9 +100,166 @@ HostLocationCheck ResolvedFolder(const std::wstring& path, std::wstring* resolve
     return kLocationAllowed;
 }
 
+// A UNC path's server and share names, each without trailing dots and
+// blanks: Windows drops them from the last name of a path ("\\srv\C$." is
+// "\\srv\C$"), and a DNS name may end in a dot ("localhost."). Dropped from
+// every name here, so that no spelling slips past the rules. False if path
+// is no UNC path.
+bool SplitUncRoot(const std::wstring& path, std::wstring* server, std::wstring* share) {
+    if (path.compare(0, 2, L"\\\\") != 0)
+        return false;
+    const size_t serverEnd = path.find(L'\\', 2);
+    const size_t shareEnd = serverEnd == std::wstring::npos ? serverEnd : path.find(L'\\', serverEnd + 1);
+    *server = path.substr(2, serverEnd == std::wstring::npos ? serverEnd : serverEnd - 2);
+    *share = serverEnd == std::wstring::npos ? std::wstring() : path.substr(serverEnd + 1, shareEnd - serverEnd - 1);
+    for (std::wstring* name : {server, share}) {
+        while (!name->empty() && (name->back() == L'.' || name->back() == L' '))
+            name->pop_back();
+    }
+    return true;
+}
+
+bool IsSameName(const std::wstring& a, const std::wstring& b) {
+    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
+           CSTR_EQUAL;
+}
+
+bool EndsWithNoCase(const std::wstring& text, const std::wstring& tail) {
+    return text.size() >= tail.size() && IsSameName(text.substr(text.size() - tail.size()), tail);
+}
+
+// The address a numeric host name stands for, read as the resolver reads
+// it (inet_aton): one to four parts separated by dots, each decimal, octal
+// after a leading 0 or hexadecimal after 0x, the last part filling the
+// bytes that remain ("127.1", "0x7f.1", "2130706433"). False for any other
+// name.
+bool ParseIpv4(const std::wstring& name, uint32_t* address) {
+    uint32_t parts[4] = {};
+    size_t count = 0;
+    size_t i = 0;
+    for (;;) {
+        if (count == 4 || i >= name.size() || name[i] < L'0' || name[i] > L'9')
+            return false;
+        uint32_t base = 10;
+        if (name[i] == L'0') {
+            base = 8;
+            ++i;
+            if (i < name.size() && (name[i] == L'x' || name[i] == L'X')) {
+                base = 16;
+                ++i;
+            }
+        }
+        uint64_t value = 0;
+        for (; i < name.size(); ++i) {
+            const wchar_t c = name[i];
+            uint32_t digit = 16;
+            if (c >= L'0' && c <= L'9')
+                digit = c - L'0';
+            else if (c >= L'a' && c <= L'f')
+                digit = c - L'a' + 10;
+            else if (c >= L'A' && c <= L'F')
+                digit = c - L'A' + 10;
+            if (digit >= base)
+                break;
+            value = value * base + digit;
+            if (value > 0xFFFFFFFFu)
+                return false;
+        }
+        parts[count++] = static_cast<uint32_t>(value);
+        if (i == name.size())
+            break;
+        if (name[i] != L'.')
+            return false;
+        ++i;
+    }
+    const uint32_t lastLimit = count == 1 ? 0xFFFFFFFFu : 0xFFFFFFFFu >> (8 * (count - 1));
+    uint32_t result = 0;
+    for (size_t k = 0; k + 1 < count; ++k) {
+        if (parts[k] > 0xFF)
+            return false;
+        result |= parts[k] << (24 - 8 * k);
+    }
+    if (parts[count - 1] > lastLimit)
+        return false;
+    *address = result | parts[count - 1];
+    return true;
+}
+
+// This computer's NetBIOS, DNS host and full DNS names, without a trailing
+// dot; they do not change while the setup runs, so once read they are
+// kept. Empty while they cannot be read.
+const std::vector<std::wstring>& OwnNames() {
+    static std::vector<std::wstring> names;
+    if (!names.empty())
+        return names;
+    std::vector<std::wstring> read;
+    for (COMPUTER_NAME_FORMAT format : {ComputerNameNetBIOS, ComputerNameDnsHostname, ComputerNameDnsFullyQualified}) {
+        DWORD size = 0;
+        GetComputerNameExA(format, nullptr, &size);
+        if (size == 0)
+            return names;
+        std::vector<char> name(size + 1);
+        DWORD length = size;
+        if (!GetComputerNameExA(format, name.data(), &length) || length >= name.size())
+            return names;
+        const int wideLength = MultiByteToWideChar(CP_ACP, 0, name.data(), static_cast<int>(length), nullptr, 0);
+        std::wstring wide(static_cast<size_t>(wideLength), L'\0');
+        if (wideLength > 0)
+            MultiByteToWideChar(CP_ACP, 0, name.data(), static_cast<int>(length), &wide[0], wideLength);
+        if (!wide.empty() && wide.back() == L'.')
+            wide.pop_back();
+        read.push_back(wide);
+    }
+    names = read;
+    return names;
+}
+
+// A share on this machine is its local disk under another name: a share
+// of C: called "C" (no '$') leads into the Windows folder by a path that
+// the folder comparison never sees. The server is this machine when it is
+// a loopback name or address, or one of this computer's own names.
+HostLocationCheck CheckUncServer(const std::wstring& server) {
+    if (server.empty() || IsSameName(server, L"localhost"))
+        return kLocationRefused;
+    // 127.0.0.0/8 is loopback and 0.0.0.0 reaches the local host too; no
+    // server has an address in 0.0.0.0/8.
+    uint32_t address = 0;
+    if (ParseIpv4(server, &address))
+        return (address >> 24) == 127 || (address >> 24) == 0 ? kLocationRefused : kLocationAllowed;
+    // An IPv6 address is written "fe80--1s4.ipv6-literal.net" in a UNC
+    // path, with many spellings of ::1 and of the mapped IPv4 loopback
+    // among them. Nobody installs a CAD on a share reached by a literal
+    // IPv6 address, so every such server is refused rather than decoded.
+    if (EndsWithNoCase(server, L"ipv6-literal.net"))
+        return kLocationRefused;
+    const std::vector<std::wstring>& own = OwnNames();
+    if (own.empty())
+        return kLocationUnchecked;
+    for (const std::wstring& name : own) {
+        if (!name.empty() && IsSameName(server, name))
+            return kLocationRefused;
+    }
+    return kLocationAllowed;
+}
+
+// The server and share of a UNC path as the file system reaches them
+// (path is a full path): a loopback server or an administrative share is
+// refused.
+HostLocationCheck CheckUncRoot(const std::wstring& path) {
+    std::wstring server;
+    std::wstring share;
+    if (!SplitUncRoot(path, &server, &share))
+        return kLocationAllowed;
+    if (share.empty() || share.back() == L'$')
+        return kLocationRefused;
+    return CheckUncServer(server);
+}
+
 // The Windows folder by its name and as the file system resolves it; it
 // does not move while the setup runs, so once read it is kept. Empty while
-// it cannot be read, and then no location can be checked.
+// it cannot be read, and then no location can be checked. It is the
+// system's folder: GetWindowsDirectory gives a program that is not
+// Terminal-Server aware a per-user folder on a Remote Desktop server.
 struct CWindowsFolder {
     std::wstring full;
     std::wstring resolved;
@@ -111,7 +270,7 @@ const CWindowsFolder& TheWindowsFolder() {
     if (!folder.full.empty())
         return folder;
     char windows[MAX_PATH];
-    const UINT length = GetWindowsDirectoryA(windows, MAX_PATH);
+    const UINT length = GetSystemWindowsDirectoryA(windows, MAX_PATH);
     CWindowsFolder read;
     if (length == 0 || length >= MAX_PATH || FullPath(windows, &read.full) != kLocationAllowed)
         return folder;
@@ -138,6 +297,9 @@ HostLocationCheck CheckHostLocation(const char* location) {
     const HostLocationCheck text = FullPath(path.c_str(), &full);
     if (text != kLocationAllowed)
         return text;
+    const HostLocationCheck unc = CheckUncRoot(full);
+    if (unc != kLocationAllowed)
+        return unc;
     const CWindowsFolder& windows = TheWindowsFolder();
     if (windows.full.empty())
         return kLocationUnchecked;

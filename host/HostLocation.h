@@ -15,6 +15,7 @@ enum HostLocationCheck {
 
 // Allowed if location is an absolute folder ("X:\..." or "\\server\share...")
 // outside the Windows folder, by its text and, where it exists, by where
-// the file system leads it.
+// the file system leads it; a share must be an ordinary one (no '$') on
+// another machine.
 HostLocationCheck CheckHostLocation(const char* location);
 bool IsHostLocationAllowed(const char* location);

@@ -19,13 +19,17 @@ struct NameCase {
     int expected;
 };
 
+// A device name (CON, NUL, COM1 ...) is refused whatever follows its first
+// dot: Windows opens the device, not a folder.
 TEST(ValidateFolderNameTest, JudgesNames) {
     const NameCase cases[] = {
-        {"", 0},      {"a", 1},      {"Tovrel", 1}, {"T-VazivIvir", 1}, {".", 0},   {"..", 0},  {".a", 0},
-        {"a.", 0},    {" a", 0},     {"a ", 0},     {"\ta", 0},         {"a\t", 0}, {"a b", 1}, {"a.b", 1},
-        {"a\tb", 1},  {"a\x01z", 1}, {"中文", 1},   {"批打印", 1},      {"乗", 1},  {"乗x", 1}, {"x乗", 1},
-        {"誠乗", 1},  {"亅", 1},     {"a亅b", 1},   {"諀", 1},          {"中.", 0}, {"中 ", 0}, {".中", 0},
-        {"a\x81", 0}, {"中\x81", 0}, {"\xff", 1},
+        {"", 0},      {"a", 1},      {"Tovrel", 1}, {"T-VazivIvir", 1}, {".", 0},   {"..", 0},      {".a", 0},
+        {"a.", 0},    {" a", 0},     {"a ", 0},     {"\ta", 0},         {"a\t", 0}, {"a b", 1},     {"a.b", 1},
+        {"a\tb", 1},  {"a\x01z", 1}, {"中文", 1},   {"批打印", 1},      {"乗", 1},  {"乗x", 1},     {"x乗", 1},
+        {"誠乗", 1},  {"亅", 1},     {"a亅b", 1},   {"諀", 1},          {"中.", 0}, {"中 ", 0},     {".中", 0},
+        {"a\x81", 0}, {"中\x81", 0}, {"\xff", 1},   {"CON", 0},         {"nul", 0}, {"nul.txt", 0}, {"Com1.x.y", 0},
+        {"LPT9", 0},  {"aux .a", 0}, {"conin$", 0}, {"CONOUT$.log", 0}, {"PRN", 0}, {"COM0", 1},    {"COM10", 1},
+        {"NULL", 1},  {"CONIN", 1},  {"a.CON", 1},  {"中NUL", 1},
     };
     for (const NameCase& c : cases) {
         SCOPED_TRACE(testing::Message() << "name \"" << c.name << "\"");
@@ -98,6 +102,10 @@ TEST(CreateFolderPathTest, ChecksFormWithoutTouchingTheDisk) {
         {"中:\\a", 1},
         {"C:\\a\x81?\\b", 1},
         {"C:\\a\x81\\b", 0},
+        {"C:\\CON", 1},
+        {"C:\\Tovrel\\nul.txt", 1},
+        {"C:\\com1\\a", 1},
+        {"C:\\CONSOLE", 0},
     };
     for (const PathCase& c : cases) {
         SCOPED_TRACE(testing::Message() << "path \"" << c.path << "\"");
@@ -113,10 +121,11 @@ TEST(CreateFolderPathTest, ChecksFormWithoutTouchingTheDisk) {
 TEST(ValidateInstallFolderTest, AllowsOneTrailingBackslash) {
     const std::string longFolder = "C:\\" + std::string(400, 'x');
     const PathCase cases[] = {
-        {"D:\\", 1},           {"d:\\", 1},         {"D:\\\\", 0}, {"D:", 0},
-        {"C:\\Tovrel", 1},     {"C:\\Tovrel\\", 1}, {"C:\\乗", 1}, {"C:\\乗\\", 1},
-        {"C:\\Tovrel\\\\", 0}, {"C:\\a\\\\b", 0},   {"Tovrel", 0}, {"\\Tovrel", 0},
-        {"C:\\Tovrel?", 0},    {"C:\\a\x81?", 0},   {"", 0},       {longFolder.c_str(), 1},
+        {"D:\\", 1},           {"d:\\", 1},         {"D:\\\\", 0},     {"D:", 0},
+        {"C:\\Tovrel", 1},     {"C:\\Tovrel\\", 1}, {"C:\\乗", 1},     {"C:\\乗\\", 1},
+        {"C:\\Tovrel\\\\", 0}, {"C:\\a\\\\b", 0},   {"Tovrel", 0},     {"\\Tovrel", 0},
+        {"C:\\Tovrel?", 0},    {"C:\\a\x81?", 0},   {"", 0},           {longFolder.c_str(), 1},
+        {"C:\\CON", 0},        {"C:\\a\\NUL\\", 0}, {"C:\\lpt1.x", 0}, {"C:\\aux\\a", 0},
     };
     for (const PathCase& c : cases) {
         SCOPED_TRACE(testing::Message() << "folder \"" << c.path << "\"");

@@ -1,5 +1,6 @@
 #include "tests/fuzz/Reference.h"
 
+#include <cctype>
 #include <cstring>
 
 namespace ref {
@@ -16,6 +17,29 @@ bool IsTrail(unsigned char c) {
 
 bool IsEdgeChar(const Char& c) {
     return c.IsByte('\t') || c.IsByte(' ') || c.IsByte('.');
+}
+
+// The characters before the first dot, trailing blanks dropped, spelled in
+// upper case: the name Windows looks up among its devices.
+bool IsDevice(const std::vector<Char>& name) {
+    std::string base;
+    for (const Char& c : name) {
+        if (c.IsByte('.'))
+            break;
+        base += c.bytes;
+    }
+    while (!base.empty() && base.back() == ' ')
+        base.pop_back();
+    for (char& c : base)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const std::vector<std::string> devices = {"CON",  "PRN",  "AUX",  "NUL",  "CONIN$", "CONOUT$", "COM1", "COM2",
+                                              "COM3", "COM4", "COM5", "COM6", "COM7",   "COM8",    "COM9", "LPT1",
+                                              "LPT2", "LPT3", "LPT4", "LPT5", "LPT6",   "LPT7",    "LPT8", "LPT9"};
+    for (const std::string& device : devices) {
+        if (base == device)
+            return true;
+    }
+    return false;
 }
 
 bool IsDriveRoot(const std::string& path) {
@@ -72,7 +96,7 @@ std::vector<bool> Boundaries(const std::string& text) {
 }
 
 bool IsFolderName(const std::vector<Char>& name) {
-    if (name.empty() || IsEdgeChar(name.front()) || IsEdgeChar(name.back()))
+    if (name.empty() || IsEdgeChar(name.front()) || IsEdgeChar(name.back()) || IsDevice(name))
         return false;
     for (const Char& c : name) {
         if (c.IsBroken())

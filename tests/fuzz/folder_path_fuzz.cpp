@@ -14,9 +14,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1)
         return 0;
     // Byte 0 chooses a drive prefix, so that most inputs reach the walk over
-    // the folder names rather than stopping at the first three bytes.
+    // the folder names rather than stopping at the first three bytes, and a
+    // device name or a near miss to start the first name with: the fuzzer
+    // seldom spells one by itself.
     std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
     text = text.substr(0, std::strlen(text.c_str()));
+    static const char* const kStems[] = {"", "CON", "nul", "Com9", "lpt1", "CONOUT$", "aux ", "COM0", "NULL"};
+    if (data[0] & 2)
+        text = kStems[(data[0] >> 2) % (sizeof(kStems) / sizeof(kStems[0]))] + text;
     if (data[0] & 1)
         text = "C:\\" + text;
 

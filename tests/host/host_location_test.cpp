@@ -5,10 +5,30 @@
 #include <string>
 
 #include "host/HostLocation.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+std::string ComputerName(COMPUTER_NAME_FORMAT format) {
+    char name[256] = {};
+    DWORD size = sizeof(name);
+    return GetComputerNameExA(format, name, &size) ? std::string(name, size) : std::string();
+}
+
+std::string Lower(std::string text) {
+    for (char& c : text)
+        c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+}  // namespace
 
 // Under Wine the Windows folder is C:\windows; the cases spell it in other
-// letter cases on purpose.
+// letter cases on purpose. A share on this machine (a loopback server, one
+// of its own names) is its local disk under another name, and an
+// administrative share is refused however its name is spelt.
 TEST(HostLocationTest, OnlyAbsoluteFoldersOutsideWindowsAreAllowed) {
+    ASSERT_FALSE(ComputerName(ComputerNameNetBIOS).empty()) << GetLastError();
     const struct {
         std::string location;
         bool allowed;
@@ -41,6 +61,24 @@ TEST(HostLocationTest, OnlyAbsoluteFoldersOutsideWindowsAreAllowed) {
         {"C:\\Windows::$INDEX_ALLOCATION\\System32", false},
         {"C:\\GstarCAD:stream", false},
         {"C:\\GstarCAD\\\x81", false},  // a lone lead byte
+        {"\\\\srv\\C$.", false},
+        {"\\\\srv\\C$ ", false},
+        {"\\\\srv\\admin$.\\System32", false},
+        {"\\\\localhost\\C\\Windows\\System32", false},
+        {"\\\\LocalHost.\\C", false},
+        {"\\\\127.1\\C", false},
+        {"\\\\0x7f.1\\C", false},
+        {"\\\\2130706433\\C", false},
+        {"\\\\0177.0.0.1\\C", false},
+        {"\\\\0.0.0.0\\C", false},
+        {"\\\\--1.IPv6-Literal.net.\\C", false},
+        {"\\\\" + Lower(ComputerName(ComputerNameNetBIOS)) + "\\C", false},
+        {"\\\\" + ComputerName(ComputerNameDnsHostname) + ".\\C", false},
+        {"\\\\" + ComputerName(ComputerNameDnsFullyQualified) + "\\C", false},
+        {"\\\\128.0.0.1\\C", true},
+        {"\\\\08.0.0.1\\C", true},  // no octal number: a name
+        {"\\\\127.0.0.1.5\\C", true},
+        {"\\\\localhost2\\C", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE("location \"" + c.location + "\"");
@@ -77,4 +115,20 @@ TEST(HostLocationTest, FolderTheFileSystemLeadsIntoWindowsIsRefused) {
     ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(alias.c_str())) << alias;
     EXPECT_FALSE(IsHostLocationAllowed(alias.c_str())) << alias;
     EXPECT_TRUE(IsHostLocationAllowed((alias + "\\..\\..\\..").c_str())) << "the prefix folder is no system folder";
+}
+
+// On a Remote Desktop server a program that is not Terminal-Server aware is
+// given a per-user Windows folder and mapped INI and registry accesses.
+TEST(HostLocationTest, SetUpIsTerminalServerAware) {
+    for (const char* exe : {"SetUp.exe", "SetUpFaults.exe"}) {
+        SCOPED_TRACE(exe);
+        const std::string image = testsupport::ReadFile(testsupport::ExeFolder() + "\\" + exe);
+        ASSERT_GE(image.size(), sizeof(IMAGE_DOS_HEADER));
+        const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(image.data());
+        ASSERT_GE(image.size(), dos->e_lfanew + sizeof(IMAGE_NT_HEADERS64));
+        const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(image.data() + dos->e_lfanew);
+        ASSERT_EQ(IMAGE_NT_SIGNATURE, nt->Signature);
+        EXPECT_TRUE(nt->OptionalHeader.DllCharacteristics & IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE)
+            << std::hex << nt->OptionalHeader.DllCharacteristics;
+    }
 }

@@ -344,6 +344,8 @@ TEST_F(InstallTest, RefusedFoldersCreateNothingAndKeepTheDialog) {
         {cads / " Typed", kInvalid},
         {cads / "Typed.", kInvalid},
         {cads / "a|b", kInvalid},
+        {"C:\\CON", kInvalid},
+        {"C:\\Tovrel\\NUL", kInvalid},
         {longFolder + "?", kInvalid},
         {longFolder, kTooLong},
     };

@@ -400,12 +400,13 @@ FolderState CCheckedFolder::OpenChildWide(const CCheckedFolder& parent,
                    ? FolderState::kMissing
                    : FolderState::kFailed;
     }
-    const Placement placement = PlacementOf(folder.Get(), parent, name);
-    if (placement != Placement::kInside) {
-        // A folder made through a link is taken back at once.
+    // A folder that cannot be shown to be parent's own is refused like a
+    // link: writing into it could be writing anywhere. One made through a
+    // link is taken back at once.
+    if (PlacementOf(folder.Get(), parent, name) != Placement::kInside) {
         if (information == kFileCreated)
             DeleteOnClose(folder.Get());
-        return placement == Placement::kOutside ? FolderState::kLinked : FolderState::kFailed;
+        return FolderState::kLinked;
     }
     m_final = JoinWide(parent.FinalPath(), name);
     m_handle.Reset(folder.Release());

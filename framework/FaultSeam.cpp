@@ -86,6 +86,8 @@ enum FailureKind {
     X(SetFileTime, kBool)                   \
     X(SetFileInformationByHandle, kBool)    \
     X(GetFileInformationByHandleEx, kBool)  \
+    X(GetFileInformationByHandle, kBool)    \
+    X(RemoveDirectoryW, kBool)              \
     X(GetFileAttributesW, kAttributes)      \
     X(NtCreateFile, kNtStatus)              \
     X(NtSetInformationFile, kNtStatus)      \

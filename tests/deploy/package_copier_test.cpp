@@ -440,6 +440,15 @@ TEST(CopyPackageFilesTest, LeftoversOfAKilledRunDoNotStandInTheWay) {
     EXPECT_EQ((std::set<std::string>{"a.dat", "b.dat"}), FolderNames(bench.install));
     EXPECT_EQ("a.dat", ReadFile(bench.install + "\\a.dat"));
     EXPECT_EQ("b.dat", ReadFile(bench.install + "\\b.dat"));
+
+    // A file where the temporary folder goes: another name is used, and the
+    // file stays as it was.
+    ASSERT_TRUE(WriteFile(temp, "in the way"));
+    CCopyJob again(bench.install.c_str(), nullptr);
+    EXPECT_TRUE(CopyPackageFiles(again));
+    EXPECT_EQ(0u, boxes.Prompts().size());
+    EXPECT_EQ((std::set<std::string>{"a.dat", "b.dat", "~tvcopy"}), FolderNames(bench.install));
+    EXPECT_EQ("in the way", ReadFile(temp));
 }
 
 TEST(CopyPackageFilesTest, CopiesEveryEntryOfALargePackage) {

@@ -16,6 +16,8 @@
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -251,6 +253,8 @@ struct RunResult {
     std::string unhooked;
     // Calls per function in the order first made.
     std::vector<std::pair<std::string, LONG>> perCall;
+    // The counted calls in their order, as indexes into perCall.
+    std::vector<unsigned char> trace;
     DWORD handlesBefore = 0;
     DWORD handlesAfter = 0;
     bool handlesCounted = false;
@@ -359,7 +363,9 @@ class FaultWalkTest : public ::testing::Test {
 
     // One install with the failAt-th call of the function failing (none
     // for an empty name).
-    RunResult Run(const std::string& name, LONG failAt) {
+    // atPause, if given, runs while the program waits before its
+    // pauseAt-th counted call.
+    RunResult Run(const std::string& name, LONG failAt, LONG pauseAt = 0, const std::function<void()>& atPause = {}) {
         ResetInstallSet();
         RunResult result;
         result.before = TakeSnapshot();
@@ -376,10 +382,24 @@ class FaultWalkTest : public ::testing::Test {
             seam->calls = 0;
             seam->failAt = failAt;
             CopyName(seam->failName, name);
+            char pausedName[64];
+            char resumeName[64];
+            FaultSeamEventName(setup.ProcessId(), "paused", pausedName);
+            FaultSeamEventName(setup.ProcessId(), "resume", resumeName);
+            CAutoHandle paused(CreateEventA(nullptr, TRUE, FALSE, pausedName));
+            CAutoHandle resume(CreateEventA(nullptr, TRUE, FALSE, resumeName));
+            seam->pauseAt = pauseAt;
             seam->armed = 1;
             setup.Press(IDC_INSTALL);
+            if (pauseAt > 0) {
+                if (WaitForSingleObject(paused.Get(), kRunLimitMs) == WAIT_OBJECT_0)
+                    atPause();
+                SetEvent(resume.Get());
+            }
             Drive(setup, seam, result);
             result.calls = seam->calls;
+            const LONG traced = std::min<LONG>(LONG{seam->calls}, static_cast<LONG>(sizeof(seam->trace)));
+            result.trace.assign(seam->trace, seam->trace + traced);
             result.failedCall = seam->failedCall;
             for (const CFaultSeamCall& call : seam->perCall) {
                 if (call.name[0])
@@ -554,6 +574,66 @@ TEST_F(FaultWalkTest, EveryCallOfADefaultInstallFailedOnce) {
 TEST_F(FaultWalkTest, EveryCallOfAnInstallOverAnEarlierOneFailedOnce) {
     overEarlierInstall = true;
     Walk("install over an earlier one");
+}
+
+// A CAD folder swapped for a link into the system folder while the install
+// runs, right before its first host-side file is made. On Windows the swap
+// fails (the setup holds the folder without delete sharing); under Wine it
+// succeeds underneath, and the copies must still go nowhere but the folder
+// that was checked: nothing reaches the system folder, what did not reach
+// the CAD folder is told, and the rest of the install is done.
+TEST_F(FaultWalkTest, ACadFolderSwappedForALinkMidInstallLeadsNowhere) {
+    const RunResult clean = Run("", 0);
+    ASSERT_EQ(End::kCompleted, clean.end);
+    // The host side's first file call: the first NtCreateFile after the
+    // registration's last registry call.
+    auto nameAt = [&](size_t i) {
+        return clean.trace[i] < clean.perCall.size() ? clean.perCall[clean.trace[i]].first : std::string();
+    };
+    size_t lastRegistryCall = 0;
+    for (size_t i = 0; i < clean.trace.size(); ++i) {
+        if (nameAt(i).compare(0, 3, "Reg") == 0)
+            lastRegistryCall = i;
+    }
+    LONG pauseAt = 0;
+    for (size_t i = lastRegistryCall; i < clean.trace.size() && pauseAt == 0; ++i) {
+        if (nameAt(i) == "NtCreateFile")
+            pauseAt = static_cast<LONG>(i + 1);
+    }
+    ASSERT_GT(pauseAt, 0) << "no host-side file call after the registration";
+
+    const std::string cad = cads / "CAD A";
+    const std::string moved = cads / "CAD A.moved";
+    char system32[MAX_PATH] = {};
+    GetSystemDirectoryA(system32, MAX_PATH);
+    const std::set<std::string> systemBefore = FolderNames(system32);
+    std::unique_ptr<PlantedLink> link;
+    const RunResult run = Run("", 0, pauseAt, [&] {
+        RunUnixTool("/bin/mv", {UnixPathOf(cad), UnixPathOf(moved)}, [&] { return FolderExists(moved); });
+        link = std::make_unique<PlantedLink>(cad, system32);
+    });
+    const bool swapped = link && link->IsMade();
+    link.reset();
+    RunUnixTool("/bin/mv", {UnixPathOf(moved), UnixPathOf(cad)}, [&] { return !FolderExists(moved); });
+    ASSERT_TRUE(swapped) << "the folder was not swapped";
+
+    EXPECT_EQ(End::kCompleted, run.end);
+    EXPECT_EQ(systemBefore, FolderNames(system32)) << "a file reached the system folder";
+    std::map<std::string, int> told;
+    for (const std::string& item : FailedItems(run.boxes))
+        ++told[item];
+    EXPECT_EQ(
+        (std::map<std::string, int>{{cad + "\\Fonts", 1}, {cad + "\\GCAD2024P.dll", 1}, {cad + "\\itextsharp.dll", 1}}),
+        told);
+    for (const std::string& placed : {cads / "CAD B\\itextsharp.dll", cads / "CAD B\\GCAD2024P.dll",
+                                      std::string(kChosenFolder) + "\\T-VazivIvir\\Tovrel.lsp"})
+        EXPECT_EQ(1u, run.after.count(placed)) << placed;
+    for (const char* profile : {kProfileA, kProfileB}) {
+        const std::string loader = Lower(std::string("HKCU\\") + profile + "Applications\\TR_VazivIvir2025|LOADER");
+        EXPECT_TRUE(std::any_of(run.after.begin(), run.after.end(), [&](const auto& entry) {
+            return Lower(entry.first) == loader;
+        })) << profile;
+    }
 }
 
 }  // namespace

@@ -342,9 +342,17 @@ TEST_F(HostFilesTest, FailedCopiesAreCollectedSkippedOnesAreNot) {
         CreateFileA((held + "\\Fonts\\Tovrel_HZ.shx").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(dll.IsValid() && font.IsValid()) << hosttest::LastErrorText();
 
-    const ChildResult result = Deploy(
-        0, 0, 1,
-        {{2025, held}, {2025, scratch / "Missing"}, {2025, fontsIsFile}, {2025, MakeCadFolder("NoFonts", false)}});
+    // The held folder also stands under a second spelling: it is served, and
+    // its failures told, once.
+    std::string respelled = held;
+    for (char& c : respelled)
+        c = c == '\\' ? '/' : static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    const ChildResult result = Deploy(0, 0, 1,
+                                      {{2025, held},
+                                       {2025, scratch / "Missing"},
+                                       {2025, fontsIsFile},
+                                       {2025, MakeCadFolder("NoFonts", false)},
+                                       {2025, respelled + "/"}});
     EXPECT_EQ((std::vector<std::string>{held + "\\Fonts\\Tovrel_HZ.shx", held + "\\GCAD2024P.dll"}), result.failed);
     EXPECT_EQ(0, result.boxes);
     // Everything else still reached the folders.

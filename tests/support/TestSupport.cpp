@@ -40,7 +40,11 @@ void RemoveTree(const std::string& path) {
             if (name == "." || name == "..")
                 continue;
             const std::string child = path + "\\" + name;
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+                const std::string unix = UnixPathOf(child);
+                if (!unix.empty())
+                    RunUnixTool("/bin/rm", {"-f", unix}, [&] { return !FolderExists(child); });
+            } else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
                 RemoveTree(child);
             } else {
                 SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -51,6 +55,70 @@ void RemoveTree(const std::string& path) {
     find.Close();
     SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_DIRECTORY);
     RemoveDirectoryA(path.c_str());
+}
+
+std::string UnixPathOf(const std::string& path) {
+    using UnixNameFn = char*(CDECL*)(const wchar_t*);
+    const auto unixName =
+        reinterpret_cast<UnixNameFn>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name"));
+    if (!unixName)
+        return std::string();
+    std::wstring wide(path.size() + 1, L'\0');
+    wide.resize(static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, path.c_str(), static_cast<int>(path.size()),
+                                                        &wide[0], static_cast<int>(wide.size()))));
+    char* name = unixName(wide.c_str());
+    if (!name)
+        return std::string();
+    std::string result(name);
+    HeapFree(GetProcessHeap(), 0, name);
+    return result;
+}
+
+bool RunUnixTool(const std::string& tool, const std::vector<std::string>& args, const std::function<bool()>& done) {
+    auto wide = [](const std::string& utf8) {
+        std::wstring text(utf8.size() + 1, L'\0');
+        text.resize(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), static_cast<int>(utf8.size()),
+                                                            &text[0], static_cast<int>(text.size()))));
+        return text;
+    };
+    std::wstring commandLine = L"\"" + wide(tool) + L"\"";
+    for (const std::string& arg : args)
+        commandLine += L" \"" + wide(arg) + L"\"";
+    std::wstring exe = L"Z:" + wide(tool);
+    for (wchar_t& c : exe) {
+        if (c == L'/')
+            c = L'\\';
+    }
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+        return false;
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    for (int i = 0; i < 200; ++i) {
+        if (done())
+            return true;
+        Sleep(25);
+    }
+    return false;
+}
+
+PlantedLink::PlantedLink(const std::string& link, const std::string& target) : m_link(link) {
+    const std::string unixTarget = UnixPathOf(target);
+    m_unixLink = UnixPathOf(link);
+    if (unixTarget.empty() || m_unixLink.empty())
+        return;
+    m_made = RunUnixTool("/bin/ln", {"-s", unixTarget, m_unixLink},
+                         [&] { return GetFileAttributesA(link.c_str()) != INVALID_FILE_ATTRIBUTES; });
+}
+
+PlantedLink::~PlantedLink() {
+    if (m_unixLink.empty())
+        return;
+    // rm -f on the link's own name never follows it.
+    RunUnixTool("/bin/rm", {"-f", m_unixLink},
+                [&] { return GetFileAttributesA(m_link.c_str()) == INVALID_FILE_ATTRIBUTES; });
 }
 
 bool WriteFile(const std::string& path, const std::string& content) {

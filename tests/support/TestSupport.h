@@ -6,8 +6,10 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace testsupport {
 
@@ -30,7 +32,8 @@ class ScratchFolder {
     std::string m_path;
 };
 
-// Removes a folder and everything below it. Read-only bits are cleared first.
+// Removes a folder and everything below it. Read-only bits are cleared
+// first. A folder link is removed itself, never followed.
 void RemoveTree(const std::string& path);
 // Writes a file with the given content; creates no folders.
 bool WriteFile(const std::string& path, const std::string& content);
@@ -55,6 +58,30 @@ bool SetRegistryString(const std::string& keyPath,
                        DWORD type = REG_SZ);
 // Reads a value: returns false if missing; fills type and the raw bytes.
 bool ReadRegistryValue(const std::string& keyPath, const std::string& name, DWORD* type, std::string* data);
+
+// Under Wine, the Unix path (UTF-8) of a Windows path whose folder exists;
+// empty elsewhere.
+std::string UnixPathOf(const std::string& path);
+// Runs a Unix program (Wine starts those as well), its arguments in UTF-8,
+// and waits until done() holds: Wine gives no process handle to wait on.
+bool RunUnixTool(const std::string& tool, const std::vector<std::string>& args, const std::function<bool()>& done);
+
+// A symbolic link made for a test: what a Windows program under Wine sees as
+// a junction (a folder link, attributes 0x410) or a file link (0x20). It is
+// removed when the object dies, the link itself and never its target.
+class PlantedLink {
+  public:
+    PlantedLink(const std::string& link, const std::string& target);
+    ~PlantedLink();
+    PlantedLink(const PlantedLink&) = delete;
+    PlantedLink& operator=(const PlantedLink&) = delete;
+    bool IsMade() const { return m_made; }
+
+  private:
+    std::string m_link;
+    std::string m_unixLink;
+    bool m_made = false;
+};
 
 // A child process that is killed (if still running) when the object dies.
 class ChildProcess {

@@ -1,0 +1,134 @@
+// Links that another program of the user plants before the install, where
+// the elevated setup writes: nothing is written through them. Each is
+// refused and told once in the failures box, or stepped around, and the
+// rest of the install is done. Under Wine a Unix symbolic link is what a
+// Windows program sees as a junction or a file link (Wine makes neither
+// from a Windows program); on Windows a junction also refuses to be
+// renamed away while the setup holds the folder it replaced.
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <map>
+#include <set>
+#include <string>
+
+#include "res/resource.h"
+#include "tests/support/UiDriver.h"
+
+using namespace testsupport;
+
+namespace {
+
+constexpr char kChosenFolder[] = "C:\\Tovrel";
+constexpr char kUnfinished[] = "以下项目未能完成，请关闭CAD后重新运行SetUp.exe !\n";
+const std::string kInstall = std::string(kChosenFolder) + "\\T-VazivIvir";
+const std::string kModuleKey = std::string(kProfileA) + "Applications\\TR_VazivIvir2025";
+
+std::string WindowsFolder(const char* below) {
+    char windows[MAX_PATH] = {};
+    GetSystemWindowsDirectoryA(windows, MAX_PATH);
+    return std::string(windows) + below;
+}
+
+std::string SettingsFolder() {
+    char appData[MAX_PATH] = {};
+    GetEnvironmentVariableA("APPDATA", appData, sizeof(appData));
+    return std::string(appData) + "\\Tovrel";
+}
+
+// A folder's entries with their content (folders as "folder").
+std::map<std::string, std::string> Contents(const std::string& folder) {
+    std::map<std::string, std::string> contents;
+    for (const std::string& name : FolderNames(folder))
+        contents[name] = FolderExists(folder + "\\" + name) ? "folder" : ReadFile(folder + "\\" + name);
+    return contents;
+}
+
+TEST(PlantedLinkTest, NoLinkRedirectsAWriteAndTheRestIsInstalled) {
+    ScratchFolder cads("setup-cad");
+    ScratchFolder victims("setup-victim");
+    const std::string cad = cads / "CAD A";
+    const std::string victimFolder = victims / "folder";
+    const std::string victimFile = victims / "victim.dll";
+    const std::string system32 = WindowsFolder("\\system32");
+    const struct {
+        const char* name;
+        std::string link;
+        std::string target;
+        std::string watched;  // where nothing may change
+        std::string told;     // the one item of the failures box; empty: no box
+    } cases[] = {
+        {"install folder into the system folder", kInstall, system32, system32, kInstall},
+        {"settings folder into the system folder", SettingsFolder(), system32, system32, SettingsFolder()},
+        {"temporary folder into another folder", kInstall + "\\~tvcopy", victimFolder, victimFolder, ""},
+        {"CAD fonts into the Windows fonts", cad + "\\Fonts", WindowsFolder("\\Fonts"), WindowsFolder("\\Fonts"),
+         cad + "\\Fonts"},
+        {"target file into another file", cad + "\\GCAD2024P.dll", victimFile, victims.Path(), ""},
+    };
+    CadRegistry registry;
+    registry.AddProfile("GstarCAD", "R25", "Profiles\\Main", cad);
+    SetupLayout layout;
+    layout.WritePackage();
+
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RemoveTree(kChosenFolder);
+        RemoveTree(SettingsFolder());
+        RemoveTree(cad);
+        DeleteRegistryTree(std::string(kProfileA) + "Applications");
+        for (const std::string& folder : {cad, cad + "\\Fonts", victimFolder, std::string(kChosenFolder), kInstall})
+            CreateDirectoryA(folder.c_str(), nullptr);
+        ASSERT_TRUE(WriteFile(victimFolder + "\\readme.txt", "victim"));
+        ASSERT_TRUE(WriteFile(victimFile, "victim"));
+        if (c.link == kInstall || c.link == cad + "\\Fonts") {
+            ASSERT_TRUE(RemoveDirectoryA(c.link.c_str()));
+        }
+        const auto before = Contents(c.watched);
+
+        std::string told;
+        {
+            PlantedLink link(c.link, c.target);
+            ASSERT_TRUE(link.IsMade()) << c.link;
+            SetupDriver setup;
+            ASSERT_TRUE(setup.Start(layout.Exe()));
+            setup.Press(IDC_INSTALL);
+            ASSERT_TRUE(SetupDriver::WaitUntil(
+                [&] { return setup.HasBox(kInstallBoxCaption) || setup.IsVisible(IDOK); }, 30000));
+            const MessageBoxInfo box = setup.WaitForBox(kInstallBoxCaption, 0);
+            if (box.window) {
+                told = box.text;
+                SetupDriver::Answer(box.window, IDOK);
+            }
+            ASSERT_TRUE(setup.WaitForCompletionView());
+            setup.Press(IDOK);
+            EXPECT_TRUE(setup.WaitForExit(10000));
+            EXPECT_EQ(before, Contents(c.watched)) << "written through the link";
+            EXPECT_EQ(c.told.empty() ? "" : kUnfinished + ("\n" + c.told), told);
+
+            // Everything the link did not stand in front of is installed.
+            DWORD type = 0;
+            std::string loader;
+            EXPECT_TRUE(ReadRegistryValue(kModuleKey, "LOADER", &type, &loader));
+            std::set<std::string> placed = {cad + "\\itextsharp.dll", cad + "\\GCAD2024P.dll"};
+            if (c.link != kInstall)
+                placed.insert(kInstall + "\\TR_VazivIvir2023.GRX");
+            if (c.link != SettingsFolder())
+                placed.insert(SettingsFolder() + "\\Tovrel.Ini");
+            if (c.link != cad + "\\Fonts")
+                placed.insert(cad + "\\Fonts\\Tovrel_EN.shx");
+            for (const std::string& path : placed) {
+                const std::string name = path.substr(path.rfind('\\') + 1);
+                EXPECT_EQ("content of " + name, ReadFile(path)) << path;
+            }
+        }
+        if (c.link != kInstall) {
+            EXPECT_EQ(0u, FolderNames(kInstall).count("~tvcopy1")) << "a temporary folder was left";
+        }
+    }
+    RemoveTree(kChosenFolder);
+    RemoveTree(SettingsFolder());
+}
+
+}  // namespace

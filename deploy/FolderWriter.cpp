@@ -400,13 +400,13 @@ FolderState CCheckedFolder::OpenChildWide(const CCheckedFolder& parent,
                    ? FolderState::kMissing
                    : FolderState::kFailed;
     }
-    // A folder that cannot be shown to be parent's own is refused like a
-    // link: writing into it could be writing anywhere. One made through a
-    // link is taken back at once.
-    if (PlacementOf(folder.Get(), parent, name) != Placement::kInside) {
+    // A folder made through a link, or one that could not be checked, is
+    // taken back at once.
+    const Placement placement = PlacementOf(folder.Get(), parent, name);
+    if (placement != Placement::kInside) {
         if (information == kFileCreated)
             DeleteOnClose(folder.Get());
-        return FolderState::kLinked;
+        return placement == Placement::kOutside ? FolderState::kLinked : FolderState::kUnchecked;
     }
     m_final = JoinWide(parent.FinalPath(), name);
     m_handle.Reset(folder.Release());
@@ -440,7 +440,7 @@ FolderState CCheckedFolder::OpenExact(const std::wstring& full) {
     DWORD attributes = 0;
     std::wstring final;
     if (!AttributesOf(folder.Get(), &attributes) || !FinalPathOf(folder.Get(), &final))
-        return FolderState::kFailed;
+        return FolderState::kUnchecked;
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
         return FolderState::kMissing;
     if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) || !IsSamePath(final, expected))
@@ -458,7 +458,7 @@ FolderState CCheckedFolder::OpenResolved(const std::wstring& full) {
     DWORD attributes = 0;
     std::wstring final;
     if (!AttributesOf(folder.Get(), &attributes) || !FinalPathOf(folder.Get(), &final))
-        return FolderState::kFailed;
+        return FolderState::kUnchecked;
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
         return FolderState::kMissing;
     m_final = final;
@@ -528,7 +528,7 @@ CCheckedFolder* CFolderWriter::TempFolderFor(const CCheckedFolder& folder, bool*
         // A plain failure (no right to make a folder here) is not a name's
         // fault; another name would fail the same way. It is tried again
         // with the next copy.
-        if (state == FolderState::kFailed)
+        if (state == FolderState::kFailed || state == FolderState::kUnchecked)
             return nullptr;
     }
     if (!temp->folder.IsOpen()) {
@@ -539,7 +539,10 @@ CCheckedFolder* CFolderWriter::TempFolderFor(const CCheckedFolder& folder, bool*
     return m_temps.back()->folder.IsOpen() ? &m_temps.back()->folder : nullptr;
 }
 
-PlaceResult CFolderWriter::PlaceCopy(const CCheckedFolder& folder, const char* name, const char* source) {
+PlaceResult CFolderWriter::PlaceCopy(const CCheckedFolder& folder,
+                                     const char* name,
+                                     const char* source,
+                                     const WIN32_FIND_DATAA* listed) {
     std::wstring wideName;
     if (!folder.IsOpen() || !name || !ToWide(name, &wideName) || !IsPlainName(wideName)) {
         SetLastError(ERROR_INVALID_NAME);
@@ -550,8 +553,13 @@ PlaceResult CFolderWriter::PlaceCopy(const CCheckedFolder& folder, const char* n
     if (!in.IsValid())
         return IsAbsenceError(GetLastError()) ? PlaceResult::kNoSource : PlaceResult::kFailed;
     FILE_BASIC_INFO sourceInfo = {};
-    if (!GetFileInformationByHandleEx(in.Get(), FileBasicInfo, &sourceInfo, sizeof(sourceInfo)))
+    if (listed) {
+        sourceInfo.FileAttributes = listed->dwFileAttributes;
+        sourceInfo.LastWriteTime.LowPart = listed->ftLastWriteTime.dwLowDateTime;
+        sourceInfo.LastWriteTime.HighPart = static_cast<LONG>(listed->ftLastWriteTime.dwHighDateTime);
+    } else if (!GetFileInformationByHandleEx(in.Get(), FileBasicInfo, &sourceInfo, sizeof(sourceInfo))) {
         return PlaceResult::kFailed;
+    }
 
     bool linked = false;
     CCheckedFolder* temp = TempFolderFor(folder, &linked);

@@ -20,9 +20,10 @@
 
 enum class FolderState {
     kOpen,
-    kMissing,  // nothing of that name, or something that is not a folder
-    kLinked,   // a link, or reached through one where none may be: refused
-    kFailed,   // it could not be opened or checked
+    kMissing,    // nothing of that name, or something that is not a folder
+    kLinked,     // a link, or reached through one where none may be: refused
+    kFailed,     // it could not be opened
+    kUnchecked,  // it is there, but could not be checked: not written into
 };
 
 // How a folder's path may lead to it.
@@ -88,7 +89,12 @@ class CFolderWriter {
     // read-only. The target is replaced whole or left as it was: a kill at
     // any moment leaves the old file or the new one, never a cut one. An
     // existing target that is a link is replaced, not written through.
-    PlaceResult PlaceCopy(const CCheckedFolder& folder, const char* name, const char* source);
+    // listed, if given, is the source's entry from a listing of its folder:
+    // its attributes and time are taken from there.
+    PlaceResult PlaceCopy(const CCheckedFolder& folder,
+                          const char* name,
+                          const char* source,
+                          const WIN32_FIND_DATAA* listed = nullptr);
 
   private:
     struct CTemp;

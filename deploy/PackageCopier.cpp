@@ -24,6 +24,7 @@ const char kCopyFailedFormat[] =
     "拷贝文件 %s 失败，可能原因如下：\n\n1、CAD未关闭\n\n2、系统权限未开放，请以管理者权限登陆系统";
 const char kSettingsFile[] = "Tovrel.Ini";
 const char kSettingsFolder[] = "Tovrel";
+const char kZoneMarkSuffix[] = ":Zone.Identifier";
 
 // Where the settings file goes when no roaming folder can be found at all.
 // Shown in the prompt only; never handed to the file system, where it would
@@ -180,7 +181,39 @@ struct CTargets {
     CTargetFolder install;
     CTargetFolder settings;
     CFolderWriter writer;
+    // Whether the package's volume can hold a downloaded file's mark as a
+    // stream of its own.
+    bool namedStreams = true;
 };
+
+// A volume that reports no named streams (FAT, exFAT; Wine's drives)
+// cannot hold a stream: the mark's delete would only look the name up in
+// the whole folder, which Wine does by reading it. Asked once per copy;
+// where the volume cannot be asked, the mark is deleted as on NTFS.
+bool HasNamedStreams(const CString& folder) {
+    CString root;
+    if (folder.GetLength() >= 3 && folder.GetAt(1) == ':' && folder.GetAt(2) == '\\') {
+        root = folder.Left(3);
+    } else if (folder.GetLength() > 2 && folder.GetAt(0) == '\\' && folder.GetAt(1) == '\\') {
+        const int server = folder.Find('\\', 2);
+        const int share = server < 0 ? -1 : folder.Find('\\', server + 1);
+        root = (share < 0 ? folder : folder.Left(share)) + "\\";
+    } else {
+        return true;
+    }
+    DWORD flags = 0;
+    if (!::GetVolumeInformationA(root, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0))
+        return true;
+    return (flags & FILE_NAMED_STREAMS) != 0;
+}
+
+// "<file>:Zone.Identifier": the only form in which a volume without
+// streams can show a downloaded file's mark (Wine makes such a name an
+// ordinary file).
+bool IsZoneMarkName(const CString& name) {
+    constexpr int kSuffix = sizeof(kZoneMarkSuffix) - 1;
+    return name.GetLength() > kSuffix && name.Mid(name.GetLength() - kSuffix).CompareNoCase(kZoneMarkSuffix) == 0;
+}
 
 CString SettingsFolder() {
     const CString appData = RoamingAppDataFolder();
@@ -239,10 +272,15 @@ bool CopyEntry(CCopyJob& job,
     // not; any folder is left out, and the package is not descended into.
     if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
         return true;
+    job.listing.push_back(entry);
     if (IsSkippedFile(name))
         return true;
 
     const CString source = JoinPath(sourceFolder, name);
+    if (!targets.namedStreams && IsZoneMarkName(name)) {
+        ::DeleteFileA(source);
+        return true;
+    }
     const bool settings = name.CompareNoCase(kSettingsFile) == 0;
     CTargetFolder& target = settings ? targets.settings : targets.install;
     const CString targetPath =
@@ -261,7 +299,7 @@ bool CopyEntry(CCopyJob& job,
         }
         if (state != FolderState::kOpen)
             return false;
-        const PlaceResult placed = targets.writer.PlaceCopy(target.Folder(), name, source);
+        const PlaceResult placed = targets.writer.PlaceCopy(target.Folder(), name, source, &entry);
         if (placed == PlaceResult::kLinked)
             NoteRefused(job, targetPath);
         return placed == PlaceResult::kPlaced || placed == PlaceResult::kLinked;
@@ -271,7 +309,8 @@ bool CopyEntry(CCopyJob& job,
         // made by CopyFileA; a downloaded file's mark would follow it.
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
             ClearReadOnlyBit(source, entry.dwFileAttributes);
-        RemoveZoneIdentifier(source);
+        if (targets.namedStreams)
+            RemoveZoneIdentifier(source);
     }
     if (!copy() && !SettleFailedCopy(targetPath, steps, copy))
         return false;
@@ -313,6 +352,9 @@ bool CopyPackageFiles(CCopyJob& job) {
     targets.install.SetPath(job.targetFolder);
     targets.install.Open();
     targets.settings.SetPath(SettingsFolder());
+    targets.namedStreams = HasNamedStreams(source);
+    job.listing.clear();
+    job.listedWhole = false;
 
     // One step per directory entry, taken before the entry is looked at, and
     // one for the pass that finds no further entry.
@@ -324,8 +366,10 @@ bool CopyPackageFiles(CCopyJob& job) {
     std::optional<CFindHandle> find;
     bool empty = false;
     if (!OpenPackageSearch(pattern, &entry, &find, &empty)) {
-        if (empty)
+        if (empty) {
+            job.listedWhole = true;
             return true;
+        }
         // The folder was found a moment ago but cannot be listed (or its
         // pattern is too long): nothing would be copied, which must not pass
         // for a finished install unless the user says so.
@@ -342,14 +386,17 @@ bool CopyPackageFiles(CCopyJob& job) {
                 return false;
             steps.Step();
         } while (::FindNextFileA(find->Get(), &entry));
-        if (::GetLastError() == ERROR_NO_MORE_FILES)
+        if (::GetLastError() == ERROR_NO_MORE_FILES) {
+            job.listedWhole = true;
             return true;
+        }
         // The listing broke off: the rest of the package would stay behind
         // unseen. Retry lists the folder again from its start (files copied
         // already are copied once more); Ignore gives the rest up.
         bool relisted = false;
         auto relist = [&] {
             find.reset();
+            job.listing.clear();
             relisted = OpenPackageSearch(pattern, &entry, &find, &empty);
             return relisted || empty;
         };

@@ -4,6 +4,10 @@
 // files handled elsewhere left out, the settings file sent to the roaming
 // profile, and Abort/Retry/Ignore for every copy that fails.
 
+#include <windows.h>
+
+#include <vector>
+
 #include "framework/Controls.h"
 #include "framework/String.h"
 
@@ -19,6 +23,12 @@ class CCopyJob {
     // What a link kept from being written (a folder, or a file), each once:
     // not copied anywhere, and not asked about; the install goes on.
     CStringArray refusedItems;
+    // The package's files (not its folders) as the walk listed them,
+    // and whether the listing reached its end: the host-side copies take
+    // their names and find data from here instead of listing the package
+    // again.
+    std::vector<WIN32_FIND_DATAA> listing;
+    bool listedWhole = false;
 };
 
 // True when every entry of the package folder was walked, files given up

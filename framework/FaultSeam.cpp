@@ -87,6 +87,7 @@ enum FailureKind {
     X(SetFileInformationByHandle, kBool)    \
     X(GetFileInformationByHandleEx, kBool)  \
     X(GetFileInformationByHandle, kBool)    \
+    X(GetVolumeInformationA, kBool)         \
     X(RemoveDirectoryW, kBool)              \
     X(GetFileAttributesW, kAttributes)      \
     X(NtCreateFile, kNtStatus)              \

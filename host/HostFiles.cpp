@@ -63,7 +63,7 @@ void CopyHostFile(const CHostPackage& package,
         !FormatInto(target, "%s\\%s", folderText, fileName))
         return;
     if (folder) {
-        const PlaceResult placed = writer.PlaceCopy(*folder, fileName, source);
+        const PlaceResult placed = writer.PlaceCopy(*folder, fileName, source, package.Entry(fileName));
         if (placed == PlaceResult::kPlaced || (placed == PlaceResult::kNoSource && !package.listed))
             return;
     }
@@ -76,35 +76,42 @@ void CopyHostFile(const CHostPackage& package,
 // folders, instead of a copy tried for every name that might be there. The
 // names keep the spelling the CAD folders have always been given.
 void CHostPackage::List(const CString& packageFolder) {
+    std::vector<WIN32_FIND_DATAA> found;
+    char pattern[MAX_PATH];
+    DWORD end = ERROR_BAD_PATHNAME;
+    if (FormatInto(pattern, "%s\\*", packageFolder.GetString())) {
+        WIN32_FIND_DATAA entry;
+        CFindHandle find(FindFirstFileA(pattern, &entry));
+        end = find.IsValid() ? ERROR_SUCCESS : GetLastError();
+        for (bool more = find.IsValid(); more; more = FindNextFileA(find.Get(), &entry) != 0) {
+            if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                found.push_back(entry);
+        }
+        if (find.IsValid())
+            end = GetLastError();
+    }
+    Take(packageFolder, found, end == ERROR_NO_MORE_FILES || end == ERROR_FILE_NOT_FOUND);
+}
+
+void CHostPackage::Take(const CString& packageFolder, const std::vector<WIN32_FIND_DATAA>& listing, bool whole) {
     folder = packageFolder;
-    listed = false;
+    listed = whole;
+    entries = listing;
     fonts.RemoveAll();
     cadFiles.RemoveAll();
     bool hasFont[2] = {};
     bool hasPdfLibrary = false;
     bool hasYear[kLastHostDllYear - kFirstHostDllYear + 1] = {};
-
-    char pattern[MAX_PATH];
-    if (!FormatInto(pattern, "%s\\*", packageFolder.GetString()))
-        return;
-    WIN32_FIND_DATAA entry;
-    CFindHandle find(FindFirstFileA(pattern, &entry));
-    DWORD end = find.IsValid() ? ERROR_SUCCESS : GetLastError();
-    for (bool more = find.IsValid(); more; more = FindNextFileA(find.Get(), &entry) != 0) {
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            continue;
+    for (const WIN32_FIND_DATAA& entry : entries) {
         for (int i = 0; i < 2; ++i)
             hasFont[i] = hasFont[i] || _stricmp(entry.cFileName, kFontFiles[i]) == 0;
         hasPdfLibrary = hasPdfLibrary || _stricmp(entry.cFileName, kPdfLibrary) == 0;
         if (const int year = HostDllYear(entry.cFileName))
             hasYear[year - kFirstHostDllYear] = true;
     }
-    if (find.IsValid())
-        end = GetLastError();
     // A listing that broke off must not shrink what the CAD folders get:
     // every name is offered, as if the package held them all, and a name
     // it does not hold is passed over when its copy finds no source.
-    listed = end == ERROR_NO_MORE_FILES || end == ERROR_FILE_NOT_FOUND;
     if (!listed) {
         for (bool& has : hasFont)
             has = true;
@@ -126,6 +133,14 @@ void CHostPackage::List(const CString& packageFolder) {
         FormatInto(name, "GCAD%dP.dll", year);
         cadFiles.Add(name);
     }
+}
+
+const WIN32_FIND_DATAA* CHostPackage::Entry(const char* name) const {
+    for (const WIN32_FIND_DATAA& entry : entries) {
+        if (_stricmp(entry.cFileName, name) == 0)
+            return &entry;
+    }
+    return nullptr;
 }
 
 // Skipped by decision, not failures: a location the rules refuse (by its
@@ -178,7 +193,8 @@ void CHostInstaller::DeployHostFiles(const CString& location,
     const FolderState fontsState = checked ? fonts.OpenChild(cad, "Fonts") : FolderState::kFailed;
     if (fontsState == FolderState::kLinked) {
         NoteFailed(fontsPath, failedItems);
-    } else if (fontsState == FolderState::kOpen || (fontsState == FolderState::kFailed && MayExist(fontsPath))) {
+    } else if (fontsState == FolderState::kOpen || fontsState == FolderState::kUnchecked ||
+               (fontsState == FolderState::kFailed && MayExist(fontsPath))) {
         for (int i = 0; i < package.fonts.GetSize(); ++i)
             CopyHostFile(package, fontsState == FolderState::kOpen ? &fonts : nullptr, fontsPath, package.fonts[i],
                          writer, failedItems);
@@ -210,7 +226,10 @@ void CHostInstaller::DeployHostFilesSelected(int tick2023, int tick2024, int tic
     if (sourceFolder.IsEmpty() && !LocatePackageSource(sourceFolder))
         return;
     CHostPackage package;
-    package.List(sourceFolder);
+    if (packageListed && sourceFolder == packageFolder)
+        package.Take(sourceFolder, packageListing, true);
+    else
+        package.List(sourceFolder);
 
     // One CAD folder may be found under several spellings and releases: it
     // is served once, by where the file system has it.

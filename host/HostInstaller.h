@@ -18,12 +18,17 @@ class CFolderWriter;
 // package folder, in the order they are copied.
 struct CHostPackage {
     void List(const CString& packageFolder);
+    // From a listing made already; whole: it reached its end.
+    void Take(const CString& packageFolder, const std::vector<WIN32_FIND_DATAA>& listing, bool whole);
+    // The listed entry of a file, for its attributes and time; null if none.
+    const WIN32_FIND_DATAA* Entry(const char* name) const;
 
     CString folder;
     // False when the listing broke off: every name is then offered.
     bool listed = false;
     CStringArray fonts;     // into each CAD's Fonts folder
     CStringArray cadFiles;  // into each CAD folder: the PDF library, then the host DLLs by year
+    std::vector<WIN32_FIND_DATAA> entries;
 };
 
 class CHostInstaller {
@@ -52,6 +57,9 @@ class CHostInstaller {
     CString installDir;
     // The package folder the package copy found; empty: looked up again.
     CString packageFolder;
+    // The package copy's listing of that folder, when it reached its end.
+    std::vector<WIN32_FIND_DATAA> packageListing;
+    bool packageListed = false;
     CStringArray locs2023;
     CStringArray locs2024;
     CStringArray locs2025;

@@ -213,6 +213,8 @@ bool Dlg_Setup::RunInstall() {
     progressBar.SendMessage(PBM_STEPIT);
     theHostInstaller.installDir = installPath;
     theHostInstaller.packageFolder = job.sourceFolder;
+    theHostInstaller.packageListing = job.listing;
+    theHostInstaller.packageListed = job.listedWhole;
     for (int i = 0; i < job.refusedItems.GetSize(); ++i)
         theHostInstaller.failedItems.Add(job.refusedItems[i]);
     theHostInstaller.RegisterSelected(tick2023, tick2024, tick2025);

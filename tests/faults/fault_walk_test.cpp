@@ -622,9 +622,11 @@ TEST_F(FaultWalkTest, ACadFolderSwappedForALinkMidInstallLeadsNowhere) {
     std::map<std::string, int> told;
     for (const std::string& item : FailedItems(run.boxes))
         ++told[item];
-    EXPECT_EQ(
-        (std::map<std::string, int>{{cad + "\\Fonts", 1}, {cad + "\\GCAD2024P.dll", 1}, {cad + "\\itextsharp.dll", 1}}),
-        told);
+    EXPECT_EQ((std::map<std::string, int>{{cad + "\\Fonts\\Tovrel_EN.shx", 1},
+                                          {cad + "\\Fonts\\Tovrel_HZ.shx", 1},
+                                          {cad + "\\GCAD2024P.dll", 1},
+                                          {cad + "\\itextsharp.dll", 1}}),
+              told);
     for (const std::string& placed : {cads / "CAD B\\itextsharp.dll", cads / "CAD B\\GCAD2024P.dll",
                                       std::string(kChosenFolder) + "\\T-VazivIvir\\Tovrel.lsp"})
         EXPECT_EQ(1u, run.after.count(placed)) << placed;

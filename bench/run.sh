@@ -43,7 +43,21 @@ echo "Ratio = SetUp.exe / bare program within a pair. Each figure: median [IQR q
 echo
 started=$(date +%s)
 
-driver() { wine "$build/bin/bench_driver.exe" "$@"; }
+# Other work on the machine moves the figures, and not those of both
+# programs alike: figures taken under different load do not compare. The
+# kernel's pressure stall information tells for how much of each figure's
+# time some task of the machine waited for a CPU, or for I/O.
+stalled_us() { awk '/^some/ { sub("total=", "", $5); print $5 }' "/proc/pressure/$1" 2>/dev/null || echo 0; }
+driver() {
+    local t0 cpu0 io0 t1
+    t0=$(date +%s%N) cpu0=$(stalled_us cpu) io0=$(stalled_us io)
+    wine "$build/bin/bench_driver.exe" "$@"
+    t1=$(date +%s%N)
+    if [ -r /proc/pressure/cpu ]; then
+        awk -v us=$(( (t1 - t0) / 1000 )) -v cpu=$(( $(stalled_us cpu) - cpu0 )) -v io=$(( $(stalled_us io) - io0 )) \
+            'BEGIN { printf "    %.0f s; some task waited for a CPU %.0f%% of the time, for I/O %.0f%%\n", us / 1e6, 100 * cpu / us, 100 * io / us }'
+    fi
+}
 driver install 100 4096 "$rounds"
 driver install 100 1048576 "$rounds"
 driver reinstall 100 4096 "$rounds"

@@ -1,13 +1,27 @@
 // Drives SetUp.exe and the bare program (bench/bare.cpp) from outside, the
-// same way, alternately, and prints the ratio of their times. Timing is what
-// this process sees: a press is posted, then the window it waits for is
-// polled every millisecond. Both programs pay the same polling.
+// same way, in pairs, and prints for each figure the ratio SetUp.exe / bare
+// program within a pair and each program's own times: median, interquartile
+// range, min and max. An untimed warm-up pair comes first, and the program
+// that starts a pair alternates from one pair to the next.
 //
-//   bench_driver.exe install FILES BYTES ROUNDS   Install press -> completion view
-//   bench_driver.exe reinstall FILES BYTES ROUNDS the same over the files of an earlier run
-//   bench_driver.exe e2e FILES BYTES ROUNDS       process start -> install done -> exit
-//   bench_driver.exe dialog ROUNDS                process start -> dialog visible
-//   bench_driver.exe scan ROUNDS KEYS...          start-up scan against a bare walk
+// Every clock stops where the step is finished, seen the same way for both
+// programs from this process:
+//   dialog shown  the dialog is visible, neither it nor any of its controls
+//                 has anything left to paint, and afterwards its thread has
+//                 answered a sent WM_NULL (so the last WM_PAINT has returned);
+//   install done  the completion view's button is visible and afterwards the
+//                 dialog's thread has answered a sent WM_NULL: the Install
+//                 handler has returned, with the window in its final state;
+//   exit          the process has ended.
+// Between those signals this process polls every millisecond; both programs
+// pay the same polling.
+//
+//   bench_driver.exe install FILES BYTES ROUNDS   Install press -> install done, against the copy floor
+//   bench_driver.exe reinstall FILES BYTES ROUNDS the same, each over an earlier install of its own
+//   bench_driver.exe e2e FILES BYTES ROUNDS       start -> dialog shown -> install done -> exit,
+//                                                 against the bare program doing the whole job
+//   bench_driver.exe dialog ROUNDS                start -> dialog shown
+//   bench_driver.exe scan ROUNDS KEYS...          what a registry tree adds to start -> dialog shown
 
 #include <windows.h>
 #include <psapi.h>
@@ -30,6 +44,23 @@ const char kDialogCaption[] = "T-批打印软件安装";
 const char kCadRoot[] = "SOFTWARE\\Gstarsoft";
 const char kProfile[] = "SOFTWARE\\Gstarsoft\\GstarCAD\\R25\\Profiles\\Main\\";
 const char kTreeRoot[] = "SOFTWARE\\Gstarsoft\\GstarCAD\\R25\\Tree";
+const char kSubFolder[] = "\\T-VazivIvir";
+const DWORD kTimeoutMs = 120000;
+
+// The plug-in's own files, beside the filler files of the end-to-end
+// package, and where each of them goes besides the install folder.
+struct CPluginFile {
+    const char* name;
+    bool intoInstallFolder;
+    const char* elsewhere;  // "settings", "fonts", "cad" or nullptr
+};
+const CPluginFile kPluginFiles[] = {
+    {"TR_VazivIvir2023.GRX", true, nullptr}, {"Tovrel.Ini", false, "settings"}, {"Tovrel_EN.shx", false, "fonts"},
+    {"Tovrel_HZ.shx", false, "fonts"},       {"itextsharp.dll", true, "cad"},   {"GCAD2024P.dll", true, "cad"},
+    {"Tovrel.prt5", false, nullptr},
+};
+
+enum Program { kSetup, kBare };
 
 double NowMs() {
     static LARGE_INTEGER frequency = [] {
@@ -49,7 +80,7 @@ double NowMs() {
 }
 
 // Polls every millisecond; false after the timeout.
-bool PollUntil(const std::function<bool()>& done, DWORD ms = 120000) {
+bool PollUntil(const std::function<bool()>& done, DWORD ms = kTimeoutMs) {
     const double end = NowMs() + ms;
     while (!done()) {
         if (NowMs() > end)
@@ -59,17 +90,84 @@ bool PollUntil(const std::function<bool()>& done, DWORD ms = 120000) {
     return true;
 }
 
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+// The median, the quartiles (linear between order statistics) and the
+// extremes of a set of figures.
+struct CSpread {
+    explicit CSpread(std::vector<double> values) {
+        std::sort(values.begin(), values.end());
+        auto at = [&](double q) {
+            const double position = q * static_cast<double>(values.size() - 1);
+            const size_t below = static_cast<size_t>(position);
+            const size_t above = std::min(below + 1, values.size() - 1);
+            return values[below] + (position - static_cast<double>(below)) * (values[above] - values[below]);
+        };
+        min = values.front();
+        q1 = at(0.25);
+        median = at(0.5);
+        q3 = at(0.75);
+        max = values.back();
+    }
+    double min, q1, median, q3, max;
+};
+
+// "median [q1-q3] (min-max)", each with the given number of decimals.
+std::string Describe(const std::vector<double>& values, int decimals, const char* unit = "") {
+    const CSpread s(values);
+    char text[160];
+    std::snprintf(text, sizeof(text), "%.*f%s [IQR %.*f-%.*f] (%.*f-%.*f)", decimals, s.median, unit, decimals, s.q1,
+                  decimals, s.q3, decimals, s.min, decimals, s.max);
+    return text;
 }
 
-void PrintRatio(const std::string& figure, const std::vector<double>& ratios) {
-    std::printf("%-44s ratio median %.2f (min %.2f, max %.2f), %zu rounds\n", figure.c_str(), Median(ratios),
-                *std::min_element(ratios.begin(), ratios.end()), *std::max_element(ratios.begin(), ratios.end()),
-                ratios.size());
+void PrintFigure(const std::string& figure,
+                 const std::vector<double>& ratios,
+                 const std::vector<double>& setup,
+                 const std::string& bareName,
+                 const std::vector<double>& bare,
+                 const char* unit = " ms") {
+    std::printf("%-40s ratio %s, %zu rounds\n", figure.c_str(), Describe(ratios, 2).c_str(), ratios.size());
+    std::printf("    SetUp.exe %s; %s %s\n", Describe(setup, 1, unit).c_str(), bareName.c_str(),
+                Describe(bare, 1, unit).c_str());
     std::fflush(stdout);
+}
+
+std::vector<double> Ratios(const std::vector<double>& setup, const std::vector<double>& bare) {
+    std::vector<double> ratios;
+    for (size_t i = 0; i < setup.size(); ++i)
+        ratios.push_back(setup[i] / bare[i]);
+    return ratios;
+}
+
+// The order of a pair: the warm-up (pair 0) starts with SetUp.exe, and the
+// first program alternates from there.
+Program FirstOfPair(int pair) {
+    return pair % 2 == 0 ? kSetup : kBare;
+}
+
+// The dialog and every window below it. The list is taken once for a wait:
+// each look at another process's window is a trip to the wineserver, on the
+// CPU the program itself needs.
+std::vector<HWND> WindowsOf(HWND dialog) {
+    std::vector<HWND> windows{dialog};
+    EnumChildWindows(
+        dialog,
+        [](HWND child, LPARAM list) {
+            reinterpret_cast<std::vector<HWND>*>(list)->push_back(child);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&windows));
+    return windows;
+}
+
+// True when none of the windows has an update region: every WM_PAINT they
+// were due has at least begun. The dialog comes first and is painted first,
+// so while it waits one look is enough.
+bool NothingToPaint(const std::vector<HWND>& windows) {
+    for (HWND window : windows) {
+        if (GetUpdateRect(window, nullptr, FALSE))
+            return false;
+    }
+    return true;
 }
 
 // One run of either program, driven as a user would.
@@ -79,29 +177,45 @@ class CRun {
         m_started = NowMs();
         return m_process.Start(exe, args);
     }
-    // Milliseconds from the start until the dialog is visible.
+    // Milliseconds from the start until the dialog is shown.
     double WaitForDialog() {
         if (!PollUntil([&] {
-                m_dialog = FindWindowA("#32770", kDialogCaption);
-                DWORD owner = 0;
-                if (m_dialog)
+                m_dialog = nullptr;
+                while ((m_dialog = FindWindowExA(nullptr, m_dialog, "#32770", kDialogCaption))) {
+                    DWORD owner = 0;
                     GetWindowThreadProcessId(m_dialog, &owner);
-                return m_dialog && owner == m_process.Id() && IsWindowVisible(m_dialog);
+                    if (owner == m_process.Id())
+                        return IsWindowVisible(m_dialog) != FALSE;
+                }
+                return false;
             }))
             Fail("no dialog appeared");
+        WaitPainted();
         return NowMs() - m_started;
     }
     void SetFolder(const std::string& folder) {
         SendMessageA(GetDlgItem(m_dialog, IDC_INSTALL_PATH), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(folder.c_str()));
+        WaitPainted();
     }
-    // Milliseconds from the Install press until the completion view.
+    // Milliseconds from the Install press until the install is done.
     double Install() {
         HWND ok = GetDlgItem(m_dialog, IDOK);
         const double pressed = NowMs();
         PostMessageA(GetDlgItem(m_dialog, IDC_INSTALL), BM_CLICK, 0, 0);
         if (!PollUntil([&] { return IsWindowVisible(ok) != FALSE; }))
             Fail("the install did not complete");
+        Answered();
         return NowMs() - pressed;
+    }
+    // Returns once the dialog shows what it holds: the first answer comes
+    // after the change that left something to paint, the second after the
+    // last paint has returned.
+    void WaitPainted() {
+        Answered();
+        const std::vector<HWND> windows = WindowsOf(m_dialog);
+        if (!PollUntil([&] { return NothingToPaint(windows); }))
+            Fail("the dialog is never painted");
+        Answered();
     }
     // Peak working set so far, in KiB.
     double PeakKiB() const {
@@ -115,19 +229,28 @@ class CRun {
     // until the process has ended.
     double Close(int button) {
         PostMessageA(GetDlgItem(m_dialog, button), BM_CLICK, 0, 0);
-        if (!m_process.Wait(60000))
+        if (!m_process.Wait(kTimeoutMs))
             Fail("the program did not end");
         return NowMs() - m_started;
     }
 
   private:
+    // A sent message is handled only when the thread looks for messages
+    // again: its answer means that whatever the thread was doing has ended.
+    void Answered() {
+        DWORD_PTR result = 0;
+        if (!SendMessageTimeoutA(m_dialog, WM_NULL, 0, 0, SMTO_NORMAL, kTimeoutMs, &result))
+            Fail("the dialog does not answer");
+    }
+
     ChildProcess m_process;
     HWND m_dialog = nullptr;
     double m_started = 0;
 };
 
-// SetUp.exe beside a package, the bare program beside it, a CAD folder and
-// one 2025 profile naming it.
+// SetUp.exe and the bare program beside a package, a CAD folder with its
+// Fonts folder, and one 2025 profile naming it. Each program installs into
+// a folder of its own.
 class CBench {
   public:
     CBench() : m_root("bench") {
@@ -136,154 +259,216 @@ class CBench {
         CreateDirectoryA(Data().c_str(), nullptr);
         CreateDirectoryA(Cad().c_str(), nullptr);
         CreateDirectoryA((Cad() + "\\Fonts").c_str(), nullptr);
-        if (!CopyFileA((bin + "\\SetUp.exe").c_str(), SetupExe().c_str(), FALSE))
-            Fail("no SetUp.exe in " + bin);
-        m_bare = bin + "\\bench_bare.exe";
+        if (!CopyFileA((bin + "\\SetUp.exe").c_str(), Exe(kSetup).c_str(), FALSE) ||
+            !CopyFileA((bin + "\\bench_bare.exe").c_str(), Exe(kBare).c_str(), FALSE))
+            Fail("no SetUp.exe or bench_bare.exe in " + bin);
+        char appData[MAX_PATH] = {};
+        const DWORD length = GetEnvironmentVariableA("APPDATA", appData, sizeof(appData));
+        if (length == 0 || length >= sizeof(appData))
+            Fail("no APPDATA");
+        m_settings = std::string(appData) + "\\Tovrel\\Tovrel.Ini";
         DeleteRegistryTree(kCadRoot);
         SetRegistryString(kProfile, "Location", Cad());
     }
-    ~CBench() { DeleteRegistryTree(kCadRoot); }
+    ~CBench() {
+        DeleteRegistryTree(kCadRoot);
+        if (m_plugin)
+            RemovePluginFiles();
+    }
 
     std::string Setup() const { return m_root / "setup"; }
     std::string Data() const { return m_root / "setup\\Data"; }
     std::string Cad() const { return m_root / "cad"; }
-    std::string SetupExe() const { return m_root / "setup\\SetUp.exe"; }
-    // SetUp.exe installs into <folder>\T-VazivIvir.
-    std::string SetupFolder() const { return m_root / "install"; }
-    std::string FloorTarget() const { return m_root / "floor\\T-VazivIvir"; }
+    std::string Exe(Program program) const {
+        return m_root / (program == kSetup ? "setup\\SetUp.exe" : "setup\\bench_bare.exe");
+    }
+    // The folder typed into the dialog; the program installs into its
+    // T-VazivIvir sub-folder.
+    std::string Folder(Program program) const {
+        return m_root / (program == kSetup ? "setup-install" : "bare-install");
+    }
 
-    void WritePackage(int files, size_t bytes) {
+    // files filler files of bytes bytes each, and with plugin the plug-in's
+    // own files of the same size.
+    void WritePackage(int files, size_t bytes, bool plugin) {
         for (int i = 0; i < files; ++i) {
             char name[32];
-            std::snprintf(name, sizeof(name), "\\file%04d.dat", i);
-            if (!WriteFile(Data() + name, std::string(bytes, static_cast<char>('a' + i % 26))))
-                Fail("cannot write the package");
+            std::snprintf(name, sizeof(name), "file%04d.dat", i);
+            WritePackageFile(name, bytes, static_cast<char>('a' + i % 26));
         }
-        m_files = files;
+        if (plugin) {
+            for (const CPluginFile& file : kPluginFiles)
+                WritePackageFile(file.name, bytes, 'p');
+        }
+        m_bytes = bytes;
+        m_plugin = plugin;
     }
 
-    // Every run starts from nothing registered and, unless over, nothing
-    // installed.
-    void Clean(bool over) {
-        if (!over) {
-            RemoveTree(SetupFolder());
-            RemoveTree(m_root / "floor");
-        }
+    // A run from nothing installed: none of the program's files, no load
+    // entries, none of the plug-in's files outside the install folder. Over
+    // an earlier install nothing is cleaned: each program finds its own.
+    void Clean(Program program) {
+        RemoveTree(Folder(program));
         DeleteRegistryTree(std::string(kProfile) + "Applications");
+        if (m_plugin)
+            RemovePluginFiles();
     }
 
-    void StartSetup(CRun& run) const {
-        if (!run.Start(SetupExe(), ""))
-            Fail("cannot start SetUp.exe");
-    }
-    void StartBare(CRun& run, const char* mode) const {
-        const std::string args =
-            std::string(mode) + " \"" + Data() + "\" \"" + FloorTarget() + "\" \"" + kProfile + "\"";
-        if (!run.Start(m_bare, args))
-            Fail("cannot start bench_bare.exe");
+    void Start(CRun& run, Program program, const char* bareMode) const {
+        if (!run.Start(Exe(program), program == kSetup ? "" : bareMode))
+            Fail("cannot start " + Exe(program));
     }
 
-    // Never take a run that ended for success: the files must be there.
-    void CheckInstalled(const std::string& folder) const {
-        if (static_cast<int>(FolderNames(folder).size()) != m_files)
-            Fail("the install into " + folder + " is incomplete");
+    // Never take a run that ended for success: every file must be where it
+    // belongs, whole, and with the plug-in's files the load entries too.
+    void CheckInstalled(Program program, bool wholeJob) const {
+        const std::string folder = Folder(program) + kSubFolder;
+        for (const std::string& name : m_fillers)
+            CheckFile(folder + "\\" + name);
+        if (!m_plugin)
+            return;
+        for (const CPluginFile& file : kPluginFiles) {
+            if (file.intoInstallFolder)
+                CheckFile(folder + "\\" + file.name);
+        }
+        if (!wholeJob)
+            return;
+        for (const CPluginFile& file : kPluginFiles) {
+            if (file.elsewhere)
+                CheckFile(PluginTarget(file));
+        }
+        const std::string applications = std::string(kProfile) + "Applications\\";
+        CheckValue(applications + "TR_VazivIvir2025", "MANAGED", REG_DWORD, Dword(0));
+        CheckValue(applications + "TR_VazivIvir2025", "LOADER", REG_SZ,
+                   std::string(folder + "\\TR_VazivIvir2023.GRX") + '\0');
+        CheckValue(applications + "Tovrel2025DLLP", "LOADCTRLS", REG_DWORD, Dword(2));
+        CheckValue(applications + "Tovrel2025DLLP", "LOADER", REG_SZ, Cad() + "\\GCAD2024P.dll" + '\0');
+        CheckValue(applications + "Tovrel2025DLLP", "MANAGED", REG_DWORD, Dword(1));
     }
 
   private:
+    void WritePackageFile(const std::string& name, size_t bytes, char fill) {
+        if (!WriteFile(Data() + "\\" + name, std::string(bytes, fill)))
+            Fail("cannot write the package");
+        if (name.compare(0, 4, "file") == 0)
+            m_fillers.push_back(name);
+    }
+    std::string PluginTarget(const CPluginFile& file) const {
+        const std::string where = file.elsewhere;
+        if (where == "settings")
+            return m_settings;
+        return Cad() + (where == "fonts" ? "\\Fonts\\" : "\\") + file.name;
+    }
+    void RemovePluginFiles() const {
+        for (const CPluginFile& file : kPluginFiles) {
+            if (file.elsewhere)
+                DeleteFileA(PluginTarget(file).c_str());
+        }
+    }
+    void CheckFile(const std::string& path) const {
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) || data.nFileSizeHigh != 0 ||
+            data.nFileSizeLow != m_bytes)
+            Fail("the install left " + path + " missing or cut");
+    }
+    static std::string Dword(DWORD value) { return std::string(reinterpret_cast<const char*>(&value), sizeof(value)); }
+    static void CheckValue(const std::string& key, const char* name, DWORD type, const std::string& expected) {
+        DWORD actualType = REG_NONE;
+        std::string actual;
+        if (!ReadRegistryValue(key, name, &actualType, &actual) || actualType != type || actual != expected)
+            Fail("the install did not register HKCU\\" + key + " " + name + " as expected");
+    }
+
     ScratchFolder m_root;
-    std::string m_bare;
-    int m_files = 0;
+    std::vector<std::string> m_fillers;
+    std::string m_settings;
+    size_t m_bytes = 0;
+    bool m_plugin = false;
 };
 
 struct CInstallTimes {
-    double work = 0;
-    double total = 0;
+    double work = 0;   // Install press -> install done
+    double total = 0;  // start -> exit
     double peakKiB = 0;
 };
 
-CInstallTimes RunInstall(CBench& bench, bool setup, bool endToEnd, bool over) {
-    bench.Clean(over);
+CInstallTimes RunInstall(CBench& bench, Program program, bool endToEnd, bool over) {
+    if (!over)
+        bench.Clean(program);
     CRun run;
-    if (setup) {
-        bench.StartSetup(run);
-    } else {
-        bench.StartBare(run, endToEnd ? "job" : "copy");
-    }
+    bench.Start(run, program, endToEnd ? "job" : "copy");
     run.WaitForDialog();
-    run.SetFolder(bench.SetupFolder());
+    run.SetFolder(bench.Folder(program));
     CInstallTimes times;
     times.work = run.Install();
+    // A user sees the completion view before pressing its button.
+    run.WaitPainted();
     times.peakKiB = run.PeakKiB();
     times.total = run.Close(IDOK);
-    bench.CheckInstalled(setup ? bench.SetupFolder() + "\\T-VazivIvir" : bench.FloorTarget());
+    bench.CheckInstalled(program, endToEnd);
     return times;
 }
 
 // Install work against the copy floor, or (e2e) the whole run against the
-// bare program doing the same job.
+// bare program doing the whole job. Over an earlier install, the warm-up
+// pair makes each program's first install into a folder of its own, and
+// every later run finds its own program's last one.
 int InstallFigure(bool endToEnd, bool over, int files, size_t bytes, int rounds) {
     CBench bench;
-    bench.WritePackage(files, bytes);
-    if (over) {
-        RunInstall(bench, true, false, false);
-        RunInstall(bench, false, false, false);
-    }
-    std::vector<double> ratios, setupTimes, bareTimes, setupPeak, barePeak;
-    for (int round = 0; round < rounds; ++round) {
-        const CInstallTimes setup = RunInstall(bench, true, endToEnd, over);
-        const CInstallTimes bare = RunInstall(bench, false, endToEnd, over);
-        const double a = endToEnd ? setup.total : setup.work;
-        const double b = endToEnd ? bare.total : bare.work;
-        ratios.push_back(a / b);
-        setupTimes.push_back(a);
-        bareTimes.push_back(b);
-        setupPeak.push_back(setup.peakKiB);
-        barePeak.push_back(bare.peakKiB);
+    bench.WritePackage(files, bytes, endToEnd);
+    std::vector<double> setupTimes, bareTimes, setupPeak, barePeak;
+    for (int pair = 0; pair <= rounds; ++pair) {
+        CInstallTimes times[2];
+        const Program first = FirstOfPair(pair);
+        for (Program program : {first, first == kSetup ? kBare : kSetup})
+            times[program] = RunInstall(bench, program, endToEnd, over);
+        if (pair == 0)
+            continue;
+        setupTimes.push_back(endToEnd ? times[kSetup].total : times[kSetup].work);
+        bareTimes.push_back(endToEnd ? times[kBare].total : times[kBare].work);
+        setupPeak.push_back(times[kSetup].peakKiB);
+        barePeak.push_back(times[kBare].peakKiB);
     }
     char figure[96];
     std::snprintf(figure, sizeof(figure), "%s, %d x %zu KiB:",
                   endToEnd ? "end to end"
-                  : over   ? "install work over an earlier install"
+                  : over   ? "install work, over an earlier install"
                            : "install work",
                   files, bytes / 1024);
-    PrintRatio(figure, ratios);
-    std::printf("    SetUp.exe %.1f ms, %s %.1f ms (medians)\n", Median(setupTimes),
-                endToEnd ? "bare program" : "copy floor", Median(bareTimes));
-    if (!endToEnd) {
-        std::printf("    peak working set during the install: SetUp.exe %.0f KiB, bare program %.0f KiB\n",
-                    Median(setupPeak), Median(barePeak));
-    }
+    PrintFigure(figure, Ratios(setupTimes, bareTimes), setupTimes, endToEnd ? "bare job" : "copy floor", bareTimes);
+    std::printf("    peak working set: SetUp.exe %s; %s %s\n", Describe(setupPeak, 0, " KiB").c_str(),
+                endToEnd ? "bare job" : "copy floor", Describe(barePeak, 0, " KiB").c_str());
     return 0;
 }
 
-double TimeToDialog(CBench& bench, bool setup) {
+double TimeToDialog(CBench& bench, Program program) {
     CRun run;
-    if (setup) {
-        bench.StartSetup(run);
-    } else {
-        bench.StartBare(run, "copy");
-    }
+    bench.Start(run, program, "copy");
     const double ms = run.WaitForDialog();
     run.Close(IDCANCEL);
     return ms;
 }
 
-// Start -> dialog visible for both programs, rounds times alternated.
+// Start -> dialog shown for both programs, after a warm-up pair, in rounds
+// pairs of alternating order.
 void TimeDialogs(CBench& bench, int rounds, std::vector<double>* setup, std::vector<double>* bare) {
-    for (int round = 0; round < rounds; ++round) {
-        setup->push_back(TimeToDialog(bench, true));
-        bare->push_back(TimeToDialog(bench, false));
+    for (int pair = 0; pair <= rounds; ++pair) {
+        double ms[2];
+        const Program first = FirstOfPair(pair);
+        for (Program program : {first, first == kSetup ? kBare : kSetup})
+            ms[program] = TimeToDialog(bench, program);
+        if (pair == 0)
+            continue;
+        setup->push_back(ms[kSetup]);
+        bare->push_back(ms[kBare]);
     }
 }
 
 int DialogFigure(int rounds) {
     CBench bench;
-    std::vector<double> setup, bare, ratios;
+    std::vector<double> setup, bare;
     TimeDialogs(bench, rounds, &setup, &bare);
-    for (size_t i = 0; i < setup.size(); ++i)
-        ratios.push_back(setup[i] / bare[i]);
-    PrintRatio("start -> dialog visible:", ratios);
-    std::printf("    SetUp.exe %.1f ms, bare dialog program %.1f ms (medians)\n", Median(setup), Median(bare));
+    PrintFigure("start -> dialog shown:", Ratios(setup, bare), setup, "bare dialog program", bare);
     return 0;
 }
 
@@ -302,25 +487,27 @@ void MakeTree(int keys) {
     }
 }
 
-// The scan is what a tree adds to start -> dialog visible, for each
-// program: (SetUp(N) - SetUp(0)) / (bare(N) - bare(0)).
+// The scan is what a tree adds to start -> dialog shown, for each program:
+// (SetUp(N) - SetUp(0)) / (bare(N) - bare(0)), against the medians without
+// the tree.
 int ScanFigure(int rounds, const std::vector<int>& sizes) {
     CBench bench;
     std::vector<double> setup0, bare0;
     TimeDialogs(bench, rounds, &setup0, &bare0);
-    const double setupBase = Median(setup0);
-    const double bareBase = Median(bare0);
+    const double setupBase = CSpread(setup0).median;
+    const double bareBase = CSpread(bare0).median;
     for (int keys : sizes) {
         MakeTree(keys);
-        std::vector<double> setup, bare, ratios;
+        std::vector<double> setup, bare, ratios, setupPerKey, barePerKey;
         TimeDialogs(bench, rounds, &setup, &bare);
-        for (size_t i = 0; i < setup.size(); ++i)
+        for (size_t i = 0; i < setup.size(); ++i) {
             ratios.push_back((setup[i] - setupBase) / (bare[i] - bareBase));
+            setupPerKey.push_back(1000 * (setup[i] - setupBase) / keys);
+            barePerKey.push_back(1000 * (bare[i] - bareBase) / keys);
+        }
         char figure[64];
         std::snprintf(figure, sizeof(figure), "start-up scan, %d keys:", keys);
-        PrintRatio(figure, ratios);
-        std::printf("    SetUp.exe %.1f us a key, bare walk %.1f us a key (medians)\n",
-                    1000 * (Median(setup) - setupBase) / keys, 1000 * (Median(bare) - bareBase) / keys);
+        PrintFigure(figure, ratios, setupPerKey, "bare walk", barePerKey, " us a key");
         DeleteRegistryTree(kTreeRoot);
     }
     return 0;
@@ -338,12 +525,12 @@ int Usage() {
 
 int main(int argc, char** argv) {
     const std::string figure = argc > 1 ? argv[1] : "";
-    if ((figure == "install" || figure == "reinstall" || figure == "e2e") && argc == 5)
+    if ((figure == "install" || figure == "reinstall" || figure == "e2e") && argc == 5 && std::atoi(argv[4]) > 0)
         return InstallFigure(figure == "e2e", figure == "reinstall", std::atoi(argv[2]),
                              std::strtoul(argv[3], nullptr, 10), std::atoi(argv[4]));
-    if (figure == "dialog" && argc == 3)
+    if (figure == "dialog" && argc == 3 && std::atoi(argv[2]) > 0)
         return DialogFigure(std::atoi(argv[2]));
-    if (figure == "scan" && argc >= 4) {
+    if (figure == "scan" && argc >= 4 && std::atoi(argv[2]) > 0) {
         std::vector<int> sizes;
         for (int i = 3; i < argc; ++i)
             sizes.push_back(std::atoi(argv[i]));

@@ -1,9 +1,10 @@
 // SetUp.exe killed at random moments of a large install, as a power cut or
 // a user with the task manager would: what it leaves must never be half
-// written. Every package file under its real name is absent, the old
-// content or the whole new content; every Applications sub-key of every
-// profile is absent, the old key or the complete new one. A later install
-// must then finish as if nothing had happened.
+// written. Every package file under its real name, in the install folder
+// and in the CAD folders, is absent, the old content or the whole new
+// content; every Applications sub-key of every profile is absent, the old
+// key or the complete new one. A later install must then finish as if
+// nothing had happened, and leave nothing temporary in any target folder.
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,8 @@
 #include <functional>
 #include <map>
 #include <random>
+#include <set>
+#include <vector>
 
 #include "framework/Handle.h"
 #include "res/resource.h"
@@ -26,6 +29,12 @@ namespace {
 
 constexpr int kFiles = 2000;
 constexpr int kProfiles = 50;
+// The profiles name these CAD folders in turn.
+constexpr int kCads = 4;
+// The host DLL is large enough that its copy can be seen under way.
+constexpr size_t kHostDllSize = 6 * 1024 * 1024;
+const char* const kFonts[] = {"Tovrel_EN.shx", "Tovrel_HZ.shx"};
+const char* const kCadFiles[] = {"itextsharp.dll", "GCAD2024P.dll"};
 constexpr int kKills = 20;
 // Fewer kills when this machine is slow: the test must stay within CI's time.
 constexpr auto kKillBudget = std::chrono::seconds(60);
@@ -56,6 +65,48 @@ std::string Dword(DWORD value) {
 
 std::string Sz(const std::string& text) {
     return text + std::string(1, '\0');
+}
+
+// A file a run may write: absent, old (when it has an old version) or
+// whole new are the only states a kill may leave it in.
+struct Watched {
+    std::string path;
+    std::string old;  // empty: no old version
+    std::string fresh;
+};
+
+// The files below a folder, each with its size and write time: path ->
+// (size, low part of the write time). It changes as soon as a copy into the
+// folder begins, through a temporary copy or the target. Read without
+// opening a file, so no copy is disturbed by the look.
+using Listing = std::map<std::string, std::pair<DWORD, DWORD>>;
+
+void ListFiles(const std::string& folder, Listing& listing) {
+    WIN32_FIND_DATAA data;
+    CFindHandle find(FindFirstFileA((folder + "\\*").c_str(), &data));
+    if (!find.IsValid())
+        return;
+    do {
+        const std::string name = data.cFileName;
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            listing[folder + "\\" + name] = {data.nFileSizeLow, data.ftLastWriteTime.dwLowDateTime};
+        else if (name != "." && name != "..")
+            ListFiles(folder + "\\" + name, listing);
+    } while (FindNextFileA(find.Get(), &data));
+}
+
+bool EndsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && _stricmp(text.c_str() + text.size() - end.size(), end.c_str()) == 0;
+}
+
+// The names in folder other than the expected ones: what a run left behind.
+std::set<std::string> Extra(const std::string& folder, const std::set<std::string>& expected) {
+    std::set<std::string> extra;
+    for (const std::string& name : FolderNames(folder)) {
+        if (!expected.count(name))
+            extra.insert(name);
+    }
+    return extra;
 }
 
 // The values of one sub-key: name -> raw data (type folded into the text).
@@ -107,28 +158,59 @@ class KillTest : public ::testing::Test {
   protected:
     CadRegistry registry;
     SetupLayout layout;
-    ScratchFolder cad{"kill-cad"};
+    ScratchFolder cadRoot{"kill-cad"};
     ScratchFolder folder{"kill-install"};
     ScratchFolder spare{"kill-spare"};
     std::string install = folder / "T-VazivIvir";
+    std::vector<std::string> cads;
     std::map<std::string, KeyValues> oldKeys, newKeys;
+    // The package's files in the install folder, and the host-side files
+    // in the CAD folders.
+    std::vector<Watched> packageFiles, hostFiles;
+    // The CAD folders as listed after their old files were written.
+    Listing oldHostListing;
+
+    std::string Cad(int profile) const { return cads[profile % kCads]; }
 
     void SetUp() override {
+        std::map<std::string, std::string> package;
+        for (int i = 0; i < kFiles; ++i)
+            package[FileName(i)] = NewContent(i);
+        for (const char* name : kFonts)
+            package[name] = std::string("new ") + name;
+        package["itextsharp.dll"] = "new itextsharp.dll";
+        package["GCAD2024P.dll"] = "new GCAD2024P.dll" + std::string(kHostDllSize, 'D');
         CreateDirectoryA(layout.DataFolder().c_str(), nullptr);
-        for (int i = 0; i < kFiles; ++i)
-            ASSERT_TRUE(WriteFile(layout.DataFolder() + "\\" + FileName(i), NewContent(i)));
-        // The first of the host-side files: its copy into the CAD folder
-        // tells that registration is over.
-        ASSERT_TRUE(WriteFile(layout.DataFolder() + "\\itextsharp.dll", "pdf"));
-        ASSERT_TRUE(CreateDirectoryA(install.c_str(), nullptr));
-        for (int i = 0; i < kFiles; ++i)
-            ASSERT_TRUE(WriteFile(install + "\\" + FileName(i), OldContent(i)));
+        for (const auto& [name, content] : package)
+            ASSERT_TRUE(WriteFile(layout.DataFolder() + "\\" + name, content));
 
-        // Every profile names the same CAD folder. The earlier registration
-        // that each holds during the kills differs from the new one in every
-        // value.
+        ASSERT_TRUE(CreateDirectoryA(install.c_str(), nullptr));
+        for (int i = 0; i < kFiles; ++i) {
+            packageFiles.push_back({install + "\\" + FileName(i), OldContent(i), NewContent(i)});
+            ASSERT_TRUE(WriteFile(packageFiles.back().path, OldContent(i)));
+        }
+        for (const char* name : kCadFiles)
+            packageFiles.push_back({install + "\\" + name, "", package[name]});
+
+        // Every CAD folder has a Fonts folder and an earlier copy of each
+        // host-side file.
+        for (int c = 0; c < kCads; ++c) {
+            const std::string cad = cadRoot / ("CAD" + std::to_string(c));
+            cads.push_back(cad);
+            ASSERT_TRUE(CreateDirectoryA(cad.c_str(), nullptr));
+            ASSERT_TRUE(CreateDirectoryA((cad + "\\Fonts").c_str(), nullptr));
+            for (const char* name : kFonts)
+                hostFiles.push_back({cad + "\\Fonts\\" + name, std::string("old ") + name, package[name]});
+            for (const char* name : kCadFiles)
+                hostFiles.push_back({cad + "\\" + name, std::string("old ") + name, package[name]});
+        }
+        WriteOldHostFiles();
+
+        // The profiles name the CAD folders in turn. The earlier
+        // registration that each holds during the kills differs from the new
+        // one in every value.
         for (int i = 0; i < kProfiles; ++i) {
-            registry.AddProfile("GstarCAD", "R25", "Profiles\\P" + std::to_string(i), cad.Path());
+            registry.AddProfile("GstarCAD", "R25", "Profiles\\P" + std::to_string(i), Cad(i));
             const std::string module = Profile(i) + "Applications\\TR_VazivIvir2025";
             const std::string host = Profile(i) + "Applications\\Tovrel2025DLLP";
             oldKeys[module] =
@@ -138,7 +220,7 @@ class KillTest : public ::testing::Test {
                                     {"MANAGED", {REG_DWORD, Dword(9)}}});
             newKeys[module] = Values(
                 {{"LOADER", {REG_SZ, Sz(install + "\\TR_VazivIvir2023.GRX")}}, {"MANAGED", {REG_DWORD, Dword(0)}}});
-            newKeys[host] = Values({{"LOADER", {REG_SZ, Sz(cad.Path() + "\\GCAD2024P.dll")}},
+            newKeys[host] = Values({{"LOADER", {REG_SZ, Sz(Cad(i) + "\\GCAD2024P.dll")}},
                                     {"LOADCTRLS", {REG_DWORD, Dword(2)}},
                                     {"MANAGED", {REG_DWORD, Dword(1)}}});
         }
@@ -149,6 +231,43 @@ class KillTest : public ::testing::Test {
             WriteKey(path, values);
     }
 
+    void WriteOldHostFiles() {
+        for (const Watched& file : hostFiles) {
+            SetFileAttributesA(file.path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            ASSERT_TRUE(WriteFile(file.path, file.old)) << file.path;
+        }
+        oldHostListing = HostListing();
+    }
+
+    Listing HostListing() const {
+        Listing listing;
+        for (const std::string& cad : cads)
+            ListFiles(cad, listing);
+        return listing;
+    }
+
+    // True once a host-side copy has begun since the old files were written.
+    bool HostPassBegun() const { return HostListing() != oldHostListing; }
+
+    // True while a host DLL is seen part-written: a file changed since the
+    // old files were written has a size that no version of a host-side file
+    // has, above zero (only a file larger than one write is seen so, under
+    // any name) or zero under the DLL's own name.
+    bool HostCopySeenCut() const {
+        std::set<DWORD> sizes;
+        for (const Watched& file : hostFiles) {
+            sizes.insert(static_cast<DWORD>(file.old.size()));
+            sizes.insert(static_cast<DWORD>(file.fresh.size()));
+        }
+        for (const auto& [path, seen] : HostListing()) {
+            const auto old = oldHostListing.find(path);
+            if ((old == oldHostListing.end() || old->second != seen) && !sizes.count(seen.first) &&
+                (seen.first > 0 || EndsWith(path, "\\GCAD2024P.dll")))
+                return true;
+        }
+        return false;
+    }
+
     // Starts SetUp.exe and presses Install with the folder typed in.
     void StartInstall(SetupDriver& setup, const std::string& into) {
         ASSERT_TRUE(setup.Start(layout.Exe())) << "no setup dialog appeared";
@@ -156,18 +275,18 @@ class KillTest : public ::testing::Test {
         setup.Press(IDC_INSTALL);
     }
 
-    // Counts how many files hold the new content; fails on any other.
-    int CheckFiles(bool allNew) {
+    // Counts the files that hold the new content; fails on any other.
+    int CheckFiles(const std::vector<Watched>& files, bool allNew) {
         int whole = 0;
-        for (int i = 0; i < kFiles; ++i) {
-            const std::string path = install + "\\" + FileName(i);
-            const std::string content = ReadFile(path);
-            if (content == NewContent(i)) {
+        for (const Watched& file : files) {
+            const std::string content = ReadFile(file.path);
+            if (content == file.fresh) {
                 ++whole;
                 continue;
             }
-            const bool acceptable = !allNew && (content == OldContent(i) || (content.empty() && !FileExists(path)));
-            EXPECT_TRUE(acceptable) << path << " holds " << content.size() << " bytes of neither version";
+            const bool acceptable =
+                !allNew && ((!file.old.empty() && content == file.old) || (content.empty() && !FileExists(file.path)));
+            EXPECT_TRUE(acceptable) << file.path << " holds " << content.size() << " bytes of neither version";
             if (!acceptable)
                 break;
         }
@@ -192,29 +311,33 @@ class KillTest : public ::testing::Test {
     }
 };
 
-// Every fourth kill waits until registration has begun (the first profile's
-// module key has changed) and comes before it is over (the host-side copies
-// have begun): a kill at a uniform moment of a long copy would hardly ever
-// hit it.
+// A kill at a uniform moment of the whole install would hardly ever hit
+// the short passes after the package copy. So every fourth kill waits until
+// registration has begun (the first profile's module key has changed) and
+// comes before it is over (the host-side copies have begun). Every fourth,
+// offset by one, comes in the host-side pass: half of these at a moment of
+// it, half as soon as a host DLL is seen part-written (its copy takes a few
+// milliseconds, a small part of the pass), or at the completion view if it
+// never is.
 TEST_F(KillTest, AKillAtAnyMomentLeavesNothingHalfWritten) {
     const std::string firstKey = Profile(0) + "Applications\\TR_VazivIvir2025";
-    const std::string hostFile = cad / "itextsharp.dll";
     auto registering = [&] {
         const KeyValues found = ReadKey(firstKey);
         return !found.empty() && found != oldKeys[firstKey];
     };
-    auto waitFor = [](const std::function<bool()>& done) {
-        for (DWORD start = GetTickCount(); !done(); Sleep(1)) {
+    auto waitFor = [](const std::function<bool()>& done, DWORD pause = 1) {
+        for (DWORD start = GetTickCount(); !done(); Sleep(pause)) {
             if (GetTickCount() - start > 120000)
                 return false;
         }
         return true;
     };
 
-    // How long the package copy and the registration take here, into
-    // another folder.
+    // How long the package copy, the registration and the host-side copies
+    // take here, the package going into another folder.
     int copyMs = 0;
     int registrationMs = 0;
+    int hostMs = 0;
     {
         SetupDriver setup;
         StartInstall(setup, spare.Path());
@@ -222,13 +345,16 @@ TEST_F(KillTest, AKillAtAnyMomentLeavesNothingHalfWritten) {
         ASSERT_TRUE(waitFor(registering)) << "the install did not register";
         const DWORD registered = GetTickCount();
         copyMs = static_cast<int>(registered - begin);
-        ASSERT_TRUE(waitFor([&] { return FileExists(hostFile); })) << "no host-side copy";
-        registrationMs = static_cast<int>(GetTickCount() - registered);
+        ASSERT_TRUE(waitFor([&] { return HostPassBegun(); })) << "no host-side copy";
+        const DWORD hostBegun = GetTickCount();
+        registrationMs = static_cast<int>(hostBegun - registered);
         ASSERT_TRUE(waitFor([&] { return setup.IsVisible(IDOK); })) << "the install did not complete";
+        hostMs = static_cast<int>(GetTickCount() - hostBegun);
     }
-    ASSERT_EQ(static_cast<size_t>(kFiles + 1), FolderNames(spare / "T-VazivIvir").size());
+    ASSERT_EQ(packageFiles.size(), FolderNames(spare / "T-VazivIvir").size());
     WriteOldKeys();
-    std::printf("package copy %d ms, registration %d ms\n", copyMs, registrationMs);
+    WriteOldHostFiles();
+    std::printf("package copy %d ms, registration %d ms, host-side copies %d ms\n", copyMs, registrationMs, hostMs);
 
     const unsigned seed = static_cast<unsigned>(GetTickCount());
     std::mt19937 random(seed);
@@ -236,32 +362,61 @@ TEST_F(KillTest, AKillAtAnyMomentLeavesNothingHalfWritten) {
     int kills = 0;
     const auto end = std::chrono::steady_clock::now() + kKillBudget;
     for (int kill = 0; kill < kKills && std::chrono::steady_clock::now() < end; ++kill, ++kills) {
-        const bool late = kill % 4 == 3;
-        const int delay = std::uniform_int_distribution<int>(0, late ? registrationMs : copyMs)(random);
-        SCOPED_TRACE("kill " + std::to_string(kill) + " after " + std::to_string(delay) + " ms" +
-                     (late ? " of registering" : "") + " (seed " + std::to_string(seed) + ")");
-        if (late) {
+        enum Moment { kAny, kRegistering, kHostCopies, kPartWrittenDll };
+        const Moment moment = kill % 4 == 3   ? kRegistering
+                              : kill % 8 == 1 ? kPartWrittenDll
+                              : kill % 8 == 5 ? kHostCopies
+                                              : kAny;
+        const int range[] = {copyMs, registrationMs, hostMs, 0};
+        const int delay = std::uniform_int_distribution<int>(0, range[moment])(random);
+        std::string phase[] = {"", " of registering", " of host-side copies", " of a part-written host DLL"};
+        SCOPED_TRACE("kill " + std::to_string(kill) + " after " + std::to_string(delay) + " ms" + phase[moment] +
+                     " (seed " + std::to_string(seed) + ")");
+        if (moment == kRegistering)
             WriteOldKeys();
-            DeleteFileA(hostFile.c_str());
-        }
+        if (moment != kAny)
+            WriteOldHostFiles();
         {
             SetupDriver setup;
             StartInstall(setup, folder.Path());
-            if (late) {
-                ASSERT_TRUE(waitFor(registering)) << "the install did not register";
-            }
-            Sleep(static_cast<DWORD>(delay));
-            if (!setup.IsVisible(IDOK))
-                ++midInstall;
             CAutoHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, setup.ProcessId()));
             ASSERT_TRUE(process.IsValid());
+            bool partWritten = false;
+            if (moment == kRegistering) {
+                ASSERT_TRUE(waitFor(registering)) << "the install did not register";
+            }
+            if (moment == kHostCopies || moment == kPartWrittenDll) {
+                ASSERT_TRUE(waitFor([&] { return HostPassBegun(); })) << "no host-side copy";
+            }
+            // A part-written DLL is then looked for without a pause, with
+            // SetUp.exe moved to a CPU that this test does not run on (the
+            // tests run pinned to one): the test looks while SetUp.exe writes
+            // the DLL, and the kill meets the copy under way, as on any
+            // machine with more than one core. With a single CPU it mostly
+            // comes after the copy.
+            if (moment == kPartWrittenDll) {
+                DWORD_PTR mine = 0, system = 0;
+                if (GetProcessAffinityMask(GetCurrentProcess(), &mine, &system) && (system & ~mine))
+                    SetProcessAffinityMask(setup.ProcessHandle(), system & ~mine);
+                ASSERT_TRUE(waitFor([&] { return (partWritten = HostCopySeenCut()) || setup.IsVisible(IDOK); }, 0));
+                if (!partWritten)
+                    phase[moment] = " of the completion view, no host DLL seen part-written";
+            }
+            // A copy seen under way is killed at once, not after a look at
+            // the dialog.
+            if (delay > 0)
+                Sleep(static_cast<DWORD>(delay));
+            const bool completed = !partWritten && setup.IsVisible(IDOK);
             TerminateProcess(process.Get(), 1);
             ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.Get(), 20000));
+            midInstall += completed ? 0 : 1;
         }
-        const int files = CheckFiles(false);
+        const int files = CheckFiles(packageFiles, false);
+        const int hostCopies = CheckFiles(hostFiles, false);
         const int keys = CheckKeys(false);
-        std::printf("kill %2d after %4d ms%s: %4d of %d files new, %3d of %d keys new\n", kill, delay,
-                    late ? " of registering" : "", files, kFiles, keys, 2 * kProfiles);
+        std::printf("kill %2d after %4d ms%s: %4d of %zu files new, %2d of %zu host files new, %3d of %d keys new\n",
+                    kill, delay, phase[moment].c_str(), files, packageFiles.size(), hostCopies, hostFiles.size(), keys,
+                    2 * kProfiles);
         std::fflush(stdout);
         if (HasFailure())
             return;
@@ -269,13 +424,24 @@ TEST_F(KillTest, AKillAtAnyMomentLeavesNothingHalfWritten) {
     std::printf("%d kills (of %d planned), %d of them before the completion view\n", kills, kKills, midInstall);
     EXPECT_GT(midInstall, 0);
 
-    // What the kills left behind does not stand in the way.
+    // What the kills left behind does not stand in the way, and nothing
+    // temporary is left in any target folder.
     SetupDriver setup;
     StartInstall(setup, folder.Path());
     ASSERT_TRUE(setup.WaitForCompletionView(120000)) << "the install after the kills did not complete";
-    EXPECT_EQ(kFiles, CheckFiles(true));
+    EXPECT_EQ(static_cast<int>(packageFiles.size()), CheckFiles(packageFiles, true));
+    EXPECT_EQ(static_cast<int>(hostFiles.size()), CheckFiles(hostFiles, true));
     EXPECT_EQ(2 * kProfiles, CheckKeys(true));
-    EXPECT_EQ(static_cast<size_t>(kFiles + 1), FolderNames(install).size()) << "temporary files were left behind";
+    std::set<std::string> installed(std::begin(kCadFiles), std::end(kCadFiles));
+    for (int i = 0; i < kFiles; ++i)
+        installed.insert(FileName(i));
+    EXPECT_EQ(std::set<std::string>(), Extra(install, installed)) << "left behind in " << install;
+    for (const std::string& cad : cads) {
+        EXPECT_EQ(std::set<std::string>(), Extra(cad, {"Fonts", "itextsharp.dll", "GCAD2024P.dll"}))
+            << "left behind in " << cad;
+        EXPECT_EQ(std::set<std::string>(), Extra(cad + "\\Fonts", {std::begin(kFonts), std::end(kFonts)}))
+            << "left behind in " << cad << "\\Fonts";
+    }
 }
 
 }  // namespace

@@ -52,6 +52,10 @@ foreach(area framework host deploy ui faults)
     gtest_add_tests(TARGET ${area}_tests SOURCES ${sources} TEST_LIST ${area}_list)
     set_tests_properties(${${area}_list} PROPERTIES TIMEOUT 120)
 endforeach()
+# The kill test installs 2,000 files about twenty times over.
+if(TEST KillTest.AKillAtAnyMomentLeavesNothingHalfWritten)
+    set_tests_properties(KillTest.AKillAtAnyMomentLeavesNothingHalfWritten PROPERTIES TIMEOUT 300)
+endif()
 # The fault walk runs the whole install once per platform call.
 if(faults_list)
     set_tests_properties(${faults_list} PROPERTIES TIMEOUT 1200)

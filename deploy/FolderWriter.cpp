@@ -354,7 +354,7 @@ FolderState CCheckedFolder::Open(const char* path, FolderTrust trust, bool creat
     if (!path || !ToWide(path, &wide) || !FullPathOf(wide, &full) || FirstLevel(full) == 0)
         return FolderState::kFailed;
     if (!create || FirstLevel(full) >= full.size())
-        return trust == FolderTrust::kExact ? OpenExact(full) : OpenResolved(full);
+        return OpenPath(full, trust);
 
     // Only the last level is made, inside its parent checked the same way.
     while (full.size() > FirstLevel(full) && full.back() == L'\\')
@@ -364,8 +364,7 @@ FolderState CCheckedFolder::Open(const char* path, FolderTrust trust, bool creat
     std::wstring parentPath = full.substr(0, split);
     if (split + 1 == FirstLevel(full))
         parentPath = full.substr(0, split + 1);
-    const FolderState state =
-        trust == FolderTrust::kExact ? parent.OpenExact(parentPath) : parent.OpenResolved(parentPath);
+    const FolderState state = parent.OpenPath(parentPath, trust);
     if (state != FolderState::kOpen)
         return state;
     return OpenChildWide(parent, full.substr(split + 1), true, false);
@@ -413,13 +412,14 @@ FolderState CCheckedFolder::OpenChildWide(const CCheckedFolder& parent,
     return FolderState::kOpen;
 }
 
-FolderState CCheckedFolder::OpenExact(const std::wstring& full) {
-    const std::wstring expected = LongPathOf(full);
+FolderState CCheckedFolder::OpenPath(const std::wstring& full, FolderTrust trust) {
+    const bool exact = trust == FolderTrust::kExact;
+    const std::wstring expected = exact ? LongPathOf(full) : full;
     // Every level from the drive root, the folder included, must be a
     // plain folder: a junction anywhere on the way is refused, even one that
     // leads back to the same place.
     const size_t first = FirstLevel(expected);
-    for (size_t end = expected.find(L'\\', first);; end = expected.find(L'\\', end + 1)) {
+    for (size_t end = expected.find(L'\\', first); exact; end = expected.find(L'\\', end + 1)) {
         const std::wstring level = expected.substr(0, end == std::wstring::npos ? expected.size() : end);
         if (level.size() > first) {
             const DWORD attributes = GetFileAttributesW(VerbatimPath(level).c_str());
@@ -434,7 +434,7 @@ FolderState CCheckedFolder::OpenExact(const std::wstring& full) {
             break;
     }
     CAutoHandle folder(CreateFileW(VerbatimPath(expected).c_str(), kFolderAccess, kFolderShare, nullptr, OPEN_EXISTING,
-                                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+                                   FILE_FLAG_BACKUP_SEMANTICS | (exact ? FILE_FLAG_OPEN_REPARSE_POINT : 0), nullptr));
     if (!folder.IsValid())
         return StateOfOpenError(GetLastError());
     DWORD attributes = 0;
@@ -443,24 +443,8 @@ FolderState CCheckedFolder::OpenExact(const std::wstring& full) {
         return FolderState::kUnchecked;
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
         return FolderState::kMissing;
-    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) || !IsSamePath(final, expected))
+    if (exact && ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) || !IsSamePath(final, expected)))
         return FolderState::kLinked;
-    m_final = final;
-    m_handle.Reset(folder.Release());
-    return FolderState::kOpen;
-}
-
-FolderState CCheckedFolder::OpenResolved(const std::wstring& full) {
-    CAutoHandle folder(CreateFileW(VerbatimPath(full).c_str(), kFolderAccess, kFolderShare, nullptr, OPEN_EXISTING,
-                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!folder.IsValid())
-        return StateOfOpenError(GetLastError());
-    DWORD attributes = 0;
-    std::wstring final;
-    if (!AttributesOf(folder.Get(), &attributes) || !FinalPathOf(folder.Get(), &final))
-        return FolderState::kUnchecked;
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
-        return FolderState::kMissing;
     m_final = final;
     m_handle.Reset(folder.Release());
     return FolderState::kOpen;

@@ -59,8 +59,7 @@ class CCheckedFolder {
   private:
     friend class CFolderWriter;
     FolderState OpenChildWide(const CCheckedFolder& parent, const std::wstring& name, bool create, bool deletable);
-    FolderState OpenExact(const std::wstring& full);
-    FolderState OpenResolved(const std::wstring& full);
+    FolderState OpenPath(const std::wstring& full, FolderTrust trust);
     // Deletes the folder through its handle if it is empty, and closes it.
     void RemoveIfEmpty();
 

@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/FaultSeam.h"
+#include "tests/seam/FaultSeam.h"
 #include "framework/Handle.h"
 #include "res/resource.h"
 #include "tests/support/UiDriver.h"

@@ -6,7 +6,7 @@
 // watched family without a rule is reported to the test instead of being
 // missed silently.
 
-#include "framework/FaultSeam.h"
+#include "tests/seam/FaultSeam.h"
 
 #include <windows.h>
 #include <direct.h>

@@ -38,7 +38,7 @@ extern "C" __attribute__((no_stack_protector)) int SetupEntry() {
 }
 
 // The runtime's default terminate handler, in place of its verbose one: an
-// exception nobody catches ends the process with abort() as before, without
+// exception nobody catches ends the process with abort(), without
 // first printing the exception's demangled type to a console a GUI program
 // does not have. The verbose handler would link the whole demangler.
 namespace __gnu_cxx {

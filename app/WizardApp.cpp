@@ -3,13 +3,6 @@
 #include "host/HostInstaller.h"
 #include "ui/SetupDialog.h"
 
-// The standard Help command id.
-constexpr UINT ID_HELP = 57670;
-
-BEGIN_APP_MESSAGE_MAP(CWizardApp, CWinApp)
-ON_APP_COMMAND(ID_HELP, OnHelp)
-END_APP_MESSAGE_MAP()
-
 // The two static objects, in this order: the application object first, then
 // the global installer record, so that the record is destroyed first at exit.
 CWizardApp theApp;

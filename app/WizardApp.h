@@ -7,6 +7,4 @@
 class CWizardApp : public CWinApp {
   public:
     BOOL InitInstance() override;
-
-    DECLARE_APP_MESSAGE_MAP()
 };

@@ -14,12 +14,11 @@
 #include "deploy/PackageSource.h"
 #include "deploy/SkipList.h"
 #include "framework/Handle.h"
-#include "framework/Mbcs.h"
+#include "framework/TrailingBackslash.h"
 #include "framework/MessageBox.h"
 
 namespace {
 
-const char kSetupCaption[] = "T-软件安装";
 const char kCopyFailedFormat[] =
     "拷贝文件 %s 失败，可能原因如下：\n\n1、CAD未关闭\n\n2、系统权限未开放，请以管理者权限登陆系统";
 const char kSettingsFile[] = "Tovrel.Ini";
@@ -336,8 +335,7 @@ bool OpenPackageSearch(const CString& pattern, WIN32_FIND_DATAA* entry, std::opt
 }  // namespace
 
 CCopyJob::CCopyJob(CString folder, CProgressCtrl* progress) : targetFolder(folder), progressCtrl(progress) {
-    if (mbcs::EndsWithBackslash(targetFolder, targetFolder.GetLength()))
-        targetFolder.Delete(targetFolder.GetLength() - 1);
+    StripTrailingBackslash(targetFolder, false);
 }
 
 bool CopyPackageFiles(CCopyJob& job) {

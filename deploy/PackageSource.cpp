@@ -6,12 +6,13 @@
 #include "framework/Mbcs.h"
 #include "framework/MessageBox.h"
 
+const char kSetupCaption[] = "T-软件安装";
+
 namespace {
 
 const char kMarkerFile[] = "\\TR_VazivIvir2023.grx";
 const char kMissingPackageText[] =
     "未找到安装所需的Data文件夹 !\n\n可能安装文件下载后没有解压，\n\n请解压后再执行SetUp.exe !";
-const char kSetupCaption[] = "T-软件安装";
 
 // One byte more than MAX_PATH, so that a path of exactly MAX_PATH bytes can be
 // told apart from one that the call cut to fit.

@@ -7,6 +7,9 @@
 
 #include <windows.h>
 
+// The caption of the install's message boxes.
+extern const char kSetupCaption[];
+
 // 0: nothing of that name; 1: an entry that is not a folder; 2: a folder;
 // 3: it cannot be told (the search failed for another reason than absence).
 int ProbePath(CString path);

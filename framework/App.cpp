@@ -53,10 +53,6 @@ int CWinApp::Run() {
     return ExitInstance();
 }
 
-BOOL CWinApp::OnCmdMsg(UINT) {
-    return FALSE;
-}
-
 CWinApp* AfxGetApp() {
     return g_app;
 }

@@ -17,12 +17,6 @@ class CWinApp {
     virtual int Run();
     virtual int ExitInstance() { return 0; }
 
-    // Routes a command id through the application's message map.
-    virtual BOOL OnCmdMsg(UINT id);
-    // The standard Help command. The program ships no help file, so this
-    // shows nothing.
-    void OnHelp() {}
-
     HINSTANCE m_hInstance = nullptr;
 };
 
@@ -35,19 +29,3 @@ void AfxEnableControlContainer();
 
 // Entry point body: runs the application object.
 int AfxWinMain(HINSTANCE instance);
-
-// Application message maps: a chain of command tests.
-#define DECLARE_APP_MESSAGE_MAP() \
-  public:                         \
-    BOOL OnCmdMsg(UINT id) override;
-#define BEGIN_APP_MESSAGE_MAP(theClass, baseClass) \
-    BOOL theClass::OnCmdMsg(UINT id) {             \
-        typedef baseClass TheBaseClass;
-#define ON_APP_COMMAND(commandId, handler) \
-    if (id == (commandId)) {               \
-        handler();                         \
-        return TRUE;                       \
-    }
-#define END_APP_MESSAGE_MAP()          \
-    return TheBaseClass::OnCmdMsg(id); \
-    }

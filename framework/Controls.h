@@ -7,13 +7,8 @@
 
 #include "framework/Wnd.h"
 
-class CButton : public CWnd {
-  public:
-    int GetCheck() const { return static_cast<int>(SendMessage(BM_GETCHECK)); }
-    void SetCheck(int state) { SendMessage(BM_SETCHECK, static_cast<WPARAM>(state)); }
-};
-
-class CEdit : public CWnd {};
+// A check box; its state is read and set through data exchange.
+class CButton : public CWnd {};
 
 // The classic progress bar (msctls_progress32).
 class CProgressCtrl : public CWnd {
@@ -22,5 +17,6 @@ class CProgressCtrl : public CWnd {
     int SetStep(int step) { return static_cast<int>(SendMessage(PBM_SETSTEP, static_cast<WPARAM>(step))); }
     int SetPos(int position) { return static_cast<int>(SendMessage(PBM_SETPOS, static_cast<WPARAM>(position))); }
     int StepIt() { return static_cast<int>(SendMessage(PBM_STEPIT)); }
-    int GetPos() const { return static_cast<int>(SendMessage(PBM_GETPOS)); }
+    // Drawing off while a run of moves is made, so that only the last shows.
+    void SetRedraw(bool redraw) { SendMessage(WM_SETREDRAW, redraw ? TRUE : FALSE); }
 };

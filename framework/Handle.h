@@ -9,15 +9,16 @@
 
 #include "framework/String.h"
 
-// A kernel handle (process, snapshot, file). Both NULL and
+// An owned handle that Traits::Close releases. Both NULL and
 // INVALID_HANDLE_VALUE mean "no handle".
-class CAutoHandle {
+template <class Traits>
+class CScopedHandle {
   public:
-    CAutoHandle() = default;
-    explicit CAutoHandle(HANDLE handle) : m_handle(handle) {}
-    ~CAutoHandle() { Close(); }
-    CAutoHandle(const CAutoHandle&) = delete;
-    CAutoHandle& operator=(const CAutoHandle&) = delete;
+    CScopedHandle() = default;
+    explicit CScopedHandle(HANDLE handle) : m_handle(handle) {}
+    ~CScopedHandle() { Close(); }
+    CScopedHandle(const CScopedHandle&) = delete;
+    CScopedHandle& operator=(const CScopedHandle&) = delete;
 
     bool IsValid() const { return m_handle != nullptr && m_handle != INVALID_HANDLE_VALUE; }
     HANDLE Get() const { return m_handle; }
@@ -31,15 +32,27 @@ class CAutoHandle {
         m_handle = nullptr;
         return handle;
     }
-
-  private:
     void Close() {
         if (IsValid())
-            CloseHandle(m_handle);
+            Traits::Close(m_handle);
         m_handle = nullptr;
     }
+
+  private:
     HANDLE m_handle = nullptr;
 };
+
+struct CKernelHandleTraits {
+    static void Close(HANDLE handle) { CloseHandle(handle); }
+};
+struct CFindHandleTraits {
+    static void Close(HANDLE handle) { FindClose(handle); }
+};
+
+// A kernel handle (process, snapshot, file).
+using CAutoHandle = CScopedHandle<CKernelHandleTraits>;
+// A directory search opened by FindFirstFileA.
+using CFindHandle = CScopedHandle<CFindHandleTraits>;
 
 // A registry key. Receive() hands out the address for an open/create call.
 class CRegKey {
@@ -63,27 +76,6 @@ class CRegKey {
 
   private:
     HKEY m_key = nullptr;
-};
-
-// A directory search opened by FindFirstFileA.
-class CFindHandle {
-  public:
-    CFindHandle() = default;
-    explicit CFindHandle(HANDLE handle) : m_handle(handle) {}
-    ~CFindHandle() { Close(); }
-    CFindHandle(const CFindHandle&) = delete;
-    CFindHandle& operator=(const CFindHandle&) = delete;
-
-    bool IsValid() const { return m_handle != INVALID_HANDLE_VALUE && m_handle != nullptr; }
-    HANDLE Get() const { return m_handle; }
-    void Close() {
-        if (IsValid())
-            FindClose(m_handle);
-        m_handle = INVALID_HANDLE_VALUE;
-    }
-
-  private:
-    HANDLE m_handle = INVALID_HANDLE_VALUE;
 };
 
 // Formats into a fixed buffer and says whether the whole text fitted.

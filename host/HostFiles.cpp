@@ -25,7 +25,7 @@ bool MayExist(const char* path) {
 }
 
 // The year of a host DLL name "GCAD<year>P.dll" (any letter case), or 0.
-int HostDllYear(const char* fileName) {
+int YearOfHostDll(const char* fileName) {
     if (std::strlen(fileName) != 13 || _strnicmp(fileName, "GCAD", 4) != 0 || _stricmp(fileName + 8, "P.dll") != 0)
         return 0;
     int year = 0;
@@ -74,7 +74,7 @@ void CopyHostFile(const CHostPackage& package,
 
 // One listing of the package decides which of the files go to the CAD
 // folders, instead of a copy tried for every name that might be there. The
-// names keep the spelling the CAD folders have always been given.
+// CAD folders get the names in the spelling below, whatever the package's.
 void CHostPackage::List(const CString& packageFolder) {
     std::vector<WIN32_FIND_DATAA> found;
     char pattern[MAX_PATH];
@@ -106,7 +106,7 @@ void CHostPackage::Take(const CString& packageFolder, const std::vector<WIN32_FI
         for (int i = 0; i < 2; ++i)
             hasFont[i] = hasFont[i] || _stricmp(entry.cFileName, kFontFiles[i]) == 0;
         hasPdfLibrary = hasPdfLibrary || _stricmp(entry.cFileName, kPdfLibrary) == 0;
-        if (const int year = HostDllYear(entry.cFileName))
+        if (const int year = YearOfHostDll(entry.cFileName))
             hasYear[year - kFirstHostDllYear] = true;
     }
     // A listing that broke off must not shrink what the CAD folders get:

@@ -4,7 +4,9 @@
 
 #include "framework/Handle.h"
 #include "host/ReleaseName.h"
-#include "host/TrailingBackslash.h"
+#include "framework/TrailingBackslash.h"
+
+const char kModuleFileName[] = "TR_VazivIvir2023.GRX";
 
 namespace {
 
@@ -45,6 +47,18 @@ bool SubKeyName(HKEY key, DWORD index, char (&name)[kRegistryBufferSize]) {
     return name[0] != '\0';
 }
 
+// Calls visit with the name of each sub-key of key that can be named. The
+// count is read once, when the walk over the sub-keys begins.
+template <class Visit>
+void ForEachSubKey(HKEY key, Visit visit) {
+    const DWORD count = SubKeyCount(key);
+    for (DWORD index = 0; index < count; ++index) {
+        char name[kRegistryBufferSize];
+        if (SubKeyName(key, index, name))
+            visit(name);
+    }
+}
+
 }  // namespace
 
 CHostInstaller::CHostInstaller() : valueName("AcadLocation") {}
@@ -62,17 +76,13 @@ void CHostInstaller::ScanProductRoot(CString root) {
     if (RegOpenKeyExA(hive.Get(), root, 0, KEY_READ, rootKey.Receive()) != ERROR_SUCCESS)
         return;
 
-    const DWORD releaseCount = SubKeyCount(rootKey.Get());
-    for (DWORD index = 0; index < releaseCount; ++index) {
-        char name[kRegistryBufferSize];
-        if (!SubKeyName(rootKey.Get(), index, name))
-            continue;
+    ForEachSubKey(rootKey.Get(), [&](const char* name) {
         CString releasePath;
         releasePath.Format("%s\\%s\\", root.GetString(), name);
 
         CRegKey releaseKey;
         if (RegOpenKeyExA(rootKey.Get(), name, REG_OPTION_OPEN_LINK, KEY_READ, releaseKey.Receive()) != ERROR_SUCCESS)
-            continue;
+            return;
 
         foundKeys.RemoveAll();
         foundValues.RemoveAll();
@@ -101,7 +111,7 @@ void CHostInstaller::ScanProductRoot(CString root) {
                     break;
             }
         }
-    }
+    });
 }
 
 // Keys are opened as they are, never through a registry link: a link that
@@ -134,13 +144,9 @@ void CHostInstaller::FindLocationKeys(HKEY parent,
 
     if (depth >= kMaxWalkDepth)
         return;
-    const DWORD count = SubKeyCount(key.Get());
-    for (DWORD index = 0; index < count; ++index) {
-        char name[kRegistryBufferSize];
-        if (!SubKeyName(key.Get(), index, name))
-            continue;
+    ForEachSubKey(key.Get(), [&](const char* name) {
         FindLocationKeys(key.Get(), name, relativePath + name + "\\", basePath, depth + 1);
-    }
+    });
 }
 
 void CHostInstaller::StripTrailingBackslash(CString& path) {

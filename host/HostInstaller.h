@@ -31,6 +31,11 @@ struct CHostPackage {
     std::vector<WIN32_FIND_DATAA> entries;
 };
 
+// The plug-in's module in the install folder, the same file for every
+// release: the profiles' LOADER names it, so the install folder must leave
+// room for it.
+extern const char kModuleFileName[];
+
 class CHostInstaller {
   public:
     CHostInstaller();

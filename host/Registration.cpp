@@ -3,20 +3,16 @@
 #include <cstring>
 
 #include "framework/Handle.h"
-#include "framework/Mbcs.h"
+#include "framework/TrailingBackslash.h"
 
 namespace {
-
-// The native module is the same file for every release; only the key names
-// carry the release.
-constexpr int kModuleYear = 2023;
 
 // Suffix of the name a load entry is written under before it is renamed
 // into place.
 constexpr char kPendingSuffix[] = "~pending";
 
 // The 2025 CAD loads the 2024 host DLL: no separate build exists for it.
-int HostDllYear(int release) {
+int DllYearForRelease(int release) {
     return release == 2025 ? 2024 : release;
 }
 
@@ -147,7 +143,7 @@ bool ReplaceLoadEntry(HKEY applications, const CLoadEntry& entry) {
     }
     DeleteOwnKey(applications, pending);
     // The old entry survived its delete (it has sub-keys of its own): it is
-    // written over, as it always was.
+    // written over in place, which keeps what the CAD stored below it.
     return written && WriteInPlace(applications, entry);
 }
 
@@ -157,9 +153,9 @@ bool FormLoadEntries(CLoadEntry (&entries)[2], int release, const CString& insta
     CLoadEntry& module = entries[0];
     CLoadEntry& dll = entries[1];
     if (!FormatInto(module.keyName, "TR_VazivIvir%d", release) ||
-        !FormatInto(module.loader, "%s\\TR_VazivIvir%d.GRX", installDir.GetString(), kModuleYear) ||
+        !FormatInto(module.loader, "%s\\%s", installDir.GetString(), kModuleFileName) ||
         !FormatInto(dll.keyName, "Tovrel%dDLLP", release) ||
-        !FormatInto(dll.loader, "%s\\GCAD%dP.dll", location.GetString(), HostDllYear(release)))
+        !FormatInto(dll.loader, "%s\\GCAD%dP.dll", location.GetString(), DllYearForRelease(release)))
         return false;
     module.values[0] = {"MANAGED", 0, nullptr};
     module.values[1] = {"LOADER", 0, module.loader};
@@ -184,8 +180,7 @@ bool WriteLoadEntries(HKEY profile, const CLoadEntry (&entries)[2]) {
 // named to the user, without it.
 CString ProfileKeyPath(const CString& key) {
     CString path = key;
-    if (mbcs::EndsWithBackslash(path, path.GetLength()))
-        path.Delete(path.GetLength() - 1);
+    StripTrailingBackslash(path);
     return path;
 }
 

@@ -1,11 +1,14 @@
 #include "ui/SetupDialog.h"
 
+#include <cstring>
+
 #include "deploy/FolderPath.h"
 #include "deploy/FolderWriter.h"
+#include "deploy/PackageSource.h"
 #include "deploy/PackageCopier.h"
 #include "framework/App.h"
 #include "framework/DataExchange.h"
-#include "framework/Mbcs.h"
+#include "framework/TrailingBackslash.h"
 #include "host/HostInstaller.h"
 #include "res/resource.h"
 #include "ui/PathDialog.h"
@@ -15,10 +18,7 @@ namespace {
 
 constexpr COLORREF kBackgroundColour = RGB(170, 210, 150);
 constexpr COLORREF kCaptionColour = RGB(10, 70, 40);
-constexpr char kInstallCaption[] = "T-软件安装";
 constexpr char kSubFolder[] = "\\T-VazivIvir";
-// The longest text formed from the install folder: the module's LOADER path.
-constexpr char kModuleFile[] = "\\TR_VazivIvir2023.GRX";
 // More would make the box taller than a screen.
 constexpr int kMaxListedItems = 10;
 
@@ -66,15 +66,12 @@ BOOL Dlg_Setup::OnInitDialog() {
         SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
 
     // Only the 2025 box is offered: 2023 and 2024 stay hidden and unticked
-    // until the plug-in supports them.
-    if (theHostInstaller.locs2023.GetSize() == 0) {
+    // until the plug-in supports them. A box whose release has no CAD is
+    // disabled.
+    if (theHostInstaller.locs2023.GetSize() == 0)
         box2023.EnableWindow(FALSE);
-        tick2023 = 0;
-    }
-    if (theHostInstaller.locs2024.GetSize() == 0) {
+    if (theHostInstaller.locs2024.GetSize() == 0)
         box2024.EnableWindow(FALSE);
-        tick2024 = 0;
-    }
     tick2023 = 0;
     tick2024 = 0;
     if (theHostInstaller.locs2025.GetSize() == 0) {
@@ -137,7 +134,7 @@ void Dlg_Setup::OnBrowse() {
 
 void Dlg_Setup::OnInstall() {
     if (kWarnIfHostRunning && IsHostRunning()) {
-        MessageBox("请关闭CAD后再进行安装 !", kInstallCaption, MB_OK);
+        MessageBox("请关闭CAD后再进行安装 !", kSetupCaption, MB_OK);
         kWarnIfHostRunning = false;
         return;
     }
@@ -148,8 +145,7 @@ void Dlg_Setup::OnInstall() {
 
     // One trailing backslash goes; a drive root "D:\" becomes "D:". Each
     // folder is made (one level) only where no link leads elsewhere.
-    if (mbcs::EndsWithBackslash(installPath, installPath.GetLength()))
-        installPath.Delete(installPath.GetLength() - 1);
+    StripTrailingBackslash(installPath, false);
     if (installPath.GetLength() > 2)
         CCheckedFolder().Open(installPath, FolderTrust::kExact, true);
     installPath += kSubFolder;
@@ -172,18 +168,20 @@ void Dlg_Setup::OnInstall() {
 // created, and the dialog stays as it was.
 bool Dlg_Setup::CheckInstallPath() {
     if (installPath.IsEmpty()) {
-        MessageBox("请输入安装路径 !", kInstallCaption, MB_OK);
+        MessageBox("请输入安装路径 !", kSetupCaption, MB_OK);
         return false;
     }
     if (!ValidateInstallFolder(installPath)) {
-        MessageBox("安装路径无效，请重新输入 !", kInstallCaption, MB_OK);
+        MessageBox("安装路径无效，请重新输入 !", kSetupCaption, MB_OK);
         return false;
     }
-    int length = installPath.GetLength();
-    if (mbcs::EndsWithBackslash(installPath, length))
-        --length;
-    if (length + static_cast<int>(sizeof(kSubFolder) - 1) + static_cast<int>(sizeof(kModuleFile) - 1) > MAX_PATH - 1) {
-        MessageBox("安装路径过长，请选择较短的路径 !", kInstallCaption, MB_OK);
+    CString folder = installPath;
+    StripTrailingBackslash(folder, false);
+    // The longest text formed from the install folder: the module's LOADER path.
+    const size_t longest =
+        static_cast<size_t>(folder.GetLength()) + std::strlen(kSubFolder) + 1 + std::strlen(kModuleFileName);
+    if (longest > MAX_PATH - 1) {
+        MessageBox("安装路径过长，请选择较短的路径 !", kSetupCaption, MB_OK);
         return false;
     }
     return true;
@@ -195,9 +193,9 @@ bool Dlg_Setup::RunInstall() {
     ShowControl(IDC_BROWSE, false);
     ShowControl(IDC_PROGRESS, true);
 
-    progressBar.SendMessage(PBM_SETRANGE, 0, MAKELPARAM(0, 50));
-    progressBar.SendMessage(PBM_SETSTEP, 1);
-    progressBar.SendMessage(PBM_SETPOS, 0);
+    progressBar.SetRange(0, 50);
+    progressBar.SetStep(1);
+    progressBar.SetPos(0);
 
     CCopyJob job(installPath, &progressBar);
     if (!CopyPackageFiles(job)) {
@@ -209,8 +207,8 @@ bool Dlg_Setup::RunInstall() {
     // moves come a millisecond apart, so its drawing stays off until the end,
     // and the final position is painted with the dialog's next paint (under
     // the message box that may follow; the completion view hides the bar).
-    progressBar.SendMessage(WM_SETREDRAW, FALSE);
-    progressBar.SendMessage(PBM_STEPIT);
+    progressBar.SetRedraw(false);
+    progressBar.StepIt();
     theHostInstaller.installDir = installPath;
     theHostInstaller.packageFolder = job.sourceFolder;
     theHostInstaller.packageListing = job.listing;
@@ -218,11 +216,11 @@ bool Dlg_Setup::RunInstall() {
     for (int i = 0; i < job.refusedItems.GetSize(); ++i)
         theHostInstaller.failedItems.Add(job.refusedItems[i]);
     theHostInstaller.RegisterSelected(tick2023, tick2024, tick2025);
-    progressBar.SendMessage(PBM_STEPIT);
+    progressBar.StepIt();
     theHostInstaller.DeployHostFilesSelected(tick2023, tick2024, tick2025);
-    progressBar.SendMessage(PBM_STEPIT);
-    progressBar.SendMessage(PBM_SETPOS, 50);
-    progressBar.SendMessage(WM_SETREDRAW, TRUE);
+    progressBar.StepIt();
+    progressBar.SetPos(50);
+    progressBar.SetRedraw(true);
     ::RedrawWindow(progressBar.m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE);
     return true;
 }
@@ -239,7 +237,7 @@ void Dlg_Setup::ReportUnfinishedItems() {
         text += "\n" + failed[i];
     if (failed.GetSize() > kMaxListedItems)
         text += "\n……";
-    MessageBox(text, kInstallCaption, MB_OK);
+    MessageBox(text, kSetupCaption, MB_OK);
 }
 
 void Dlg_Setup::ShowCompletionView() {

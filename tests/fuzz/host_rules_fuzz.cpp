@@ -6,7 +6,7 @@
 #include <string>
 
 #include "host/ReleaseName.h"
-#include "host/TrailingBackslash.h"
+#include "framework/TrailingBackslash.h"
 #include "tests/fuzz/Reference.h"
 
 namespace {

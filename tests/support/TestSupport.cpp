@@ -1,5 +1,6 @@
 #include "tests/support/TestSupport.h"
 
+#include <cstring>
 #include <vector>
 
 #include "framework/Handle.h"
@@ -31,28 +32,31 @@ ScratchFolder::~ScratchFolder() {
     RemoveTree(m_path);
 }
 
-void RemoveTree(const std::string& path) {
+void ForEachEntry(const std::string& folder, const std::function<void(const WIN32_FIND_DATAA& entry)>& fn) {
     WIN32_FIND_DATAA data;
-    CFindHandle find(FindFirstFileA((path + "\\*").c_str(), &data));
-    if (find.IsValid()) {
-        do {
-            const std::string name = data.cFileName;
-            if (name == "." || name == "..")
-                continue;
-            const std::string child = path + "\\" + name;
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-                const std::string unix = UnixPathOf(child);
-                if (!unix.empty())
-                    RunUnixTool("/bin/rm", {"-f", unix}, [&] { return !FolderExists(child); });
-            } else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveTree(child);
-            } else {
-                SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileA(child.c_str());
-            }
-        } while (FindNextFileA(find.Get(), &data));
-    }
-    find.Close();
+    CFindHandle find(FindFirstFileA((folder + "\\*").c_str(), &data));
+    if (!find.IsValid())
+        return;
+    do {
+        if (std::strcmp(data.cFileName, ".") != 0 && std::strcmp(data.cFileName, "..") != 0)
+            fn(data);
+    } while (FindNextFileA(find.Get(), &data));
+}
+
+void RemoveTree(const std::string& path) {
+    ForEachEntry(path, [&](const WIN32_FIND_DATAA& data) {
+        const std::string child = path + "\\" + data.cFileName;
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+            const std::string unix = UnixPathOf(child);
+            if (!unix.empty())
+                RunUnixTool("/bin/rm", {"-f", unix}, [&] { return !FolderExists(child); });
+        } else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            RemoveTree(child);
+        } else {
+            SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileA(child.c_str());
+        }
+    });
     SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_DIRECTORY);
     RemoveDirectoryA(path.c_str());
 }
@@ -146,15 +150,7 @@ std::string ReadFile(const std::string& path) {
 
 std::set<std::string> FolderNames(const std::string& folder) {
     std::set<std::string> names;
-    WIN32_FIND_DATAA data;
-    CFindHandle find(FindFirstFileA((folder + "\\*").c_str(), &data));
-    if (!find.IsValid())
-        return names;
-    do {
-        const std::string name = data.cFileName;
-        if (name != "." && name != "..")
-            names.insert(name);
-    } while (FindNextFileA(find.Get(), &data));
+    ForEachEntry(folder, [&](const WIN32_FIND_DATAA& entry) { names.insert(entry.cFileName); });
     return names;
 }
 

@@ -40,6 +40,8 @@ bool WriteFile(const std::string& path, const std::string& content);
 // The whole content of a file, or an empty text if it cannot be read.
 std::string ReadFile(const std::string& path);
 bool FileExists(const std::string& path);
+// Calls fn for each entry of a folder but "." and "..", in the file system's order.
+void ForEachEntry(const std::string& folder, const std::function<void(const WIN32_FIND_DATAA& entry)>& fn);
 // The names in a folder, without "." and "..", as the file system spells them.
 std::set<std::string> FolderNames(const std::string& folder);
 bool FolderExists(const std::string& path);

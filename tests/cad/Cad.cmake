@@ -4,7 +4,7 @@ include(${CMAKE_CURRENT_LIST_DIR}/Modules.cmake)
 
 # In a folder of its own, so that it is not taken for a running CAD by
 # accident (the running-host check looks for gcad.exe by name).
-add_executable(cad_standin ${CMAKE_CURRENT_LIST_DIR}/CadStandin.cpp)
+add_executable(cad_standin ${CMAKE_CURRENT_LIST_DIR}/gcad.cpp)
 setup_target_options(cad_standin)
 set_target_properties(cad_standin PROPERTIES OUTPUT_NAME gcad RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin/cad)
 

@@ -12,9 +12,12 @@
 
 #include "framework/Handle.h"
 #include "tests/support/CadStandin.h"
+#include "tests/support/HostFixtures.h"
 #include "tests/support/TestSupport.h"
 
 using namespace testsupport;
+using hosttest::CreateRegistryKey;
+using hosttest::SetRegistryDword;
 
 namespace {
 
@@ -23,21 +26,6 @@ const char kReleaseKey[] = "SOFTWARE\\Gstarsoft\\GstarCAD\\R25-standin-test";
 // As discovery keeps it: relative to HKCU, with a trailing backslash.
 const char kProfile[] = "SOFTWARE\\Gstarsoft\\GstarCAD\\R25-standin-test\\zh-CN\\Profiles\\Default Profile\\";
 const DWORD kTimeoutMs = 20000;
-
-bool SetRegistryDword(const std::string& keyPath, const std::string& name, DWORD value) {
-    CRegKey key;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, keyPath.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Receive(),
-                        nullptr) != ERROR_SUCCESS)
-        return false;
-    return RegSetValueExA(key.Get(), name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
-                          sizeof(value)) == ERROR_SUCCESS;
-}
-
-bool CreateRegistryKey(const std::string& keyPath) {
-    CRegKey key;
-    return RegCreateKeyExA(HKEY_CURRENT_USER, keyPath.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Receive(),
-                           nullptr) == ERROR_SUCCESS;
-}
 
 std::string Line(std::initializer_list<std::string> fields) {
     std::string line;

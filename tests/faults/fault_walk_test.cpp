@@ -24,19 +24,18 @@
 #include "tests/seam/FaultSeam.h"
 #include "framework/Handle.h"
 #include "res/resource.h"
-#include "tests/support/UiDriver.h"
+#include "tests/support/InstallWorld.h"
 
 using namespace testsupport;
 
 namespace {
 
-constexpr char kChosenFolder[] = "C:\\Tovrel";
 constexpr char kMissingPackage[] = "未找到安装所需的Data文件夹";
 constexpr char kUnfinishedHeading[] = "以下项目未能完成";
 // One install, prompts answered, well within this; more is a hang.
 constexpr DWORD kRunLimitMs = 30000;
 
-// Path (files) or key path and value name (registry) -> what is there.
+// Path (files), or registry entries as RegistrySnapshot names them -> what is there.
 using Snapshot = std::map<std::string, std::string>;
 
 std::string Lower(std::string text) {
@@ -49,45 +48,9 @@ bool StartsWith(const std::string& text, const std::string& prefix) {
     return Lower(text).compare(0, prefix.size(), Lower(prefix)) == 0;
 }
 
-void SnapshotKey(HKEY key, const std::string& path, Snapshot& out) {
-    out[path] = "key";
-    DWORD maxName = 0;
-    DWORD maxData = 0;
-    RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &maxName, &maxData, nullptr,
-                     nullptr);
-    std::vector<char> name(maxName + 2);
-    std::vector<char> data(maxData + 2);
-    for (DWORD i = 0;; ++i) {
-        DWORD nameSize = static_cast<DWORD>(name.size());
-        DWORD dataSize = static_cast<DWORD>(data.size());
-        DWORD type = 0;
-        if (RegEnumValueA(key, i, name.data(), &nameSize, nullptr, &type, reinterpret_cast<BYTE*>(data.data()),
-                          &dataSize) != ERROR_SUCCESS)
-            break;
-        out[path + "|" + std::string(name.data(), nameSize)] =
-            std::to_string(type) + ":" + std::string(data.data(), dataSize);
-    }
-    for (DWORD i = 0;; ++i) {
-        char sub[256];
-        DWORD size = sizeof(sub);
-        if (RegEnumKeyExA(key, i, sub, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        CRegKey child;
-        if (RegOpenKeyExA(key, sub, 0, KEY_READ, child.Receive()) == ERROR_SUCCESS)
-            SnapshotKey(child.Get(), path + "\\" + sub, out);
-    }
-}
-
 void SnapshotFolder(const std::string& folder, bool recurse, Snapshot& out) {
-    WIN32_FIND_DATAA entry;
-    CFindHandle find(FindFirstFileA((folder + "\\*").c_str(), &entry));
-    if (!find.IsValid())
-        return;
-    do {
-        const std::string name = entry.cFileName;
-        if (name == "." || name == "..")
-            continue;
-        const std::string path = folder + "\\" + name;
+    ForEachEntry(folder, [&](const WIN32_FIND_DATAA& entry) {
+        const std::string path = folder + "\\" + entry.cFileName;
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             out[path] = "folder";
             // Wine links the profile's Desktop and Documents to the Linux
@@ -98,7 +61,7 @@ void SnapshotFolder(const std::string& folder, bool recurse, Snapshot& out) {
             out[path] =
                 std::to_string(entry.dwFileAttributes) + ":" + std::to_string(std::hash<std::string>()(ReadFile(path)));
         }
-    } while (FindNextFileA(find.Get(), &entry));
+    });
 }
 
 // The current user's whole registry and the files a user's session can see
@@ -106,10 +69,10 @@ void SnapshotFolder(const std::string& folder, bool recurse, Snapshot& out) {
 // setup folder of this test live) and the top of drive C.
 Snapshot TakeSnapshot() {
     Snapshot snapshot;
-    SnapshotKey(HKEY_CURRENT_USER, "HKCU", snapshot);
+    SnapshotKey(HKEY_CURRENT_USER, "HKCU", true, snapshot);
     SnapshotFolder("C:\\users", true, snapshot);
     SnapshotFolder("C:", false, snapshot);
-    SnapshotFolder(kChosenFolder, true, snapshot);
+    SnapshotFolder(kDefaultFolder, true, snapshot);
     return snapshot;
 }
 
@@ -263,25 +226,14 @@ struct RunResult {
     Snapshot after;
 };
 
-class FaultWalkTest : public ::testing::Test {
+class FaultWalkTest : public ::testing::Test, protected InstallWorld {
   protected:
-    CadRegistry registry;
-    SetupLayout layout{"SetUpFaults.exe"};
-    ScratchFolder cads{"setup-cad"};
-    std::string settings;
+    FaultWalkTest() : InstallWorld("SetUpFaults.exe") {}
+
+    const std::string settings = SettingsFolder();
     // Each run starts over an earlier install of other content, some of it
     // read-only: what a user who installs again has.
     bool overEarlierInstall = false;
-
-    void SetUp() override {
-        char appData[MAX_PATH] = {};
-        GetEnvironmentVariableA("APPDATA", appData, sizeof(appData));
-        settings = std::string(appData) + "\\Tovrel";
-        layout.WritePackage();
-        registry.AddProfile("GstarCAD", "R25", "Profiles\\Main", cads / "CAD A\\");
-        registry.AddProfile("GstarArch", "B25R25", "Profiles\\Other", cads / "CAD B");
-        registry.AddProfile("GstarCAD", "R23", "Profiles\\Main", cads / "CAD 2023");
-    }
 
     void TearDown() override {
         overEarlierInstall = false;
@@ -292,28 +244,24 @@ class FaultWalkTest : public ::testing::Test {
     // no registration, CAD folders as the CAD left them. Another plug-in's
     // registration stays throughout: it is outside the install set.
     void ResetInstallSet() {
-        RemoveTree(kChosenFolder);
-        RemoveTree(settings);
+        RemoveInstall();
         for (const char* profile : {kProfileA, kProfileB, kProfile2023})
             DeleteRegistryTree(std::string(profile) + "Applications");
         SetRegistryString(std::string(kProfileA) + "Applications\\OtherPlugin", "LOADER", "C:\\Other\\other.dll");
-        for (const char* cad : {"CAD A", "CAD B", "CAD 2023"})
-            RemoveTree(cads / cad);
-        for (const char* folder : {"CAD A", "CAD A\\Fonts", "CAD B", "CAD 2023", "CAD 2023\\Fonts"})
-            CreateDirectoryA((cads / folder).c_str(), nullptr);
-        WriteFile(cads / "CAD A\\GCAD2024P.dll", "the CAD's own older host DLL");
+        MakeCadFolders();
+        WriteFile(cadA + "\\GCAD2024P.dll", "the CAD's own older host DLL");
         if (overEarlierInstall)
             LayEarlierInstall();
     }
 
     void LayEarlierInstall() {
-        const std::string folder = std::string(kChosenFolder) + "\\T-VazivIvir";
-        CreateDirectoryA(kChosenFolder, nullptr);
+        const std::string folder = std::string(kDefaultFolder) + "\\T-VazivIvir";
+        CreateDirectoryA(kDefaultFolder, nullptr);
         CreateDirectoryA(folder.c_str(), nullptr);
         CreateDirectoryA(settings.c_str(), nullptr);
         const std::string files[] = {folder + "\\TR_VazivIvir2023.GRX", folder + "\\Tovrel.lsp",
-                                     settings + "\\Tovrel.Ini", cads / "CAD A\\itextsharp.dll",
-                                     cads / "CAD A\\Fonts\\Tovrel_EN.shx"};
+                                     settings + "\\Tovrel.Ini", cadA + "\\itextsharp.dll",
+                                     cadA + "\\Fonts\\Tovrel_EN.shx"};
         for (const std::string& file : files) {
             WriteFile(file, "an earlier release");
             SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_READONLY);
@@ -411,7 +359,7 @@ class FaultWalkTest : public ::testing::Test {
     }
 
     bool InInstallFolders(const std::string& path) const {
-        for (const std::string& folder : {std::string(kChosenFolder), settings}) {
+        for (const std::string& folder : {std::string(kDefaultFolder), settings}) {
             if (Lower(path) == Lower(folder) || StartsWith(path, folder + "\\"))
                 return true;
         }
@@ -425,8 +373,7 @@ class FaultWalkTest : public ::testing::Test {
             const std::string applications = std::string("HKCU\\") + profile + "Applications";
             if (Lower(entry) == Lower(applications))
                 return true;
-            for (const char* subKey : {"\\TR_VazivIvir2025", "\\Tovrel2025DLLP"}) {
-                const std::string key = applications + subKey;
+            for (const std::string& key : {"HKCU\\" + ModuleKey(profile), "HKCU\\" + HostKey(profile)}) {
                 if (Lower(entry) == Lower(key) || StartsWith(entry, key + "|") || StartsWith(entry, key + "\\"))
                     return true;
             }
@@ -602,8 +549,8 @@ TEST_F(FaultWalkTest, ACadFolderSwappedForALinkMidInstallLeadsNowhere) {
     }
     ASSERT_GT(pauseAt, 0) << "no host-side file call after the registration";
 
-    const std::string cad = cads / "CAD A";
-    const std::string moved = cads / "CAD A.moved";
+    const std::string cad = cadA;
+    const std::string moved = cadA + ".moved";
     char system32[MAX_PATH] = {};
     GetSystemDirectoryA(system32, MAX_PATH);
     const std::set<std::string> systemBefore = FolderNames(system32);
@@ -627,8 +574,8 @@ TEST_F(FaultWalkTest, ACadFolderSwappedForALinkMidInstallLeadsNowhere) {
                                           {cad + "\\GCAD2024P.dll", 1},
                                           {cad + "\\itextsharp.dll", 1}}),
               told);
-    for (const std::string& placed : {cads / "CAD B\\itextsharp.dll", cads / "CAD B\\GCAD2024P.dll",
-                                      std::string(kChosenFolder) + "\\T-VazivIvir\\Tovrel.lsp"})
+    for (const std::string& placed : {cadB + "\\itextsharp.dll", cadB + "\\GCAD2024P.dll",
+                                      std::string(kDefaultFolder) + "\\T-VazivIvir\\Tovrel.lsp"})
         EXPECT_EQ(1u, run.after.count(placed)) << placed;
     for (const char* profile : {kProfileA, kProfileB}) {
         const std::string loader = Lower(std::string("HKCU\\") + profile + "Applications\\TR_VazivIvir2025|LOADER");

@@ -6,6 +6,7 @@
 
 #include "host/HostInstaller.h"
 #include "host/ReleaseName.h"
+#include "tests/support/ChildMode.h"
 #include "tests/support/HostFixtures.h"
 
 using namespace hosttest;
@@ -295,30 +296,17 @@ TEST_F(DiscoveryTest, ScanningReleasesEveryKeyHandle) {
 
 namespace {
 
-constexpr char kScanChildFlag[] = "--scan-child=";
-// A process ended by a stack overflow reports 0 under Wine: only this code
-// means the scan returned.
-constexpr DWORD kScanDone = 0x5343;
-
 // The child scans and writes one "key -> location" line per 2024 and 2025 find.
-class ScanChildMode : public ::testing::Environment {
-  public:
-    void SetUp() override {
-        const char* flag = std::strstr(GetCommandLineA(), kScanChildFlag);
-        if (!flag)
-            return;
-        CHostInstaller hosts;
-        hosts.ScanHosts();
-        std::string out;
-        for (const auto& find : Finds(hosts.keys2024, hosts.locs2024))
-            out += find.key + " -> " + find.location + "\n";
-        for (const auto& find : Finds(hosts.keys2025, hosts.locs2025))
-            out += find.key + " -> " + find.location + "\n";
-        ExitProcess(testsupport::WriteFile(flag + std::strlen(kScanChildFlag), out) ? kScanDone : 1);
-    }
-};
-
-[[maybe_unused]] ::testing::Environment* const kScanChild = ::testing::AddGlobalTestEnvironment(new ScanChildMode);
+[[maybe_unused]] const bool kScanMode = testsupport::AddChildMode("scan", [](const std::string& out) {
+    CHostInstaller hosts;
+    hosts.ScanHosts();
+    std::string finds;
+    for (const auto& find : Finds(hosts.keys2024, hosts.locs2024))
+        finds += find.key + " -> " + find.location + "\n";
+    for (const auto& find : Finds(hosts.keys2025, hosts.locs2025))
+        finds += find.key + " -> " + find.location + "\n";
+    return testsupport::WriteFile(out, finds);
+});
 
 }  // namespace
 
@@ -363,13 +351,12 @@ TEST_F(DiscoveryTest, LinkLoopsAndDeepTreesEndTheWalk) {
 
     testsupport::ScratchFolder scratch("scan-child");
     const std::string out = scratch / "finds.txt";
-    char self[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, self, sizeof(self));
     testsupport::ChildProcess child;
-    ASSERT_TRUE(child.Start(self, std::string(kScanChildFlag) + out)) << LastErrorText();
+    ASSERT_TRUE(testsupport::StartChildMode(child, testsupport::OwnPath(), "scan", out)) << LastErrorText();
     DWORD exitCode = 0;
     ASSERT_TRUE(child.Wait(60000, &exitCode)) << "the scan did not end";
-    EXPECT_EQ(kScanDone, exitCode) << "the scan died";
+    // A scan that dies of a stack overflow reports 0 under Wine.
+    EXPECT_EQ(testsupport::kChildModeDone, exitCode) << "the scan died";
     EXPECT_EQ(chain('e', 32) + "\\ -> C:\\Deep32\n" + kR25 + "\\Profiles\\Main\\ -> C:\\Main\n",
               testsupport::ReadFile(out));
 }

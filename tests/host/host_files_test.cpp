@@ -11,6 +11,7 @@
 #include "framework/MessageBox.h"
 #include "host/HostInstaller.h"
 #include "tests/support/HostFixtures.h"
+#include "tests/support/ChildMode.h"
 #include "tests/support/TestSupport.h"
 
 using testsupport::FileExists;
@@ -25,15 +26,10 @@ using testsupport::WriteFile;
 
 namespace {
 
-constexpr char kChildFlag[] = "--host-files-child=";
-// A process ended by wineserver reports 0: only this code means the job ran.
-constexpr DWORD kChildDone = 0x4F4B;
-constexpr DWORD kChildFailed = 0x4641;
-
 // Job file: "ticks A B C" and "<release> <location>" lines. Result file
 // (job + ".out"): the number of message boxes, the last caption, and the
 // items that failed, one a line.
-DWORD RunChildJob(const std::string& job) {
+bool RunChildJob(const std::string& job) {
     CHostInstaller hosts;
     int ticks[3] = {};
     std::istringstream lines(ReadFile(job));
@@ -46,7 +42,7 @@ DWORD RunChildJob(const std::string& job) {
             continue;
         }
         if (line.size() < 5)
-            return kChildFailed;
+            return false;
         const CString location(line.substr(5).c_str());
         switch (std::stoi(line.substr(0, 4))) {
             case 2023:
@@ -59,7 +55,7 @@ DWORD RunChildJob(const std::string& job) {
                 hosts.locs2025.Add(location);
                 break;
             default:
-                return kChildFailed;
+                return false;
         }
     }
 
@@ -75,30 +71,10 @@ DWORD RunChildJob(const std::string& job) {
     std::string out = std::to_string(boxes) + "\n" + caption + "\n";
     for (int i = 0; i < hosts.failedItems.GetSize(); ++i)
         out += hosts.failedItems[i].GetString() + std::string("\n");
-    return WriteFile(job + ".out", out) ? kChildDone : kChildFailed;
+    return WriteFile(job + ".out", out);
 }
 
-class HostFilesChildMode : public ::testing::Environment {
-  public:
-    void SetUp() override {
-        const char* flag = std::strstr(GetCommandLineA(), kChildFlag);
-        if (!flag)
-            return;
-        std::string job(flag + std::strlen(kChildFlag));
-        job.erase(std::remove(job.begin(), job.end(), '"'), job.end());
-        while (!job.empty() && job.back() == ' ')
-            job.pop_back();
-        ExitProcess(RunChildJob(job));
-    }
-};
-
-[[maybe_unused]] ::testing::Environment* const kChildMode = ::testing::AddGlobalTestEnvironment(new HostFilesChildMode);
-
-std::string ThisExecutable() {
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, sizeof(path));
-    return path;
-}
+[[maybe_unused]] const bool kHostFilesMode = testsupport::AddChildMode("host-files", RunChildJob);
 
 // Names in a folder, sorted, without "." and "..".
 std::vector<std::string> FolderEntries(const std::string& folder) {
@@ -125,7 +101,7 @@ class HostFilesTest : public ::testing::Test {
 
     void SetUp() override {
         ASSERT_TRUE(CreateDirectoryA(setup.c_str(), nullptr)) << setup << hosttest::LastErrorText();
-        ASSERT_TRUE(CopyFileA(ThisExecutable().c_str(), (setup + "\\host_tests.exe").c_str(), FALSE))
+        ASSERT_TRUE(CopyFileA(testsupport::OwnPath().c_str(), (setup + "\\host_tests.exe").c_str(), FALSE))
             << hosttest::LastErrorText();
     }
 
@@ -161,7 +137,7 @@ class HostFilesTest : public ::testing::Test {
 
         ChildResult result;
         testsupport::ChildProcess child;
-        if (!child.Start(setup + "\\host_tests.exe", std::string(kChildFlag) + "\"" + jobFile + "\"", workDir)) {
+        if (!testsupport::StartChildMode(child, setup + "\\host_tests.exe", "host-files", jobFile, workDir)) {
             ADD_FAILURE() << "cannot start the child" << hosttest::LastErrorText();
             return result;
         }
@@ -170,7 +146,7 @@ class HostFilesTest : public ::testing::Test {
             ADD_FAILURE() << "the child did not finish";
             return result;
         }
-        EXPECT_EQ(kChildDone, exitCode) << "child exit code";
+        EXPECT_EQ(testsupport::kChildModeDone, exitCode) << "child exit code";
         std::istringstream out(ReadFile(jobFile + ".out"));
         out >> result.boxes;
         out.ignore(1);

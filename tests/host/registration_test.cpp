@@ -4,8 +4,10 @@
 
 #include "host/HostInstaller.h"
 #include "tests/support/HostFixtures.h"
+#include "tests/support/InstallWorld.h"
 
 using namespace hosttest;
+using testsupport::ExpectRegistered;
 
 namespace {
 
@@ -28,26 +30,9 @@ class RegistrationTest : public VendorRegistryTest {
         locations.Add(location.c_str());
     }
 
-    // Both load entries of one release under one profile key, as the CAD reads them.
-    void ExpectRegistered(const std::string& profile,
-                          int release,
-                          const std::string& installDir,
-                          const std::string& hostDll) {
-        const std::string module = profile + "Applications\\TR_VazivIvir" + std::to_string(release);
-        EXPECT_EQ(DwordValue(0), ReadValue(module, "MANAGED")) << module;
-        EXPECT_EQ(TextValue(installDir + "\\TR_VazivIvir2023.GRX"), ReadValue(module, "LOADER")) << module;
-        EXPECT_FALSE(ReadValue(module, "LOADCTRLS").present) << module;
-
-        const std::string dll = profile + "Applications\\Tovrel" + std::to_string(release) + "DLLP";
-        EXPECT_EQ(DwordValue(2), ReadValue(dll, "LOADCTRLS")) << dll;
-        EXPECT_EQ(TextValue(hostDll), ReadValue(dll, "LOADER")) << dll;
-        EXPECT_EQ(DwordValue(1), ReadValue(dll, "MANAGED")) << dll;
-    }
-
     void ExpectNotRegistered(const std::string& profile, int release) {
-        const std::string year = std::to_string(release);
-        EXPECT_FALSE(RegistryKeyExists(profile + "Applications\\TR_VazivIvir" + year)) << profile;
-        EXPECT_FALSE(RegistryKeyExists(profile + "Applications\\Tovrel" + year + "DLLP")) << profile;
+        EXPECT_FALSE(RegistryKeyExists(testsupport::ModuleKey(profile, release))) << profile;
+        EXPECT_FALSE(RegistryKeyExists(testsupport::HostKey(profile, release))) << profile;
     }
 
     CHostInstaller hosts;
@@ -59,7 +44,7 @@ TEST_F(RegistrationTest, Release2025NamesThe2023ModuleAndThe2024HostDll) {
     AddProfile(hosts.keys2025, hosts.locs2025, kProfile25, "C:\\Program Files\\Gstarsoft\\GstarCAD2025");
     hosts.installDir = kInstallDir.c_str();
     hosts.RegisterSelected(0, 0, 1);
-    ExpectRegistered(kProfile25, 2025, kInstallDir, "C:\\Program Files\\Gstarsoft\\GstarCAD2025\\GCAD2024P.dll");
+    ExpectRegistered(kProfile25, kInstallDir, "C:\\Program Files\\Gstarsoft\\GstarCAD2025\\GCAD2024P.dll");
     EXPECT_EQ((std::vector<std::string>{"LOADER", "MANAGED"}),
               RegistryValueNames(kProfile25 + "Applications\\TR_VazivIvir2025"));
 }
@@ -70,9 +55,9 @@ TEST_F(RegistrationTest, EveryTickedReleaseGetsItsOwnKeysAndHostDll) {
     AddProfile(hosts.keys2025, hosts.locs2025, kProfile25, "D:\\CAD2025");
     hosts.installDir = kInstallDir.c_str();
     hosts.RegisterSelected(1, 7, -1);  // any non-zero tick counts
-    ExpectRegistered(kProfile23, 2023, kInstallDir, "D:\\CAD2023\\GCAD2023P.dll");
-    ExpectRegistered(kProfile24, 2024, kInstallDir, "D:\\CAD2024\\GCAD2024P.dll");
-    ExpectRegistered(kProfile25, 2025, kInstallDir, "D:\\CAD2025\\GCAD2024P.dll");
+    ExpectRegistered(kProfile23, kInstallDir, "D:\\CAD2023\\GCAD2023P.dll", 2023);
+    ExpectRegistered(kProfile24, kInstallDir, "D:\\CAD2024\\GCAD2024P.dll", 2024);
+    ExpectRegistered(kProfile25, kInstallDir, "D:\\CAD2025\\GCAD2024P.dll");
     // No release writes another release's names.
     ExpectNotRegistered(kProfile23, 2025);
     ExpectNotRegistered(kProfile25, 2023);
@@ -85,9 +70,9 @@ TEST_F(RegistrationTest, EachProfileGetsTheLocationFoundWithIt) {
     AddProfile(hosts.keys2025, hosts.locs2025, "SOFTWARE\\Gstarsoft\\GSDL\\R25\\乗\\", "C:\\CAD乗");
     hosts.installDir = kInstallDir.c_str();
     hosts.RegisterSelected(0, 0, 1);
-    ExpectRegistered(profiles + "A\\", 2025, kInstallDir, "C:\\CAD-A\\GCAD2024P.dll");
-    ExpectRegistered(profiles + "B\\", 2025, kInstallDir, "C:\\CAD-B\\GCAD2024P.dll");
-    ExpectRegistered("SOFTWARE\\Gstarsoft\\GSDL\\R25\\乗\\", 2025, kInstallDir, "C:\\CAD乗\\GCAD2024P.dll");
+    ExpectRegistered(profiles + "A\\", kInstallDir, "C:\\CAD-A\\GCAD2024P.dll");
+    ExpectRegistered(profiles + "B\\", kInstallDir, "C:\\CAD-B\\GCAD2024P.dll");
+    ExpectRegistered("SOFTWARE\\Gstarsoft\\GSDL\\R25\\乗\\", kInstallDir, "C:\\CAD乗\\GCAD2024P.dll");
 }
 
 TEST_F(RegistrationTest, UntickedReleaseIsLeftAsItWas) {
@@ -98,11 +83,11 @@ TEST_F(RegistrationTest, UntickedReleaseIsLeftAsItWas) {
     ASSERT_TRUE(testsupport::SetRegistryString(old, "LOADER", "C:\\Old\\TR_VazivIvir2023.GRX"));
     hosts.installDir = kInstallDir.c_str();
     hosts.RegisterSelected(0, 0, 1);
-    EXPECT_EQ(TextValue("C:\\Old\\TR_VazivIvir2023.GRX"), ReadValue(old, "LOADER"));
-    EXPECT_FALSE(ReadValue(old, "MANAGED").present);
+    EXPECT_EQ(TextEntry("C:\\Old\\TR_VazivIvir2023.GRX"), ReadValue(old, "LOADER"));
+    EXPECT_EQ("", ReadValue(old, "MANAGED"));
     EXPECT_FALSE(RegistryKeyExists(kProfile24 + "Applications\\Tovrel2024DLLP"));
     EXPECT_FALSE(RegistryKeyExists(kProfile23 + "Applications"));
-    ExpectRegistered(kProfile25, 2025, kInstallDir, "C:\\CAD2025\\GCAD2024P.dll");
+    ExpectRegistered(kProfile25, kInstallDir, "C:\\CAD2025\\GCAD2024P.dll");
 }
 
 TEST_F(RegistrationTest, ReinstallReplacesEarlierEntries) {
@@ -119,7 +104,7 @@ TEST_F(RegistrationTest, ReinstallReplacesEarlierEntries) {
     const std::vector<HKEY> handles = NextKeyHandles();
     hosts.RegisterSelected(0, 0, 1);
     EXPECT_EQ(handles, NextKeyHandles()) << "a key handle was left open";
-    ExpectRegistered(kProfile25, 2025, kInstallDir, "C:\\CAD2025\\GCAD2024P.dll");
+    ExpectRegistered(kProfile25, kInstallDir, "C:\\CAD2025\\GCAD2024P.dll");
     EXPECT_EQ((std::vector<std::string>{"LOADER", "MANAGED"}), RegistryValueNames(module));
     EXPECT_EQ(first, RegistryValueNames(kProfile25 + "Applications\\Tovrel2025DLLP"));
 }
@@ -132,8 +117,8 @@ TEST_F(RegistrationTest, EntryWithSubKeysSurvivesAndKeepsItsOtherValues) {
     ASSERT_TRUE(CreateRegistryKey(dll + "\\Child"));
     hosts.installDir = kInstallDir.c_str();
     hosts.RegisterSelected(0, 0, 1);
-    ExpectRegistered(kProfile25, 2025, kInstallDir, "C:\\CAD2025\\GCAD2024P.dll");
-    EXPECT_EQ(TextValue("kept"), ReadValue(dll, "Extra"));
+    ExpectRegistered(kProfile25, kInstallDir, "C:\\CAD2025\\GCAD2024P.dll");
+    EXPECT_EQ(TextEntry("kept"), ReadValue(dll, "Extra"));
     EXPECT_TRUE(RegistryKeyExists(dll + "\\Child"));
 }
 
@@ -144,7 +129,7 @@ TEST_F(RegistrationTest, MissingProfileKeyIsNotCreated) {
     hosts.installDir = kInstallDir.c_str();
     hosts.RegisterSelected(0, 0, 1);
     EXPECT_FALSE(RegistryKeyExists(gone));
-    ExpectRegistered(kProfile25, 2025, kInstallDir, "C:\\CAD2025\\GCAD2024P.dll");
+    ExpectRegistered(kProfile25, kInstallDir, "C:\\CAD2025\\GCAD2024P.dll");
 }
 
 TEST_F(RegistrationTest, PathsThatDoNotFitLeaveTheProfileUntouched) {
@@ -175,15 +160,15 @@ TEST_F(RegistrationTest, PathsThatDoNotFitLeaveTheProfileUntouched) {
         hosts.installDir = installDir.c_str();
         hosts.RegisterSelected(0, 0, 1);
         if (c.written) {
-            ExpectRegistered(kProfile25, 2025, installDir, location + "\\GCAD2024P.dll");
+            ExpectRegistered(kProfile25, installDir, location + "\\GCAD2024P.dll");
         } else {
-            EXPECT_EQ(TextValue("C:\\Earlier\\TR_VazivIvir2023.GRX"), ReadValue(earlier, "LOADER"));
-            EXPECT_FALSE(ReadValue(earlier, "MANAGED").present);
+            EXPECT_EQ(TextEntry("C:\\Earlier\\TR_VazivIvir2023.GRX"), ReadValue(earlier, "LOADER"));
+            EXPECT_EQ("", ReadValue(earlier, "MANAGED"));
             EXPECT_FALSE(RegistryKeyExists(kProfile25 + "Applications\\Tovrel2025DLLP"));
         }
         // The other profile of the same release is served either way.
         if (c.installLength <= 238)
-            ExpectRegistered(kOtherProfile25, 2025, installDir, "C:\\Short\\GCAD2024P.dll");
+            ExpectRegistered(kOtherProfile25, installDir, "C:\\Short\\GCAD2024P.dll");
     }
 }
 
@@ -210,7 +195,7 @@ TEST_F(RegistrationTest, UnwritableProfileIsReportedSkippedOnesAreNot) {
                  hosts.failedItems[0].GetString());
     EXPECT_FALSE(RegistryKeyExists(profiles + "Gone"));
     EXPECT_FALSE(RegistryKeyExists(profiles + "EmptyLocation\\Applications"));
-    ExpectRegistered(kProfile25, 2025, kInstallDir, "C:\\CAD2025\\GCAD2024P.dll");
+    ExpectRegistered(kProfile25, kInstallDir, "C:\\CAD2025\\GCAD2024P.dll");
 }
 
 // An entry is written complete under a pending name and renamed into place.
@@ -226,7 +211,7 @@ TEST_F(RegistrationTest, PendingEntriesLeftByAKilledInstallAreReplaced) {
     hosts.RegisterSelected(0, 0, 1);
 
     EXPECT_TRUE(hosts.failedItems.IsEmpty());
-    ExpectRegistered(kProfile25, 2025, kInstallDir, "C:\\CAD2025\\GCAD2024P.dll");
+    ExpectRegistered(kProfile25, kInstallDir, "C:\\CAD2025\\GCAD2024P.dll");
     EXPECT_EQ((std::vector<std::string>{"LOADCTRLS", "LOADER", "MANAGED"}),
               RegistryValueNames(applications + "Tovrel2025DLLP"));
     EXPECT_FALSE(RegistryKeyExists(applications + "TR_VazivIvir2025~pending"));
@@ -260,7 +245,7 @@ TEST_F(RegistrationTest, PlantedLinksAreNotFollowed) {
         hosts.installDir = kInstallDir.c_str();
         hosts.RegisterSelected(0, 0, 1);
 
-        EXPECT_EQ(TextValue("yes"), ReadValue(victim, "Kept"));
+        EXPECT_EQ(TextEntry("yes"), ReadValue(victim, "Kept"));
         EXPECT_EQ((std::vector<std::string>{"Kept"}), RegistryValueNames(victim));
         CRegKey key;
         DWORD subKeys = 99;
@@ -269,7 +254,7 @@ TEST_F(RegistrationTest, PlantedLinksAreNotFollowed) {
                          nullptr, nullptr);
         EXPECT_EQ(0u, subKeys);
         if (c.registered) {
-            ExpectRegistered(kProfile25, 2025, kInstallDir, "C:\\CAD2025\\GCAD2024P.dll");
+            ExpectRegistered(kProfile25, kInstallDir, "C:\\CAD2025\\GCAD2024P.dll");
             EXPECT_TRUE(hosts.failedItems.IsEmpty());
         } else {
             EXPECT_EQ(1, hosts.failedItems.GetSize());

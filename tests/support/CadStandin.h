@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/TestSupport.h"
+
 namespace testsupport {
 
 // The stand-in of this build: <bin>\cad\gcad.exe.
@@ -25,19 +27,10 @@ std::string SamplePackageFolder();
 // Where the fixture modules are built: <bin>\cad\modules.
 std::string FixtureModuleFolder();
 
-// Quotes one command-line argument so that the C runtime hands it over
-// unchanged, a final backslash included (a bare \" would be read as a quote).
-std::string QuoteArgument(const std::string& argument);
-
 // One run of the stand-in with its output read through a pipe. The process is
 // killed, if still running, when the object dies.
 class CadStandin {
   public:
-    CadStandin() = default;
-    ~CadStandin();
-    CadStandin(const CadStandin&) = delete;
-    CadStandin& operator=(const CadStandin&) = delete;
-
     // Starts gcad.exe for the profile key (relative to HKEY_CURRENT_USER);
     // with stay it keeps running after its report until it is killed.
     bool Start(const std::string& profileKey, bool stay = false);
@@ -49,27 +42,20 @@ class CadStandin {
     // Waits for the process to end (reading its output meanwhile) and gives
     // its exit code.
     bool WaitForExit(DWORD ms, DWORD* exitCode);
-    void Kill();
+    void Kill() { m_process.Kill(); }
 
     // The complete lines read so far, without line ends.
-    const std::vector<std::string>& Lines() const { return m_lines; }
+    const std::vector<std::string>& Lines() const { return m_process.Lines(); }
     // All lines, each followed by "\n", for assertion messages.
-    std::string Output() const;
-    DWORD Id() const { return m_process.dwProcessId; }
-    bool IsRunning() const;
+    std::string Output() const { return m_process.Output(); }
+    DWORD Id() const { return m_process.Id(); }
+    bool IsRunning() const { return m_process.IsRunning(); }
     // True once the final report line was read. Under Wine a killed process
     // reports exit code 0 too: only the report shows that the run finished.
     bool HasFinalLine() const;
 
   private:
-    // Takes whatever the pipe holds now; false once the pipe is closed.
-    bool ReadAvailable();
-    void Close();
-
-    PROCESS_INFORMATION m_process = {};
-    HANDLE m_output = nullptr;
-    std::string m_partial;
-    std::vector<std::string> m_lines;
+    ChildProcess m_process;
 };
 
 }  // namespace testsupport

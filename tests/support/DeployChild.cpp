@@ -5,22 +5,14 @@
 #include <algorithm>
 #include <vector>
 
-#include "framework/Handle.h"
 #include "framework/Mbcs.h"
-#include "tests/support/TestSupport.h"
+#include "tests/support/ChildMode.h"
 
 namespace deploytest {
 
 namespace {
 
-const char kChildVariable[] = "DEPLOY_TEST_RELOCATED";
-const char kOriginVariable[] = "DEPLOY_TEST_ORIGIN";
-
-std::string OwnPath() {
-    std::vector<char> path(32768);
-    const DWORD length = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    return std::string(path.data(), length);
-}
+const char kRelocatedMode[] = "relocated";
 
 bool IsAbsolute(const std::string& path) {
     return path.size() >= 2 && path[1] == ':';
@@ -45,32 +37,16 @@ bool MakeFolders(const std::string& base, const std::string& relative) {
     return true;
 }
 
-// Sets an environment variable for the lifetime of the object.
-class CScopedVariable {
-  public:
-    CScopedVariable(const char* name, const std::string& value) : m_name(name) {
-        SetEnvironmentVariableA(m_name, value.c_str());
-    }
-    ~CScopedVariable() { SetEnvironmentVariableA(m_name, nullptr); }
-    CScopedVariable(const CScopedVariable&) = delete;
-    CScopedVariable& operator=(const CScopedVariable&) = delete;
-
-  private:
-    const char* m_name;
-};
-
 }  // namespace
 
 bool IsRelocatedChild() {
-    return GetEnvironmentVariableA(kChildVariable, nullptr, 0) > 0;
+    return testsupport::IsChildMode(kRelocatedMode);
 }
 
+// The relocated child's argument is the folder of the executable that started it.
 std::string OriginFolder() {
-    char value[MAX_PATH * 4] = {};
-    const DWORD length = GetEnvironmentVariableA(kOriginVariable, value, sizeof(value));
-    if (length == 0 || length >= sizeof(value))
-        return testsupport::ExeFolder();
-    return value;
+    std::string origin;
+    return testsupport::IsChildMode(kRelocatedMode, &origin) ? origin : testsupport::ExeFolder();
 }
 
 void ExpectPassesRelocated(const ChildLayout& layout) {
@@ -101,51 +77,23 @@ void ExpectPassesRelocated(const ChildLayout& layout) {
     }
 
     const std::string exe = setupFolder + "\\" + layout.exeName;
-    ASSERT_TRUE(CopyFileA(OwnPath().c_str(), exe.c_str(), FALSE))
+    ASSERT_TRUE(CopyFileA(testsupport::OwnPath().c_str(), exe.c_str(), FALSE))
         << "copy to " << exe << " (" << exe.size() << " bytes) failed, error " << GetLastError();
 
-    const std::string outputPath = scratch / "child-output.txt";
-    DWORD waited = WAIT_FAILED;
+    testsupport::ChildProcess child;
+    ASSERT_TRUE(testsupport::StartChildMode(child, exe, kRelocatedMode, testsupport::ExeFolder(), workFolder,
+                                            "--gtest_filter=" + testName, true))
+        << "cannot start " << exe << ", error " << GetLastError();
     DWORD exitCode = 99;
-    {
-        SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-        CAutoHandle output(CreateFileA(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        ASSERT_TRUE(output.IsValid()) << "error " << GetLastError();
+    const bool ended = child.Wait(90000, &exitCode);
+    child.Kill();
+    const std::string childOutput = child.Output();
 
-        CScopedVariable child(kChildVariable, "1");
-        CScopedVariable origin(kOriginVariable, testsupport::ExeFolder());
-        std::string commandLine = "\"" + exe + "\" --gtest_filter=" + testName;
-        std::vector<char> buffer(commandLine.begin(), commandLine.end());
-        buffer.push_back('\0');
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof(startup);
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdInput = nullptr;
-        startup.hStdOutput = output.Get();
-        startup.hStdError = output.Get();
-        PROCESS_INFORMATION process = {};
-        ASSERT_TRUE(CreateProcessA(exe.c_str(), buffer.data(), nullptr, nullptr, TRUE, 0, nullptr, workFolder.c_str(),
-                                   &startup, &process))
-            << "cannot start " << exe << ", error " << GetLastError();
-        CAutoHandle processHandle(process.hProcess);
-        CAutoHandle threadHandle(process.hThread);
-        waited = WaitForSingleObject(process.hProcess, 90000);
-        if (waited != WAIT_OBJECT_0) {
-            TerminateProcess(process.hProcess, 99);
-            WaitForSingleObject(process.hProcess, 5000);
-        }
-        GetExitCodeProcess(process.hProcess, &exitCode);
-    }
-
-    // Read once the output handle is closed: the reader shares reading only.
-    const std::string childOutput = testsupport::ReadFile(outputPath);
     // A process ended by the server reports 0 as well: only the run's own
     // summary counts as a pass.
-    const bool passed = waited == WAIT_OBJECT_0 && exitCode == 0 &&
-                        childOutput.find("[  PASSED  ] 1 test.") != std::string::npos &&
+    const bool passed = ended && exitCode == 0 && childOutput.find("[  PASSED  ] 1 test.") != std::string::npos &&
                         childOutput.find("[  FAILED  ]") == std::string::npos;
-    EXPECT_TRUE(passed) << "relocated run of " << testName << " in " << setupFolder << ": waited " << waited
+    EXPECT_TRUE(passed) << "relocated run of " << testName << " in " << setupFolder << ": ended " << ended
                         << ", exit code " << exitCode << "\n----- child output -----\n"
                         << childOutput << "------------------------";
     DeleteFileA(exe.c_str());

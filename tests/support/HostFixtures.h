@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "framework/Handle.h"
+#include "tests/support/RegistrySnapshot.h"
 #include "tests/support/TestSupport.h"
 
 namespace hosttest {
@@ -78,40 +79,14 @@ inline std::vector<HKEY> NextKeyHandles() {
     return handles;
 }
 
-// A value as type and raw bytes, printable in assertion messages.
-struct RegistryValue {
-    bool present = false;
-    DWORD type = REG_NONE;
-    std::string data;
+using testsupport::DwordEntry;
+using testsupport::TextEntry;
 
-    bool operator==(const RegistryValue& other) const {
-        return present == other.present && type == other.type && data == other.data;
-    }
-};
-
-inline RegistryValue ReadValue(const std::string& keyPath, const std::string& name) {
-    RegistryValue value;
-    value.present = testsupport::ReadRegistryValue(keyPath, name, &value.type, &value.data);
-    return value;
-}
-
-inline void PrintTo(const RegistryValue& value, std::ostream* os) {
-    if (!value.present) {
-        *os << "(absent)";
-        return;
-    }
-    *os << "type " << value.type << ", " << value.data.size() << " bytes: ";
-    for (unsigned char c : value.data)
-        *os << (c >= 0x20 && c < 0x7F ? std::string(1, static_cast<char>(c)) : "\\x" + std::to_string(c) + ";");
-}
-
-inline RegistryValue DwordValue(DWORD value) {
-    return {true, REG_DWORD, std::string(reinterpret_cast<const char*>(&value), sizeof(value))};
-}
-
-// REG_SZ as the registry reports it: the text with its terminating zero.
-inline RegistryValue TextValue(const std::string& text) {
-    return {true, REG_SZ, text + std::string(1, '\0')};
+// A value's entry as a RegistrySnapshot gives it; empty when it is absent.
+inline std::string ReadValue(const std::string& keyPath, const std::string& name) {
+    const testsupport::RegistrySnapshot key = testsupport::SnapshotKey(keyPath, false);
+    const auto found = key.find(keyPath + "|" + name);
+    return found == key.end() ? std::string() : found->second;
 }
 
 // The kernel's name of HKEY_CURRENT_USER, which a registry link's target

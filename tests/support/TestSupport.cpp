@@ -1,5 +1,6 @@
 #include "tests/support/TestSupport.h"
 
+#include <cstring>
 #include <vector>
 
 #include "framework/Handle.h"
@@ -31,28 +32,31 @@ ScratchFolder::~ScratchFolder() {
     RemoveTree(m_path);
 }
 
-void RemoveTree(const std::string& path) {
+void ForEachEntry(const std::string& folder, const std::function<void(const WIN32_FIND_DATAA& entry)>& fn) {
     WIN32_FIND_DATAA data;
-    CFindHandle find(FindFirstFileA((path + "\\*").c_str(), &data));
-    if (find.IsValid()) {
-        do {
-            const std::string name = data.cFileName;
-            if (name == "." || name == "..")
-                continue;
-            const std::string child = path + "\\" + name;
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-                const std::string unix = UnixPathOf(child);
-                if (!unix.empty())
-                    RunUnixTool("/bin/rm", {"-f", unix}, [&] { return !FolderExists(child); });
-            } else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveTree(child);
-            } else {
-                SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileA(child.c_str());
-            }
-        } while (FindNextFileA(find.Get(), &data));
-    }
-    find.Close();
+    CFindHandle find(FindFirstFileA((folder + "\\*").c_str(), &data));
+    if (!find.IsValid())
+        return;
+    do {
+        if (std::strcmp(data.cFileName, ".") != 0 && std::strcmp(data.cFileName, "..") != 0)
+            fn(data);
+    } while (FindNextFileA(find.Get(), &data));
+}
+
+void RemoveTree(const std::string& path) {
+    ForEachEntry(path, [&](const WIN32_FIND_DATAA& data) {
+        const std::string child = path + "\\" + data.cFileName;
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+            const std::string unix = UnixPathOf(child);
+            if (!unix.empty())
+                RunUnixTool("/bin/rm", {"-f", unix}, [&] { return !FolderExists(child); });
+        } else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            RemoveTree(child);
+        } else {
+            SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileA(child.c_str());
+        }
+    });
     SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_DIRECTORY);
     RemoveDirectoryA(path.c_str());
 }
@@ -146,15 +150,7 @@ std::string ReadFile(const std::string& path) {
 
 std::set<std::string> FolderNames(const std::string& folder) {
     std::set<std::string> names;
-    WIN32_FIND_DATAA data;
-    CFindHandle find(FindFirstFileA((folder + "\\*").c_str(), &data));
-    if (!find.IsValid())
-        return names;
-    do {
-        const std::string name = data.cFileName;
-        if (name != "." && name != "..")
-            names.insert(name);
-    } while (FindNextFileA(find.Get(), &data));
+    ForEachEntry(folder, [&](const WIN32_FIND_DATAA& entry) { names.insert(entry.cFileName); });
     return names;
 }
 
@@ -208,37 +204,120 @@ bool ReadRegistryValue(const std::string& keyPath, const std::string& name, DWOR
     return true;
 }
 
+// The C runtime's rule: backslashes are literal unless they precede a quote;
+// then each one must be doubled, and the quote itself escaped. Its parser
+// reads a double-byte character whole, so a trail byte 0x5C is no backslash.
+std::string QuoteArgument(const std::string& argument) {
+    std::string quoted = "\"";
+    size_t backslashes = 0;
+    for (size_t i = 0; i < argument.size(); ++i) {
+        const char c = argument[i];
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+        backslashes = 0;
+        quoted += c;
+        if (IsDBCSLeadByte(static_cast<BYTE>(c)) && i + 1 < argument.size())
+            quoted += argument[++i];
+    }
+    quoted.append(backslashes * 2, '\\');
+    quoted += '"';
+    return quoted;
+}
+
 ChildProcess::~ChildProcess() {
     Kill();
 }
 
-bool ChildProcess::Start(const std::string& exe, const std::string& args, const std::string& workDir) {
+bool ChildProcess::Start(const std::string& exe, const std::string& args, const std::string& workDir, bool capture) {
     Kill();
-    std::string commandLine = "\"" + exe + "\"";
+    m_lines.clear();
+    m_partial.clear();
+    std::string commandLine = QuoteArgument(exe);
     if (!args.empty())
         commandLine += " " + args;
     std::vector<char> buffer(commandLine.begin(), commandLine.end());
     buffer.push_back('\0');
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
+    HANDLE writeEnd = nullptr;
+    if (capture) {
+        SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+        if (!CreatePipe(&m_output, &writeEnd, &inherit, 0))
+            return false;
+        // Only the child's end is inherited, so the pipe closes when the child ends.
+        SetHandleInformation(m_output, HANDLE_FLAG_INHERIT, 0);
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = writeEnd;
+        startup.hStdError = writeEnd;
+    }
     // Wine under heavy load now and then refuses a start with
     // ERROR_INTERNAL_ERROR before the program runs at all: asked again, it
     // starts. Any other refusal is the test's to see.
-    for (int attempt = 0;; ++attempt) {
-        if (CreateProcessA(exe.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                           workDir.empty() ? nullptr : workDir.c_str(), &startup, &m_info))
-            return true;
-        if (GetLastError() != ERROR_INTERNAL_ERROR || attempt == 2)
-            return false;
-        Sleep(100);
+    bool started = false;
+    for (int attempt = 0; !started; ++attempt) {
+        started = CreateProcessA(exe.c_str(), buffer.data(), nullptr, nullptr, capture, 0, nullptr,
+                                 workDir.empty() ? nullptr : workDir.c_str(), &startup, &m_info);
+        if (!started && (GetLastError() != ERROR_INTERNAL_ERROR || attempt == 2))
+            break;
+        if (!started)
+            Sleep(100);
     }
+    const DWORD error = GetLastError();
+    if (writeEnd)
+        CloseHandle(writeEnd);
+    if (!started) {
+        Kill();
+        SetLastError(error);
+    }
+    return started;
+}
+
+bool ChildProcess::ReadAvailable() {
+    if (!m_output)
+        return false;
+    for (;;) {
+        DWORD available = 0;
+        if (!PeekNamedPipe(m_output, nullptr, 0, nullptr, &available, nullptr))
+            return false;
+        if (available == 0)
+            return true;
+        char chunk[4096];
+        DWORD read = 0;
+        if (!::ReadFile(m_output, chunk, sizeof(chunk) < available ? sizeof(chunk) : available, &read, nullptr))
+            return false;
+        m_partial.append(chunk, read);
+        size_t end;
+        while ((end = m_partial.find('\n')) != std::string::npos) {
+            std::string line = m_partial.substr(0, end);
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            m_lines.push_back(line);
+            m_partial.erase(0, end + 1);
+        }
+    }
+}
+
+std::string ChildProcess::Output() const {
+    std::string text;
+    for (const std::string& line : m_lines)
+        text += line + "\n";
+    return text;
 }
 
 bool ChildProcess::Wait(DWORD ms, DWORD* exitCode) {
     if (!m_info.hProcess)
         return true;
-    if (WaitForSingleObject(m_info.hProcess, ms) != WAIT_OBJECT_0)
-        return false;
+    const ULONGLONG deadline = GetTickCount64() + ms;
+    // Reading while waiting: a child blocked on a full pipe would never end.
+    while (WaitForSingleObject(m_info.hProcess, m_output ? 5 : ms) == WAIT_TIMEOUT) {
+        ReadAvailable();
+        if (!m_output || GetTickCount64() >= deadline)
+            return false;
+    }
+    ReadAvailable();
     if (exitCode)
         GetExitCodeProcess(m_info.hProcess, exitCode);
     return true;
@@ -249,15 +328,18 @@ bool ChildProcess::IsRunning() const {
 }
 
 void ChildProcess::Kill() {
-    if (!m_info.hProcess)
-        return;
-    if (IsRunning()) {
-        TerminateProcess(m_info.hProcess, 99);
-        WaitForSingleObject(m_info.hProcess, 5000);
+    if (m_info.hProcess) {
+        if (IsRunning()) {
+            TerminateProcess(m_info.hProcess, 99);
+            WaitForSingleObject(m_info.hProcess, 5000);
+        }
+        CloseHandle(m_info.hProcess);
+        CloseHandle(m_info.hThread);
     }
-    CloseHandle(m_info.hProcess);
-    CloseHandle(m_info.hThread);
     m_info = {};
+    if (m_output)
+        CloseHandle(m_output);
+    m_output = nullptr;
 }
 
 }  // namespace testsupport

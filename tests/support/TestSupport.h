@@ -40,6 +40,8 @@ bool WriteFile(const std::string& path, const std::string& content);
 // The whole content of a file, or an empty text if it cannot be read.
 std::string ReadFile(const std::string& path);
 bool FileExists(const std::string& path);
+// Calls fn for each entry of a folder but "." and "..", in the file system's order.
+void ForEachEntry(const std::string& folder, const std::function<void(const WIN32_FIND_DATAA& entry)>& fn);
 // The names in a folder, without "." and "..", as the file system spells them.
 std::set<std::string> FolderNames(const std::string& folder);
 bool FolderExists(const std::string& path);
@@ -83,24 +85,44 @@ class PlantedLink {
     bool m_made = false;
 };
 
-// A child process that is killed (if still running) when the object dies.
+// Quotes one command-line argument so that the C runtime hands it over
+// unchanged, a final backslash included (a bare \" would be read as a quote).
+std::string QuoteArgument(const std::string& argument);
+
+// The one way the tests start a process: a child that is killed (if still
+// running) when the object dies, its output read through a pipe on request.
 class ChildProcess {
   public:
     ChildProcess() = default;
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
-    // Starts exe with the command line (exe quoted first, then args).
-    bool Start(const std::string& exe, const std::string& args = "", const std::string& workDir = "");
-    // Waits up to ms; returns true if it ended, with its exit code.
+    // Starts exe with the command line (exe quoted first, then args). With
+    // capture, the child's standard output and error go to Lines().
+    bool Start(const std::string& exe,
+               const std::string& args = "",
+               const std::string& workDir = "",
+               bool capture = false);
+    // Waits up to ms (reading the output meanwhile); returns true if it
+    // ended, with its exit code.
     bool Wait(DWORD ms, DWORD* exitCode = nullptr);
     bool IsRunning() const;
     void Kill();
     HANDLE Handle() const { return m_info.hProcess; }
     DWORD Id() const { return m_info.dwProcessId; }
 
+    // Takes whatever the output pipe holds now; false once it is closed.
+    bool ReadAvailable();
+    // The complete output lines read so far, without line ends.
+    const std::vector<std::string>& Lines() const { return m_lines; }
+    // All lines, each followed by "\n", for assertion messages.
+    std::string Output() const;
+
   private:
     PROCESS_INFORMATION m_info = {};
+    HANDLE m_output = nullptr;
+    std::string m_partial;
+    std::vector<std::string> m_lines;
 };
 
 }  // namespace testsupport

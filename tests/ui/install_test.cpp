@@ -8,64 +8,27 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include <cstring>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "res/resource.h"
 #include "tests/support/CadStandin.h"
-#include "tests/support/UiDriver.h"
+#include "tests/support/InstallWorld.h"
 
 using namespace testsupport;
 
 namespace {
 
-constexpr char kDefaultFolder[] = "C:\\Tovrel";
-
-std::string AppDataSettings() {
-    char appData[MAX_PATH] = {};
-    GetEnvironmentVariableA("APPDATA", appData, sizeof(appData));
-    return std::string(appData) + "\\Tovrel";
-}
-
-DWORD ReadDword(const std::string& key, const char* name, DWORD* type) {
-    std::string data;
-    if (!ReadRegistryValue(key, name, type, &data) || data.size() != 4)
-        return 0xFFFFFFFF;
-    DWORD value = 0;
-    std::memcpy(&value, data.data(), 4);
-    return value;
-}
-
-class InstallTest : public ::testing::Test {
+class InstallTest : public ::testing::Test, protected InstallWorld {
   protected:
-    CadRegistry registry;
-    SetupLayout layout;
-    ScratchFolder cads{"setup-cad"};
-    std::string cadA = cads / "CAD A";  // has Fonts
-    std::string cadB = cads / "CAD B";  // no Fonts
-    std::string cad2023 = cads / "CAD 2023";
     SetupDriver setup;
 
-    void SetUp() override {
-        RemoveTree(kDefaultFolder);
-        RemoveTree(AppDataSettings());
-        CreateDirectoryA(cadA.c_str(), nullptr);
-        CreateDirectoryA((cadA + "\\Fonts").c_str(), nullptr);
-        CreateDirectoryA(cadB.c_str(), nullptr);
-        CreateDirectoryA(cad2023.c_str(), nullptr);
-        CreateDirectoryA((cad2023 + "\\Fonts").c_str(), nullptr);
-        registry.AddProfile("GstarCAD", "R25", "Profiles\\Main", cadA + "\\");
-        registry.AddProfile("GstarArch", "B25R25", "Profiles\\Other", cadB);
-        registry.AddProfile("GstarCAD", "R23", "Profiles\\Main", cad2023);
-        layout.WritePackage();
-    }
+    void SetUp() override { RemoveInstall(); }
 
     void TearDown() override {
         setup.WaitForExit(0);
-        RemoveTree(kDefaultFolder);
-        RemoveTree(AppDataSettings());
+        RemoveInstall();
     }
 
     void StartSetup() { ASSERT_TRUE(setup.Start(layout.Exe())) << "no setup dialog appeared"; }
@@ -77,29 +40,13 @@ class InstallTest : public ::testing::Test {
     }
 
     void ExpectRegistered(const std::string& profile, const std::string& installDir, const std::string& cad) {
-        SCOPED_TRACE(profile);
-        const std::string module = profile + "Applications\\TR_VazivIvir2025";
-        const std::string host = profile + "Applications\\Tovrel2025DLLP";
-        DWORD type = 0;
-        std::string data;
-        EXPECT_EQ(0u, ReadDword(module, "MANAGED", &type));
-        EXPECT_EQ(static_cast<DWORD>(REG_DWORD), type);
-        ASSERT_TRUE(ReadRegistryValue(module, "LOADER", &type, &data));
-        EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
-        EXPECT_EQ(installDir + "\\TR_VazivIvir2023.GRX" + std::string(1, '\0'), data);
-        EXPECT_EQ(2u, ReadDword(host, "LOADCTRLS", &type));
-        EXPECT_EQ(1u, ReadDword(host, "MANAGED", &type));
-        ASSERT_TRUE(ReadRegistryValue(host, "LOADER", &type, &data));
-        EXPECT_EQ(cad + "\\GCAD2024P.dll" + std::string(1, '\0'), data);
+        testsupport::ExpectRegistered(profile, installDir, cad + "\\GCAD2024P.dll");
     }
 
     void ExpectNothingRegistered() {
         for (const char* profile : {kProfileA, kProfileB, kProfile2023}) {
             SCOPED_TRACE(profile);
-            DWORD type = 0;
-            std::string data;
-            EXPECT_FALSE(
-                ReadRegistryValue(std::string(profile) + "Applications\\TR_VazivIvir2025", "LOADER", &type, &data));
+            EXPECT_EQ(0u, SnapshotKey(ModuleKey(profile)).count(ModuleKey(profile) + "|LOADER"));
         }
     }
 
@@ -123,8 +70,8 @@ TEST_F(InstallTest, DefaultInstallPlacesEverythingAndShowsTheCompletionView) {
     ASSERT_TRUE(setup.WaitForCompletionView()) << "the install did not complete";
 
     // The install folder holds the package less the files handled elsewhere.
-    const std::string installDir = std::string(kDefaultFolder) + "\\T-VazivIvir";
-    for (const char* name : {"TR_VazivIvir2023.GRX", "itextsharp.dll", "GCAD2024P.dll", "Tovrel.lsp", "readme.txt"}) {
+    const std::string installDir = std::string(kDefaultFolder) + "\\" + kInstallFolderName;
+    for (const char* name : kInstalledFiles) {
         SCOPED_TRACE(name);
         EXPECT_EQ(std::string("content of ") + name, ReadFile(installDir + "\\" + name));
     }
@@ -132,23 +79,19 @@ TEST_F(InstallTest, DefaultInstallPlacesEverythingAndShowsTheCompletionView) {
         SCOPED_TRACE(name);
         EXPECT_FALSE(FileExists(installDir + "\\" + name));
     }
-    EXPECT_EQ("content of Tovrel.Ini", ReadFile(AppDataSettings() + "\\Tovrel.Ini"));
+    EXPECT_EQ("content of Tovrel.Ini", ReadFile(SettingsFolder() + "\\Tovrel.Ini"));
 
     // Every 2025 profile is registered; the 2023 one is not offered.
     ExpectRegistered(kProfileA, installDir, cadA);
     ExpectRegistered(kProfileB, installDir, cadB);
-    DWORD type = 0;
-    std::string data;
-    EXPECT_FALSE(
-        ReadRegistryValue(std::string(kProfile2023) + "Applications\\TR_VazivIvir2023", "LOADER", &type, &data));
+    EXPECT_EQ(0u, SnapshotKey(ModuleKey(kProfile2023, 2023)).count(ModuleKey(kProfile2023, 2023) + "|LOADER"));
 
     // The CAD folders get the fonts (where there is a Fonts folder) and the DLLs.
-    EXPECT_EQ("content of Tovrel_EN.shx", ReadFile(cadA + "\\Fonts\\Tovrel_EN.shx"));
-    EXPECT_EQ("content of Tovrel_HZ.shx", ReadFile(cadA + "\\Fonts\\Tovrel_HZ.shx"));
+    for (const char* name : kFontFiles)
+        EXPECT_EQ(std::string("content of ") + name, ReadFile(cadA + "\\Fonts\\" + name));
     for (const std::string& cad : {cadA, cadB}) {
-        SCOPED_TRACE(cad);
-        EXPECT_EQ("content of itextsharp.dll", ReadFile(cad + "\\itextsharp.dll"));
-        EXPECT_EQ("content of GCAD2024P.dll", ReadFile(cad + "\\GCAD2024P.dll"));
+        for (const char* name : kCadFolderFiles)
+            EXPECT_EQ(std::string("content of ") + name, ReadFile(cad + "\\" + name)) << cad;
     }
     EXPECT_FALSE(FolderExists(cadB + "\\Fonts"));
     EXPECT_FALSE(FileExists(cad2023 + "\\itextsharp.dll"));

@@ -21,7 +21,7 @@
 
 #include "framework/Handle.h"
 #include "res/resource.h"
-#include "tests/support/UiDriver.h"
+#include "tests/support/InstallWorld.h"
 
 using namespace testsupport;
 
@@ -33,8 +33,6 @@ constexpr int kProfiles = 50;
 constexpr int kCads = 4;
 // The host DLL is large enough that its copy can be seen under way.
 constexpr size_t kHostDllSize = 6 * 1024 * 1024;
-const char* const kFonts[] = {"Tovrel_EN.shx", "Tovrel_HZ.shx"};
-const char* const kCadFiles[] = {"itextsharp.dll", "GCAD2024P.dll"};
 constexpr int kKills = 20;
 // Fewer kills when this machine is slow: the test must stay within CI's time.
 constexpr auto kKillBudget = std::chrono::seconds(60);
@@ -59,14 +57,6 @@ std::string Profile(int i) {
     return "SOFTWARE\\Gstarsoft\\GstarCAD\\R25\\Profiles\\P" + std::to_string(i) + "\\";
 }
 
-std::string Dword(DWORD value) {
-    return std::string(reinterpret_cast<const char*>(&value), 4);
-}
-
-std::string Sz(const std::string& text) {
-    return text + std::string(1, '\0');
-}
-
 // A file a run may write: absent, old (when it has an old version) or
 // whole new are the only states a kill may leave it in.
 struct Watched {
@@ -82,17 +72,13 @@ struct Watched {
 using Listing = std::map<std::string, std::pair<DWORD, DWORD>>;
 
 void ListFiles(const std::string& folder, Listing& listing) {
-    WIN32_FIND_DATAA data;
-    CFindHandle find(FindFirstFileA((folder + "\\*").c_str(), &data));
-    if (!find.IsValid())
-        return;
-    do {
-        const std::string name = data.cFileName;
+    ForEachEntry(folder, [&](const WIN32_FIND_DATAA& data) {
+        const std::string path = folder + "\\" + data.cFileName;
         if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            listing[folder + "\\" + name] = {data.nFileSizeLow, data.ftLastWriteTime.dwLowDateTime};
-        else if (name != "." && name != "..")
-            ListFiles(folder + "\\" + name, listing);
-    } while (FindNextFileA(find.Get(), &data));
+            listing[path] = {data.nFileSizeLow, data.ftLastWriteTime.dwLowDateTime};
+        else
+            ListFiles(path, listing);
+    });
 }
 
 bool EndsWith(const std::string& text, const std::string& end) {
@@ -109,49 +95,11 @@ std::set<std::string> Extra(const std::string& folder, const std::set<std::strin
     return extra;
 }
 
-// The values of one sub-key: name -> raw data (type folded into the text).
-using KeyValues = std::map<std::string, std::string>;
+// One sub-key and its values.
+using KeyValues = RegistrySnapshot;
 
 KeyValues ReadKey(const std::string& path) {
-    KeyValues values;
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return values;
-    for (DWORD index = 0;; ++index) {
-        char name[256];
-        DWORD nameSize = sizeof(name);
-        BYTE data[1024];
-        DWORD dataSize = sizeof(data);
-        DWORD type = 0;
-        if (RegEnumValueA(key, index, name, &nameSize, nullptr, &type, data, &dataSize) != ERROR_SUCCESS)
-            break;
-        values[name] = std::to_string(type) + ":" + std::string(reinterpret_cast<char*>(data), dataSize);
-    }
-    RegCloseKey(key);
-    values["(exists)"] = "";
-    return values;
-}
-
-KeyValues Values(std::initializer_list<std::pair<const char*, std::pair<DWORD, std::string>>> list) {
-    KeyValues values{{"(exists)", ""}};
-    for (const auto& entry : list)
-        values[entry.first] = std::to_string(entry.second.first) + ":" + entry.second.second;
-    return values;
-}
-
-void WriteKey(const std::string& path, const KeyValues& values) {
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_CURRENT_USER, path.c_str(), &key));
-    for (const auto& [name, typed] : values) {
-        if (name == "(exists)")
-            continue;
-        const size_t colon = typed.find(':');
-        const DWORD type = std::stoul(typed.substr(0, colon));
-        const std::string data = typed.substr(colon + 1);
-        RegSetValueExA(key, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(data.data()),
-                       static_cast<DWORD>(data.size()));
-    }
-    RegCloseKey(key);
+    return SnapshotKey(path, false);
 }
 
 class KillTest : public ::testing::Test {
@@ -176,7 +124,7 @@ class KillTest : public ::testing::Test {
         std::map<std::string, std::string> package;
         for (int i = 0; i < kFiles; ++i)
             package[FileName(i)] = NewContent(i);
-        for (const char* name : kFonts)
+        for (const char* name : kFontFiles)
             package[name] = std::string("new ") + name;
         package["itextsharp.dll"] = "new itextsharp.dll";
         package["GCAD2024P.dll"] = "new GCAD2024P.dll" + std::string(kHostDllSize, 'D');
@@ -189,7 +137,7 @@ class KillTest : public ::testing::Test {
             packageFiles.push_back({install + "\\" + FileName(i), OldContent(i), NewContent(i)});
             ASSERT_TRUE(WriteFile(packageFiles.back().path, OldContent(i)));
         }
-        for (const char* name : kCadFiles)
+        for (const char* name : kCadFolderFiles)
             packageFiles.push_back({install + "\\" + name, "", package[name]});
 
         // Every CAD folder has a Fonts folder and an earlier copy of each
@@ -199,9 +147,9 @@ class KillTest : public ::testing::Test {
             cads.push_back(cad);
             ASSERT_TRUE(CreateDirectoryA(cad.c_str(), nullptr));
             ASSERT_TRUE(CreateDirectoryA((cad + "\\Fonts").c_str(), nullptr));
-            for (const char* name : kFonts)
+            for (const char* name : kFontFiles)
                 hostFiles.push_back({cad + "\\Fonts\\" + name, std::string("old ") + name, package[name]});
-            for (const char* name : kCadFiles)
+            for (const char* name : kCadFolderFiles)
                 hostFiles.push_back({cad + "\\" + name, std::string("old ") + name, package[name]});
         }
         WriteOldHostFiles();
@@ -211,24 +159,23 @@ class KillTest : public ::testing::Test {
         // one in every value.
         for (int i = 0; i < kProfiles; ++i) {
             registry.AddProfile("GstarCAD", "R25", "Profiles\\P" + std::to_string(i), Cad(i));
-            const std::string module = Profile(i) + "Applications\\TR_VazivIvir2025";
-            const std::string host = Profile(i) + "Applications\\Tovrel2025DLLP";
-            oldKeys[module] =
-                Values({{"LOADER", {REG_SZ, Sz("C:\\old\\TR_VazivIvir2023.GRX")}}, {"MANAGED", {REG_DWORD, Dword(7)}}});
-            oldKeys[host] = Values({{"LOADER", {REG_SZ, Sz("C:\\old\\GCAD2024P.dll")}},
-                                    {"LOADCTRLS", {REG_DWORD, Dword(9)}},
-                                    {"MANAGED", {REG_DWORD, Dword(9)}}});
-            newKeys[module] = Values(
-                {{"LOADER", {REG_SZ, Sz(install + "\\TR_VazivIvir2023.GRX")}}, {"MANAGED", {REG_DWORD, Dword(0)}}});
-            newKeys[host] = Values({{"LOADER", {REG_SZ, Sz(Cad(i) + "\\GCAD2024P.dll")}},
-                                    {"LOADCTRLS", {REG_DWORD, Dword(2)}},
-                                    {"MANAGED", {REG_DWORD, Dword(1)}}});
+            const std::string module = ModuleKey(Profile(i));
+            const std::string host = HostKey(Profile(i));
+            oldKeys[module] = {{module, "key"},
+                               {module + "|LOADER", TextEntry("C:\\old\\TR_VazivIvir2023.GRX")},
+                               {module + "|MANAGED", DwordEntry(7)}};
+            oldKeys[host] = {{host, "key"},
+                             {host + "|LOADER", TextEntry("C:\\old\\GCAD2024P.dll")},
+                             {host + "|LOADCTRLS", DwordEntry(9)},
+                             {host + "|MANAGED", DwordEntry(9)}};
+            for (const auto& [entry, state] : Registration(Profile(i), install, Cad(i) + "\\GCAD2024P.dll"))
+                newKeys[entry.substr(0, entry.find('|'))][entry] = state;
         }
     }
 
     void WriteOldKeys() {
         for (const auto& [path, values] : oldKeys)
-            WriteKey(path, values);
+            ASSERT_TRUE(WriteSnapshot(values)) << path;
     }
 
     void WriteOldHostFiles() {
@@ -320,7 +267,7 @@ class KillTest : public ::testing::Test {
 // milliseconds, a small part of the pass), or at the completion view if it
 // never is.
 TEST_F(KillTest, AKillAtAnyMomentLeavesNothingHalfWritten) {
-    const std::string firstKey = Profile(0) + "Applications\\TR_VazivIvir2025";
+    const std::string firstKey = ModuleKey(Profile(0));
     auto registering = [&] {
         const KeyValues found = ReadKey(firstKey);
         return !found.empty() && found != oldKeys[firstKey];
@@ -432,14 +379,14 @@ TEST_F(KillTest, AKillAtAnyMomentLeavesNothingHalfWritten) {
     EXPECT_EQ(static_cast<int>(packageFiles.size()), CheckFiles(packageFiles, true));
     EXPECT_EQ(static_cast<int>(hostFiles.size()), CheckFiles(hostFiles, true));
     EXPECT_EQ(2 * kProfiles, CheckKeys(true));
-    std::set<std::string> installed(std::begin(kCadFiles), std::end(kCadFiles));
+    std::set<std::string> installed(std::begin(kCadFolderFiles), std::end(kCadFolderFiles));
     for (int i = 0; i < kFiles; ++i)
         installed.insert(FileName(i));
     EXPECT_EQ(std::set<std::string>(), Extra(install, installed)) << "left behind in " << install;
     for (const std::string& cad : cads) {
         EXPECT_EQ(std::set<std::string>(), Extra(cad, {"Fonts", "itextsharp.dll", "GCAD2024P.dll"}))
             << "left behind in " << cad;
-        EXPECT_EQ(std::set<std::string>(), Extra(cad + "\\Fonts", {std::begin(kFonts), std::end(kFonts)}))
+        EXPECT_EQ(std::set<std::string>(), Extra(cad + "\\Fonts", {std::begin(kFontFiles), std::end(kFontFiles)}))
             << "left behind in " << cad << "\\Fonts";
     }
 }

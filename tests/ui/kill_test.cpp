@@ -272,9 +272,9 @@ TEST_F(KillTest, AKillAtAnyMomentLeavesNothingHalfWritten) {
         const KeyValues found = ReadKey(firstKey);
         return !found.empty() && found != oldKeys[firstKey];
     };
-    auto waitFor = [](const std::function<bool()>& done, DWORD pause = 1) {
+    auto waitFor = [](const std::function<bool()>& done, DWORD pause = 1, DWORD limit = 120000) {
         for (DWORD start = GetTickCount(); !done(); Sleep(pause)) {
-            if (GetTickCount() - start > 120000)
+            if (GetTickCount() - start > limit)
                 return false;
         }
         return true;
@@ -345,9 +345,13 @@ TEST_F(KillTest, AKillAtAnyMomentLeavesNothingHalfWritten) {
                 DWORD_PTR mine = 0, system = 0;
                 if (GetProcessAffinityMask(GetCurrentProcess(), &mine, &system) && (system & ~mine))
                     SetProcessAffinityMask(setup.ProcessHandle(), system & ~mine);
-                ASSERT_TRUE(waitFor([&] { return (partWritten = HostCopySeenCut()) || setup.IsVisible(IDOK); }, 0));
+                // On a machine busy with other work the look may starve the
+                // install it watches; the kill then comes wherever it stands.
+                const bool ended =
+                    waitFor([&] { return (partWritten = HostCopySeenCut()) || setup.IsVisible(IDOK); }, 0, 20000);
                 if (!partWritten)
-                    phase[moment] = " of the completion view, no host DLL seen part-written";
+                    phase[moment] = ended ? " of the completion view, no host DLL seen part-written"
+                                          : " of a host-side pass that outlasted the look for a part-written DLL";
             }
             // A copy seen under way is killed at once, not after a look at
             // the dialog.

@@ -294,6 +294,10 @@ class FaultWalkTest : public ::testing::Test, protected InstallWorld {
             if (setup.IsVisible(IDOK) && !setup.IsVisible(IDC_INSTALL)) {
                 result.end = End::kCompleted;
                 seam->armed = 0;
+                // The completion view shows before the Install handler has
+                // returned: its handles are counted once the dialog's thread
+                // answers again.
+                SendMessageTimeoutA(setup.Dialog(), WM_NULL, 0, 0, SMTO_BLOCK, 5000, nullptr);
                 result.handlesCounted = CountHandles(setup.ProcessId(), &result.handlesAfter);
                 setup.Press(IDOK);
                 if (!setup.WaitForExit(10000))

@@ -2,6 +2,7 @@
 
 #include "host/HostInstaller.h"
 #include "ui/SetupDialog.h"
+#include "ui/Uninstall.h"
 
 // The standard Help command id.
 constexpr UINT ID_HELP = 57670;
@@ -18,6 +19,12 @@ CHostInstaller theHostInstaller;
 BOOL CWizardApp::InitInstance() {
     AfxEnableControlContainer();
     theHostInstaller.ScanHosts();
+
+    // Run as the uninstaller an install left, the program removes instead.
+    if (IsRecordedUninstaller()) {
+        RunUninstall();
+        return FALSE;
+    }
 
     Dlg_Setup dialog;
     dialog.DoModal();

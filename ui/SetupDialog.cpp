@@ -2,6 +2,7 @@
 
 #include "deploy/FolderPath.h"
 #include "deploy/FolderWriter.h"
+#include "deploy/InstallRecord.h"
 #include "deploy/PackageCopier.h"
 #include "framework/App.h"
 #include "framework/DataExchange.h"
@@ -21,6 +22,15 @@ constexpr char kSubFolder[] = "\\T-VazivIvir";
 constexpr char kModuleFile[] = "\\TR_VazivIvir2023.GRX";
 // More would make the box taller than a screen.
 constexpr int kMaxListedItems = 10;
+
+// Makes a folder's last level where no link leads elsewhere. The
+// uninstaller removes the install folder again once it is empty, and the
+// chosen folder only if this install made it.
+void MakeFolder(const CString& path, bool removable) {
+    CCheckedFolder folder;
+    if (folder.Open(path, FolderTrust::kExact, true) == FolderState::kOpen && (removable || folder.WasMade()))
+        theHostInstaller.placed.AddFolder(folder.FinalPathText());
+}
 
 }  // namespace
 
@@ -151,9 +161,9 @@ void Dlg_Setup::OnInstall() {
     if (mbcs::EndsWithBackslash(installPath, installPath.GetLength()))
         installPath.Delete(installPath.GetLength() - 1);
     if (installPath.GetLength() > 2)
-        CCheckedFolder().Open(installPath, FolderTrust::kExact, true);
+        MakeFolder(installPath, false);
     installPath += kSubFolder;
-    CCheckedFolder().Open(installPath, FolderTrust::kExact, true);
+    MakeFolder(installPath, true);
 
     if (!RunInstall())
         return;
@@ -221,6 +231,8 @@ bool Dlg_Setup::RunInstall() {
     progressBar.SendMessage(PBM_STEPIT);
     theHostInstaller.DeployHostFilesSelected(tick2023, tick2024, tick2025);
     progressBar.SendMessage(PBM_STEPIT);
+    theHostInstaller.placed.Merge(job.placed);
+    LeaveRemovalRecord(theHostInstaller.placed, installPath, kBuildStamp, theHostInstaller.failedItems);
     progressBar.SendMessage(PBM_SETPOS, 50);
     progressBar.SendMessage(WM_SETREDRAW, TRUE);
     ::RedrawWindow(progressBar.m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE);

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <shlobj.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -31,6 +32,9 @@ using namespace testsupport;
 namespace {
 
 constexpr char kChosenFolder[] = "C:\\Tovrel";
+constexpr char kEntryKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tovrel_T-VazivIvir";
+constexpr char kEntryName[] =
+    "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tovrel_T-VazivIvir";
 constexpr char kMissingPackage[] = "未找到安装所需的Data文件夹";
 constexpr char kUnfinishedHeading[] = "以下项目未能完成";
 // One install, prompts answered, well within this; more is a hang.
@@ -101,15 +105,34 @@ void SnapshotFolder(const std::string& folder, bool recurse, Snapshot& out) {
     } while (FindNextFileA(find.Get(), &entry));
 }
 
+// Where the install leaves the uninstaller and its record.
+std::string RemovalFolder() {
+    char path[MAX_PATH] = {};
+    SHGetFolderPathA(nullptr, CSIDL_PROGRAM_FILES, nullptr, SHGFP_TYPE_CURRENT, path);
+    return std::string(path) + "\\Tovrel";
+}
+
 // The current user's whole registry and the files a user's session can see
 // change: the profile folders (temp, roaming, where the CAD folders and the
-// setup folder of this test live) and the top of drive C.
+// setup folder of this test live) and the top of drive C; and what the
+// install leaves for its removal. The record's content and the entry's size
+// and date follow what was placed, which the walk checks file by file:
+// only that they are there counts.
 Snapshot TakeSnapshot() {
     Snapshot snapshot;
     SnapshotKey(HKEY_CURRENT_USER, "HKCU", snapshot);
     SnapshotFolder("C:\\users", true, snapshot);
     SnapshotFolder("C:", false, snapshot);
     SnapshotFolder(kChosenFolder, true, snapshot);
+    SnapshotFolder(RemovalFolder(), true, snapshot);
+    CRegKey entry;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kEntryKey, 0, KEY_READ | KEY_WOW64_64KEY, entry.Receive()) == ERROR_SUCCESS)
+        SnapshotKey(entry.Get(), kEntryName, snapshot);
+    for (const std::string& derived : {RemovalFolder() + "\\Uninstall.lst", std::string(kEntryName) + "|EstimatedSize",
+                                       std::string(kEntryName) + "|InstallDate"}) {
+        if (snapshot.count(derived))
+            snapshot[derived] = "there";
+    }
     return snapshot;
 }
 
@@ -294,6 +317,8 @@ class FaultWalkTest : public ::testing::Test {
     void ResetInstallSet() {
         RemoveTree(kChosenFolder);
         RemoveTree(settings);
+        RemoveTree(RemovalFolder());
+        RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kEntryKey, KEY_WOW64_64KEY, 0);
         for (const char* profile : {kProfileA, kProfileB, kProfile2023})
             DeleteRegistryTree(std::string(profile) + "Applications");
         SetRegistryString(std::string(kProfileA) + "Applications\\OtherPlugin", "LOADER", "C:\\Other\\other.dll");
@@ -411,7 +436,7 @@ class FaultWalkTest : public ::testing::Test {
     }
 
     bool InInstallFolders(const std::string& path) const {
-        for (const std::string& folder : {std::string(kChosenFolder), settings}) {
+        for (const std::string& folder : {std::string(kChosenFolder), settings, RemovalFolder()}) {
             if (Lower(path) == Lower(folder) || StartsWith(path, folder + "\\"))
                 return true;
         }
@@ -419,8 +444,10 @@ class FaultWalkTest : public ::testing::Test {
     }
 
     // The two sub-keys of a registered profile, their values, and the
-    // Applications key that holds them.
+    // Applications key that holds them; the entry in the installed programs.
     static bool InRegistration(const std::string& entry) {
+        if (StartsWith(entry, kEntryName))
+            return true;
         for (const char* profile : {kProfileA, kProfileB}) {
             const std::string applications = std::string("HKCU\\") + profile + "Applications";
             if (Lower(entry) == Lower(applications))
@@ -586,7 +613,8 @@ TEST_F(FaultWalkTest, ACadFolderSwappedForALinkMidInstallLeadsNowhere) {
     const RunResult clean = Run("", 0);
     ASSERT_EQ(End::kCompleted, clean.end);
     // The host side's first file call: the first NtCreateFile after the
-    // registration's last registry call.
+    // registration's last registry call (its calls come in one run; the
+    // entry in the installed programs is written later).
     auto nameAt = [&](size_t i) {
         return clean.trace[i] < clean.perCall.size() ? clean.perCall[clean.trace[i]].first : std::string();
     };
@@ -594,6 +622,8 @@ TEST_F(FaultWalkTest, ACadFolderSwappedForALinkMidInstallLeadsNowhere) {
     for (size_t i = 0; i < clean.trace.size(); ++i) {
         if (nameAt(i).compare(0, 3, "Reg") == 0)
             lastRegistryCall = i;
+        else if (lastRegistryCall > 0)
+            break;
     }
     LONG pauseAt = 0;
     for (size_t i = lastRegistryCall; i < clean.trace.size() && pauseAt == 0; ++i) {

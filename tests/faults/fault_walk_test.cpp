@@ -25,6 +25,7 @@
 #include "framework/FaultSeam.h"
 #include "framework/Handle.h"
 #include "res/resource.h"
+#include "tests/support/SeamView.h"
 #include "tests/support/UiDriver.h"
 
 using namespace testsupport;
@@ -241,28 +242,6 @@ template <size_t N>
 void CopyName(char (&target)[N], const std::string& name) {
     target[name.copy(target, N - 1)] = '\0';
 }
-
-// The seam's shared section of one running SetUpFaults.exe.
-class CSeamView {
-  public:
-    explicit CSeamView(DWORD processId) {
-        char name[64];
-        FaultSeamSectionName(processId, name);
-        m_section.Reset(OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, name));
-        if (m_section.IsValid())
-            m_state = static_cast<CFaultSeamState*>(MapViewOfFile(m_section.Get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));
-    }
-    ~CSeamView() {
-        if (m_state)
-            UnmapViewOfFile(m_state);
-    }
-    CFaultSeamState* operator->() const { return m_state; }
-    bool IsOpen() const { return m_state != nullptr; }
-
-  private:
-    CAutoHandle m_section;
-    CFaultSeamState* m_state = nullptr;
-};
 
 enum class End { kCompleted, kEnded, kHang };
 

@@ -23,10 +23,10 @@
 #include <string>
 #include <vector>
 
-#include "framework/FaultSeam.h"
 #include "framework/Handle.h"
 #include "res/resource.h"
 #include "tests/support/CadStandin.h"
+#include "tests/support/SeamView.h"
 #include "tests/support/UiDriver.h"
 
 using namespace testsupport;
@@ -194,12 +194,7 @@ class HeldFile {
 // Arm on, and it stops before the pauseAt-th (0: never), to be killed there.
 class Seam {
   public:
-    explicit Seam(DWORD processId) {
-        char name[64];
-        FaultSeamSectionName(processId, name);
-        m_section.Reset(OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, name));
-        if (m_section.IsValid())
-            m_state = static_cast<CFaultSeamState*>(MapViewOfFile(m_section.Get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));
+    explicit Seam(DWORD processId) : m_view(processId) {
         char paused[64];
         char resume[64];
         FaultSeamEventName(processId, "paused", paused);
@@ -207,31 +202,23 @@ class Seam {
         m_paused.Reset(CreateEventA(nullptr, TRUE, FALSE, paused));
         m_resume.Reset(CreateEventA(nullptr, TRUE, FALSE, resume));
     }
-    ~Seam() {
-        if (m_state)
-            UnmapViewOfFile(m_state);
-    }
-    Seam(const Seam&) = delete;
-    Seam& operator=(const Seam&) = delete;
 
     bool Arm(LONG pauseAt) {
-        if (!m_state)
+        if (!m_view.IsOpen())
             return false;
-        m_state->failAt = 0;
-        m_state->pauseAt = pauseAt;
-        m_state->calls = 0;
-        m_state->armed = 1;
+        m_view->failAt = 0;
+        m_view->pauseAt = pauseAt;
+        m_view->calls = 0;
+        m_view->armed = 1;
         return true;
     }
     bool WaitPaused() const { return WaitForSingleObject(m_paused.Get(), 30000) == WAIT_OBJECT_0; }
-    // Still readable once the process has ended: the view keeps the section.
-    LONG Calls() const { return m_state ? m_state->calls : 0; }
+    LONG Calls() const { return m_view.IsOpen() ? m_view->calls : 0; }
 
   private:
-    CAutoHandle m_section;
+    CSeamView m_view;
     CAutoHandle m_paused;
     CAutoHandle m_resume;
-    CFaultSeamState* m_state = nullptr;
 };
 
 // A run of the test build as the uninstaller, armed once its question is up
@@ -456,9 +443,15 @@ TEST_F(UninstallTest, RemovesWhatTheInstallPlacedAndKeepsWhatItDecides) {
             EXPECT_EQ(c.named, NamedItems(text));
         }
         if (c.secondRun) {
-            // What is still to be done keeps the record and the entry.
-            EXPECT_TRUE(FileExists(kRecord));
+            // What is still to be done keeps the entry, and the record,
+            // rewritten with that alone.
             EXPECT_EQ("T-批打印软件", EntryText("DisplayName"));
+            const std::string record = ReadFile(kRecord);
+            size_t files = 0;
+            for (size_t at = record.find("\nF\t"); at != std::string::npos; at = record.find("\nF\t", at + 1))
+                ++files;
+            EXPECT_EQ(1u, files) << record;
+            EXPECT_NE(std::string::npos, record.find("\t-\t" + cadA + "\\itextsharp.dll\r\n")) << record;
             held.Release();
             text = Uninstall();
             EXPECT_EQ(kRemoved, text);

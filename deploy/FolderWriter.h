@@ -7,7 +7,9 @@
 // folder, checked to lie where it was created before a byte is written, and
 // renamed over its target relative to the target folder's handle. A link
 // planted on the way, before or during the install, redirects nothing: what
-// it would redirect is refused instead.
+// it would redirect is refused instead. The uninstaller deletes the same
+// way: a file is opened relative to its checked folder, checked, and
+// deleted through that handle.
 
 #include <windows.h>
 

@@ -238,6 +238,24 @@ bool CountHandles(DWORD processId, DWORD* count) {
     return *count > 0;
 }
 
+// The handles a process keeps: the fewest of a few looks. Wine's own code
+// holds a registry key for a moment now and then while the dialog paints
+// (one that is gone before it could be named); a leaked handle is there at
+// every look.
+bool CountKeptHandles(DWORD processId, DWORD* count) {
+    bool counted = false;
+    for (int look = 0; look < 3; ++look) {
+        DWORD seen = 0;
+        if (look > 0)
+            Sleep(20);
+        if (CountHandles(processId, &seen) && (!counted || seen < *count)) {
+            *count = seen;
+            counted = true;
+        }
+    }
+    return counted;
+}
+
 template <size_t N>
 void CopyName(char (&target)[N], const std::string& name) {
     target[name.copy(target, N - 1)] = '\0';
@@ -350,7 +368,7 @@ class FaultWalkTest : public ::testing::Test {
             if (setup.IsVisible(IDOK) && !setup.IsVisible(IDC_INSTALL)) {
                 result.end = End::kCompleted;
                 seam->armed = 0;
-                result.handlesCounted = CountHandles(setup.ProcessId(), &result.handlesAfter);
+                result.handlesCounted = CountKeptHandles(setup.ProcessId(), &result.handlesAfter);
                 setup.Press(IDOK);
                 if (!setup.WaitForExit(10000))
                     result.end = End::kHang;
@@ -382,7 +400,7 @@ class FaultWalkTest : public ::testing::Test {
                 return result;
             result.started = true;
             result.unhooked = seam->unhooked;
-            CountHandles(setup.ProcessId(), &result.handlesBefore);
+            CountKeptHandles(setup.ProcessId(), &result.handlesBefore);
             seam->calls = 0;
             seam->failAt = failAt;
             CopyName(seam->failName, name);

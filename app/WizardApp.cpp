@@ -2,6 +2,7 @@
 
 #include "host/HostInstaller.h"
 #include "ui/SetupDialog.h"
+#include "ui/Uninstall.h"
 
 // The two static objects, in this order: the application object first, then
 // the global installer record, so that the record is destroyed first at exit.
@@ -11,6 +12,12 @@ CHostInstaller theHostInstaller;
 BOOL CWizardApp::InitInstance() {
     AfxEnableControlContainer();
     theHostInstaller.ScanHosts();
+
+    // Run as the uninstaller an install left, the program removes instead.
+    if (IsRecordedUninstaller()) {
+        RunUninstall();
+        return FALSE;
+    }
 
     Dlg_Setup dialog;
     dialog.DoModal();

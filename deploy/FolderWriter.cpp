@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "deploy/FileDigest.h"
 #include "deploy/PackageSource.h"
 
 namespace {
@@ -13,6 +14,7 @@ constexpr NTSTATUS kStatusAccessDenied = static_cast<NTSTATUS>(0xC0000022);
 constexpr NTSTATUS kStatusNameNotFound = static_cast<NTSTATUS>(0xC0000034);
 constexpr NTSTATUS kStatusPathNotFound = static_cast<NTSTATUS>(0xC000003A);
 constexpr NTSTATUS kStatusNotADirectory = static_cast<NTSTATUS>(0xC0000103);
+constexpr NTSTATUS kStatusFileIsADirectory = static_cast<NTSTATUS>(0xC00000BA);
 constexpr ULONG_PTR kFileCreated = 2;  // IO_STATUS_BLOCK.Information after a create
 
 // The temporary folders' names: the first that is a plain folder of the
@@ -305,14 +307,16 @@ bool RenameInto(HANDLE file, HANDLE folder, const std::wstring& name) {
 }
 
 // Writes the whole of source into out from its start and cuts out where the
-// copy ends (a leftover may be longer).
-bool CopyContent(HANDLE source, HANDLE out, bool truncate, std::vector<char>& buffer) {
+// copy ends (a leftover may be longer). digest, if given, takes the bytes.
+bool CopyContent(HANDLE source, HANDLE out, bool truncate, std::vector<char>& buffer, CFileDigest* digest) {
     for (;;) {
         DWORD read = 0;
         if (!ReadFile(source, buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr))
             return false;
         if (read == 0)
             break;
+        if (digest)
+            digest->Add(buffer.data(), read);
         DWORD done = 0;
         if (!WriteFile(out, buffer.data(), read, &done, nullptr) || done != read)
             return false;
@@ -325,6 +329,15 @@ bool CopyContent(HANDLE source, HANDLE out, bool truncate, std::vector<char>& bu
 bool IsSamePath(const std::wstring& a, const std::wstring& b) {
     return a.size() == b.size() && CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
                                                         static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+bool IsSameFullPath(const char* a, const char* b) {
+    std::wstring wideA;
+    std::wstring wideB;
+    std::wstring fullA;
+    std::wstring fullB;
+    return ToWide(a, &wideA) && ToWide(b, &wideB) && FullPathOf(wideA, &fullA) && FullPathOf(wideB, &fullB) &&
+           IsSamePath(LongPathOf(fullA), LongPathOf(fullB));
 }
 
 // ---------------------------------------------------------------------------
@@ -349,6 +362,7 @@ FolderState StateOfOpenError(DWORD error) {
 FolderState CCheckedFolder::Open(const char* path, FolderTrust trust, bool create) {
     m_handle.Reset();
     m_final.clear();
+    m_made = false;
     std::wstring wide;
     std::wstring full;
     if (!path || !ToWide(path, &wide) || !FullPathOf(wide, &full) || FirstLevel(full) == 0)
@@ -385,6 +399,7 @@ FolderState CCheckedFolder::OpenChildWide(const CCheckedFolder& parent,
                                           bool deletable) {
     m_handle.Reset();
     m_final.clear();
+    m_made = false;
     if (!IsPlainName(name))
         return FolderState::kFailed;
     HANDLE raw = nullptr;
@@ -409,6 +424,7 @@ FolderState CCheckedFolder::OpenChildWide(const CCheckedFolder& parent,
     }
     m_final = JoinWide(parent.FinalPath(), name);
     m_handle.Reset(folder.Release());
+    m_made = information == kFileCreated;
     return FolderState::kOpen;
 }
 
@@ -473,6 +489,109 @@ void CCheckedFolder::RemoveIfEmpty() {
         RemoveDirectoryW(VerbatimPath(m_final).c_str());
 }
 
+namespace {
+
+// A file of this folder opened by name relative to its handle, no link and
+// no folder: what RemoveFile and ReadWhole act on.
+FileResult OpenOwnFile(const CCheckedFolder& folder,
+                       const char* name,
+                       ACCESS_MASK access,
+                       ULONG share,
+                       std::wstring* wideName,
+                       CAutoHandle* file) {
+    if (!folder.IsOpen() || !name || !ToWide(name, wideName) || !IsPlainName(*wideName)) {
+        SetLastError(ERROR_INVALID_NAME);
+        return FileResult::kFailed;
+    }
+    HANDLE raw = nullptr;
+    ULONG_PTR information = 0;
+    const NTSTATUS status =
+        OpenRelative(folder.Get(), *wideName, access | FILE_READ_ATTRIBUTES, FILE_ATTRIBUTE_NORMAL, share, FILE_OPEN,
+                     FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY, &raw, &information);
+    file->Reset(raw);
+    if (status < 0) {
+        SetLastStatus(status);
+        if (status == kStatusNameNotFound || status == kStatusPathNotFound)
+            return FileResult::kMissing;
+        // A folder under a file's name is not the file that was placed.
+        return status == kStatusFileIsADirectory ? FileResult::kChanged : FileResult::kFailed;
+    }
+    switch (PlacementOf(file->Get(), folder, *wideName)) {
+        case Placement::kInside:
+            return FileResult::kDone;
+        case Placement::kOutside:
+            return FileResult::kLinked;
+        default:
+            return FileResult::kFailed;
+    }
+}
+
+}  // namespace
+
+FileResult CCheckedFolder::RemoveFile(const char* name, const std::function<bool(HANDLE file)>& same) const {
+    std::wstring wideName;
+    CAutoHandle file;
+    const FileResult opened = OpenOwnFile(*this, name, GENERIC_READ | DELETE, FILE_SHARE_READ, &wideName, &file);
+    if (opened != FileResult::kDone)
+        return opened;
+    if (!same(file.Get()))
+        return FileResult::kChanged;
+    if (DeleteOnClose(file.Get()))
+        return FileResult::kDone;
+    // Windows refuses to delete a read-only file: a bit the user may have
+    // set changes no byte, and is cleared then, and only then.
+    const DWORD error = GetLastError();
+    if (error == ERROR_ACCESS_DENIED && ClearReadOnlyIn(*this, wideName) && DeleteOnClose(file.Get()))
+        return FileResult::kDone;
+    SetLastError(error);
+    return FileResult::kFailed;
+}
+
+FileResult CCheckedFolder::RemoveEmptyFolder(const char* name) const {
+    std::wstring wideName;
+    if (!IsOpen() || !name || !ToWide(name, &wideName)) {
+        SetLastError(ERROR_INVALID_NAME);
+        return FileResult::kFailed;
+    }
+    CCheckedFolder child;
+    switch (child.OpenChildWide(*this, wideName, false, true)) {
+        case FolderState::kOpen:
+            break;
+        case FolderState::kMissing:
+            return FileResult::kMissing;
+        case FolderState::kLinked:
+            return FileResult::kLinked;
+        default:
+            return FileResult::kFailed;
+    }
+    if (DeleteOnClose(child.Get()))
+        return FileResult::kDone;
+    return GetLastError() == ERROR_DIR_NOT_EMPTY ? FileResult::kChanged : FileResult::kFailed;
+}
+
+FileResult CCheckedFolder::ReadWhole(const char* name, size_t limit, std::string* content) const {
+    content->clear();
+    std::wstring wideName;
+    CAutoHandle file;
+    const FileResult opened =
+        OpenOwnFile(*this, name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, &wideName, &file);
+    if (opened != FileResult::kDone)
+        return opened;
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!GetFileInformationByHandle(file.Get(), &info))
+        return FileResult::kFailed;
+    const ULONGLONG size = (static_cast<ULONGLONG>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    if (size > limit) {
+        SetLastError(ERROR_FILE_TOO_LARGE);
+        return FileResult::kFailed;
+    }
+    content->resize(static_cast<size_t>(size));
+    DWORD read = 0;
+    if (size > 0 && (!::ReadFile(file.Get(), &(*content)[0], static_cast<DWORD>(size), &read, nullptr) || read != size))
+        return FileResult::kFailed;
+    return FileResult::kDone;
+}
+
 // ---------------------------------------------------------------------------
 // CFolderWriter
 
@@ -526,7 +645,8 @@ CCheckedFolder* CFolderWriter::TempFolderFor(const CCheckedFolder& folder, bool*
 PlaceResult CFolderWriter::PlaceCopy(const CCheckedFolder& folder,
                                      const char* name,
                                      const char* source,
-                                     const WIN32_FIND_DATAA* listed) {
+                                     const WIN32_FIND_DATAA* listed,
+                                     CFileDigest* digest) {
     std::wstring wideName;
     if (!folder.IsOpen() || !name || !ToWide(name, &wideName) || !IsPlainName(wideName)) {
         SetLastError(ERROR_INVALID_NAME);
@@ -544,7 +664,40 @@ PlaceResult CFolderWriter::PlaceCopy(const CCheckedFolder& folder,
     } else if (!GetFileInformationByHandleEx(in.Get(), FileBasicInfo, &sourceInfo, sizeof(sourceInfo))) {
         return PlaceResult::kFailed;
     }
+    return Place(folder, wideName, sourceInfo, [&](HANDLE out, bool truncate) {
+        if (digest)
+            digest->Begin();
+        if (!CopyContent(in.Get(), out, truncate, m_buffer, digest))
+            return false;
+        // A digest the provider could not finish stays empty: the file is
+        // then kept by its removal, as one that cannot be told unchanged.
+        if (digest)
+            digest->Finish();
+        return true;
+    });
+}
 
+PlaceResult CFolderWriter::PlaceData(const CCheckedFolder& folder, const char* name, const std::string& content) {
+    std::wstring wideName;
+    if (!folder.IsOpen() || !name || !ToWide(name, &wideName) || !IsPlainName(wideName)) {
+        SetLastError(ERROR_INVALID_NAME);
+        return PlaceResult::kFailed;
+    }
+    FILE_BASIC_INFO info = {};
+    info.FileAttributes = FILE_ATTRIBUTE_ARCHIVE;
+    return Place(folder, wideName, info, [&](HANDLE out, bool truncate) {
+        DWORD done = 0;
+        return (content.empty() ||
+                (WriteFile(out, content.data(), static_cast<DWORD>(content.size()), &done, nullptr) &&
+                 done == content.size())) &&
+               (!truncate || SetEndOfFile(out));
+    });
+}
+
+PlaceResult CFolderWriter::Place(const CCheckedFolder& folder,
+                                 const std::wstring& wideName,
+                                 const FILE_BASIC_INFO& sourceInfo,
+                                 const std::function<bool(HANDLE out, bool truncate)>& write) {
     bool linked = false;
     CCheckedFolder* temp = TempFolderFor(folder, &linked);
     if (!temp) {
@@ -579,7 +732,7 @@ PlaceResult CFolderWriter::PlaceCopy(const CCheckedFolder& folder,
     }
 
     const bool copied =
-        CopyContent(in.Get(), out.Get(), information != kFileCreated, m_buffer) &&
+        write(out.Get(), information != kFileCreated) &&
         SetAttributesOf(out.Get(), CopyAttributes(sourceInfo.FileAttributes), &sourceInfo.LastWriteTime);
     if (copied && RenameInto(out.Get(), folder.Get(), wideName))
         return PlaceResult::kPlaced;

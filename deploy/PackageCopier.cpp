@@ -10,6 +10,7 @@
 #include <optional>
 #include <vector>
 
+#include "deploy/FileDigest.h"
 #include "deploy/FolderWriter.h"
 #include "deploy/PackageSource.h"
 #include "deploy/SkipList.h"
@@ -298,7 +299,12 @@ bool CopyEntry(CCopyJob& job,
         }
         if (state != FolderState::kOpen)
             return false;
-        const PlaceResult placed = targets.writer.PlaceCopy(target.Folder(), name, source, &entry);
+        CFileDigest digest;
+        const PlaceResult placed = targets.writer.PlaceCopy(target.Folder(), name, source, &entry, &digest);
+        if (placed == PlaceResult::kPlaced) {
+            job.placed.AddPlaced(target.Folder(), name, digest, false);
+            job.placed.AddFolder(target.Folder().FinalPathText());
+        }
         if (placed == PlaceResult::kLinked)
             NoteRefused(job, targetPath);
         return placed == PlaceResult::kPlaced || placed == PlaceResult::kLinked;

@@ -8,6 +8,7 @@
 
 #include <vector>
 
+#include "deploy/InstallRecord.h"
 #include "framework/Controls.h"
 #include "framework/String.h"
 
@@ -29,6 +30,9 @@ class CCopyJob {
     // again.
     std::vector<WIN32_FIND_DATAA> listing;
     bool listedWhole = false;
+    // The files placed, with the digests of their bytes, and the folders
+    // they went to: the uninstaller removes them again.
+    CInstallRecord placed;
 };
 
 // True when every entry of the package folder was walked, files given up

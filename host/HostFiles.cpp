@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "deploy/FileDigest.h"
 #include "deploy/FolderWriter.h"
 #include "deploy/PackageSource.h"
 #include "framework/Handle.h"
@@ -56,14 +57,21 @@ void CopyHostFile(const CHostPackage& package,
                   const char* folderText,
                   const char* fileName,
                   CFolderWriter& writer,
-                  CStringArray& failed) {
+                  CStringArray& failed,
+                  CInstallRecord& record) {
     char source[MAX_PATH];
     char target[MAX_PATH];
     if (!FormatInto(source, "%s\\%s", package.folder.GetString(), fileName) ||
         !FormatInto(target, "%s\\%s", folderText, fileName))
         return;
     if (folder) {
-        const PlaceResult placed = writer.PlaceCopy(*folder, fileName, source, package.Entry(fileName));
+        // A file of that name that was there before is the CAD's own: the
+        // uninstaller keeps it. Where that cannot be told, it counts as there.
+        const bool existed = GetFileAttributesA(target) != INVALID_FILE_ATTRIBUTES || !IsAbsenceError(GetLastError());
+        CFileDigest digest;
+        const PlaceResult placed = writer.PlaceCopy(*folder, fileName, source, package.Entry(fileName), &digest);
+        if (placed == PlaceResult::kPlaced)
+            record.AddPlaced(*folder, fileName, digest, existed);
         if (placed == PlaceResult::kPlaced || (placed == PlaceResult::kNoSource && !package.listed))
             return;
     }
@@ -197,13 +205,13 @@ void CHostInstaller::DeployHostFiles(const CString& location,
                (fontsState == FolderState::kFailed && MayExist(fontsPath))) {
         for (int i = 0; i < package.fonts.GetSize(); ++i)
             CopyHostFile(package, fontsState == FolderState::kOpen ? &fonts : nullptr, fontsPath, package.fonts[i],
-                         writer, failedItems);
+                         writer, failedItems, placed);
     }
 
     // Every folder is offered every year's host DLL that the package holds:
     // the registration of a later release may name an earlier year's DLL.
     for (int i = 0; i < package.cadFiles.GetSize(); ++i)
-        CopyHostFile(package, checked ? &cad : nullptr, location, package.cadFiles[i], writer, failedItems);
+        CopyHostFile(package, checked ? &cad : nullptr, location, package.cadFiles[i], writer, failedItems, placed);
 }
 
 void CHostInstaller::DeployHostFilesSelected(int tick2023, int tick2024, int tick2025) {

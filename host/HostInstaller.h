@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "deploy/InstallRecord.h"
 #include "framework/String.h"
 
 class CFolderWriter;
@@ -59,6 +60,11 @@ class CHostInstaller {
                          std::vector<std::wstring>& served);
     void DeployHostFilesSelected(int tick2023, int tick2024, int tick2025);
 
+    // Removal: deletes, in every profile found, each Applications entry
+    // whose LOADER the record lists. What could not be removed is added to
+    // notRemoved; false if there is any.
+    bool RemoveRegistrations(const CInstallRecord& record, CStringArray& notRemoved);
+
     CString installDir;
     // The package folder the package copy found; empty: looked up again.
     CString packageFolder;
@@ -77,6 +83,8 @@ class CHostInstaller {
     // What registration and the host-side copies could not write, in the
     // order met: profile keys (with the hive's name) and target files.
     CStringArray failedItems;
+    // What this install placed and wrote, for its removal.
+    CInstallRecord placed;
 };
 
 // The one global record (defined beside the application object, which is

@@ -4,6 +4,7 @@
 
 #include "framework/Handle.h"
 #include "framework/TrailingBackslash.h"
+#include "host/OwnKey.h"
 
 namespace {
 
@@ -48,6 +49,8 @@ bool SetValues(HKEY key, const CLoadEntry& entry) {
     return ok;
 }
 
+}  // namespace
+
 // A registry link is a key whose "SymbolicLinkValue" names another key.
 // Any program of the user can plant one in its own hive, pointing anywhere
 // (into HKEY_LOCAL_MACHINE too); the elevated setup following it would
@@ -57,6 +60,8 @@ bool IsRegistryLink(HKEY key) {
     return RegQueryValueExA(key, "SymbolicLinkValue", nullptr, &type, nullptr, nullptr) == ERROR_SUCCESS &&
            type == REG_LINK;
 }
+
+namespace {
 
 // Opens (creating it if needed) a sub-key as it is, never through a link.
 // False for a link: nothing of the profile is written through it. A key
@@ -73,17 +78,21 @@ bool OpenOwnKey(HKEY parent, const char* name, REGSAM access, CRegKey& key) {
            disposition == REG_CREATED_NEW_KEY;
 }
 
+}  // namespace
+
 // Deletes the key itself, a link rather than its target: RegDeleteKeyA
 // opens what it deletes following links. A key with sub-keys of its own
 // stays (NtDeleteKey refuses it, as RegDeleteKeyA does).
-void DeleteOwnKey(HKEY parent, const char* name) {
+bool DeleteOwnKey(HKEY parent, const char* name) {
     using NtDeleteKeyFn = LONG(WINAPI*)(HANDLE);
     static const auto deleteKey =
         reinterpret_cast<NtDeleteKeyFn>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtDeleteKey"));
     CRegKey key;
-    if (deleteKey && RegOpenKeyExA(parent, name, REG_OPTION_OPEN_LINK, DELETE, key.Receive()) == ERROR_SUCCESS)
-        deleteKey(key.Get());
+    return deleteKey && RegOpenKeyExA(parent, name, REG_OPTION_OPEN_LINK, DELETE, key.Receive()) == ERROR_SUCCESS &&
+           deleteKey(key.Get()) >= 0;
 }
+
+namespace {
 
 // Deleting first drops the values of an earlier install; a key that has
 // sub-keys of its own survives the delete and is written over instead.
@@ -176,6 +185,16 @@ bool WriteLoadEntries(HKEY profile, const CLoadEntry (&entries)[2]) {
     return moduleWritten && dllWritten;
 }
 
+// An Applications key that the entries are about to make is the install's:
+// the uninstaller removes it once it is empty again. Where that cannot be
+// told, the key counts as the profile's own.
+void NoteMadeApplications(HKEY profile, const CString& path, CInstallRecord& placed) {
+    CRegKey applications;
+    if (!IsRegistryLink(profile) && RegOpenKeyExA(profile, "Applications", REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE,
+                                                  applications.Receive()) == ERROR_FILE_NOT_FOUND)
+        placed.AddMadeKey(path + "\\Applications");
+}
+
 // The stored profile path ends in a backslash; the key is opened, and
 // named to the user, without it.
 CString ProfileKeyPath(const CString& key) {
@@ -226,12 +245,17 @@ void CHostInstaller::RegisterPlugin(int release) {
         CLoadEntry entries[2];
         if (!FormLoadEntries(entries, release, installDir, locations->GetAt(i)))
             continue;
+        // The uninstaller removes the entries that hold these, and no other.
+        placed.AddLoader(entries[0].loader);
+        placed.AddLoader(entries[1].loader);
         const CString path = ProfileKeyPath(keys->GetAt(i));
         CRegKey profile;
         const LONG status = RegOpenKeyExA(HKEY_CURRENT_USER, path, REG_OPTION_OPEN_LINK,
                                           KEY_CREATE_SUB_KEY | KEY_QUERY_VALUE, profile.Receive());
         if (status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND)
             continue;
+        if (status == ERROR_SUCCESS)
+            NoteMadeApplications(profile.Get(), path, placed);
         if (status != ERROR_SUCCESS || IsRegistryLink(profile.Get()) || !WriteLoadEntries(profile.Get(), entries))
             failedItems.Add("HKEY_CURRENT_USER\\" + path);
     }

@@ -91,6 +91,14 @@ wait "$setup_pid" || true
         echo "-- profile $p"
         wine "$cad_dir/gcad.exe" "$p" 2>&1 | tr -d '\r' | iconv -f GBK -t UTF-8 || true
     done
+    echo
+    echo "== Uninstaller and its record (%ProgramFiles%\\Tovrel)"
+    ls -l "$WINEPREFIX/drive_c/Program Files/Tovrel" 2>&1 | tail -n +2
+    iconv -f GBK -t UTF-8 "$WINEPREFIX/drive_c/Program Files/Tovrel/Uninstall.lst" 2>&1 | tr -d '\r'
+    echo
+    echo "== Entry in Programs and Features"
+    wine reg query 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Tovrel_T-VazivIvir' /reg:64 2>&1 |
+        tr -d '\r' | iconv -f GBK -t UTF-8 | sed '/^$/d'
 } | tee "$out/summary.txt"
 echo "Summary: $out/summary.txt"
 if [ "$docs" = 1 ]; then

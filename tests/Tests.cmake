@@ -38,7 +38,7 @@ set_target_properties(marker_dll PROPERTIES PREFIX "" OUTPUT_NAME marker)
 list(APPEND SETUP_FIXTURE_TARGETS marker_dll)
 
 # One executable per area: tests/AREA/*_test.cpp -> AREA_tests.exe
-foreach(area framework host deploy ui faults)
+foreach(area framework host deploy ui uninstall faults)
     file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/${area}/*_test.cpp)
     if(NOT sources)
         continue()
@@ -55,6 +55,10 @@ endforeach()
 # The kill test installs 2,000 files about twenty times over.
 if(TEST KillTest.AKillAtAnyMomentLeavesNothingHalfWritten)
     set_tests_properties(KillTest.AKillAtAnyMomentLeavesNothingHalfWritten PROPERTIES TIMEOUT 300)
+endif()
+# Each removal test installs and removes several times.
+if(uninstall_list)
+    set_tests_properties(${uninstall_list} PROPERTIES TIMEOUT 300)
 endif()
 # The fault walk runs the whole install once per platform call.
 if(faults_list)

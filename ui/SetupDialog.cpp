@@ -5,6 +5,7 @@
 #include "deploy/FolderPath.h"
 #include "deploy/FolderWriter.h"
 #include "deploy/PackageSource.h"
+#include "deploy/InstallRecord.h"
 #include "deploy/PackageCopier.h"
 #include "framework/App.h"
 #include "framework/DataExchange.h"
@@ -21,6 +22,15 @@ constexpr COLORREF kCaptionColour = RGB(10, 70, 40);
 constexpr char kSubFolder[] = "\\T-VazivIvir";
 // More would make the box taller than a screen.
 constexpr int kMaxListedItems = 10;
+
+// Makes a folder's last level where no link leads elsewhere. The
+// uninstaller removes the install folder again once it is empty, and the
+// chosen folder only if this install made it.
+void MakeFolder(const CString& path, bool removable) {
+    CCheckedFolder folder;
+    if (folder.Open(path, FolderTrust::kExact, true) == FolderState::kOpen && (removable || folder.WasMade()))
+        theHostInstaller.placed.AddFolder(folder.FinalPathText());
+}
 
 }  // namespace
 
@@ -147,9 +157,9 @@ void Dlg_Setup::OnInstall() {
     // folder is made (one level) only where no link leads elsewhere.
     StripTrailingBackslash(installPath, false);
     if (installPath.GetLength() > 2)
-        CCheckedFolder().Open(installPath, FolderTrust::kExact, true);
+        MakeFolder(installPath, false);
     installPath += kSubFolder;
-    CCheckedFolder().Open(installPath, FolderTrust::kExact, true);
+    MakeFolder(installPath, true);
 
     if (!RunInstall())
         return;
@@ -219,6 +229,8 @@ bool Dlg_Setup::RunInstall() {
     progressBar.StepIt();
     theHostInstaller.DeployHostFilesSelected(tick2023, tick2024, tick2025);
     progressBar.StepIt();
+    theHostInstaller.placed.Merge(job.placed);
+    LeaveRemovalRecord(theHostInstaller.placed, installPath, kBuildStamp, theHostInstaller.failedItems);
     progressBar.SetPos(50);
     progressBar.SetRedraw(true);
     ::RedrawWindow(progressBar.m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE);

@@ -55,6 +55,13 @@ bool SetupDriver::Start(const std::string& exe, const std::string& workDir) {
     return m_dialog != nullptr && IsWindowVisible(m_dialog);
 }
 
+bool SetupDriver::Launch(const std::string& exe) {
+    if (!m_process.Start(exe))
+        return false;
+    m_processId = m_process.Id();
+    return true;
+}
+
 bool SetupDriver::AttachToRunning(DWORD ms) {
     return WaitUntil(
         [&] {

@@ -37,6 +37,9 @@ class SetupDriver {
 
     // Starts the given SetUp.exe and waits for its dialog.
     bool Start(const std::string& exe, const std::string& workDir = "");
+    // Starts a program that shows message boxes only (the uninstaller),
+    // without waiting for a dialog.
+    bool Launch(const std::string& exe);
     // Takes over a SetUp.exe started by someone else: waits for its dialog.
     bool AttachToRunning(DWORD ms = 20000);
     HWND Dialog() const { return m_dialog; }

@@ -1,0 +1,276 @@
+#include "deploy/InstallRecord.h"
+
+#include <shlobj.h>
+
+#include <cstring>
+
+#include "deploy/FileDigest.h"
+#include "deploy/FolderWriter.h"
+#include "deploy/UninstallEntry.h"
+#include "framework/Handle.h"
+
+namespace {
+
+constexpr char kHeader[] = "TovrelUninstall\t1";
+constexpr char kEnd[] = "end";
+constexpr char kVendorFolder[] = "Tovrel";
+// Named to the user when the system cannot tell where Program Files is.
+constexpr char kUnknownRemovalFolder[] = "%ProgramFiles%\\Tovrel";
+// Far more than any install records; a larger file is no record of ours.
+constexpr size_t kMaxRecordSize = 16 * 1024 * 1024;
+constexpr size_t kDigestLength = 64;
+
+bool IsRecordable(const CString& text) {
+    if (text.IsEmpty())
+        return false;
+    for (int i = 0; i < text.GetLength(); ++i) {
+        if (static_cast<unsigned char>(text.GetAt(i)) < 0x20)
+            return false;
+    }
+    return true;
+}
+
+bool IsDigest(const std::string& text) {
+    return text.size() == kDigestLength && text.find_first_not_of("0123456789abcdef") == std::string::npos;
+}
+
+bool AddOnce(CStringArray& list, const CString& text) {
+    if (!IsRecordable(text))
+        return false;
+    for (int i = 0; i < list.GetSize(); ++i) {
+        if (list[i].CompareNoCase(text) == 0)
+            return true;
+    }
+    list.Add(text);
+    return true;
+}
+
+// The fields of a line, split at tabs.
+std::vector<std::string> Fields(const std::string& line) {
+    std::vector<std::string> fields;
+    size_t start = 0;
+    for (size_t tab = line.find('\t'); tab != std::string::npos; tab = line.find('\t', start)) {
+        fields.push_back(line.substr(start, tab - start));
+        start = tab + 1;
+    }
+    fields.push_back(line.substr(start));
+    return fields;
+}
+
+bool ParseSize(const std::string& text, ULONGLONG* size) {
+    if (text.empty() || text.size() > 19 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    *size = 0;
+    for (const char c : text)
+        *size = *size * 10 + static_cast<ULONGLONG>(c - '0');
+    return true;
+}
+
+bool ParseLine(const std::string& line, CInstallRecord& record) {
+    const std::vector<std::string> fields = Fields(line);
+    if (fields[0] == "F" && fields.size() == 5) {
+        CRecordedFile file;
+        file.path = fields[4].c_str();
+        file.digest = fields[2] == "-" ? std::string() : fields[2];
+        file.keep = fields[3] == "k";
+        return ParseSize(fields[1], &file.size) && (file.digest.empty() || IsDigest(file.digest)) &&
+               (fields[3] == "k" || fields[3] == "-") && record.AddFile(file);
+    }
+    if (fields[0] == "D" && fields.size() == 2)
+        return record.AddFolder(fields[1].c_str());
+    if (fields[0] == "L" && fields.size() == 2)
+        return record.AddLoader(fields[1].c_str());
+    if (fields[0] == "K" && fields.size() == 2)
+        return record.AddMadeKey(fields[1].c_str());
+    return false;
+}
+
+// Program Files as the system has it: the shell's folder, or the value the
+// shell takes it from. Only a full path with a drive is taken.
+CString ProgramFilesFolder() {
+    char path[MAX_PATH] = {};
+    if (FAILED(SHGetFolderPathA(nullptr, CSIDL_PROGRAM_FILES, nullptr, SHGFP_TYPE_CURRENT, path))) {
+        path[0] = '\0';
+        CRegKey key;
+        DWORD type = REG_NONE;
+        DWORD size = sizeof(path) - 1;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", 0,
+                          KEY_QUERY_VALUE | KEY_WOW64_64KEY, key.Receive()) != ERROR_SUCCESS ||
+            RegQueryValueExA(key.Get(), "ProgramFilesDir", nullptr, &type, reinterpret_cast<BYTE*>(path), &size) !=
+                ERROR_SUCCESS ||
+            type != REG_SZ)
+            return CString();
+        path[size < sizeof(path) ? size : sizeof(path) - 1] = '\0';
+    }
+    const bool full = ((path[0] | 0x20) >= 'a' && (path[0] | 0x20) <= 'z') && path[1] == ':' && path[2] == '\\';
+    return full ? CString(path) : CString();
+}
+
+}  // namespace
+
+const char kUninstallerName[] = "Uninstall.exe";
+const char kRecordName[] = "Uninstall.lst";
+
+bool CInstallRecord::AddFile(const CRecordedFile& file) {
+    if (!IsRecordable(file.path) || (!file.digest.empty() && !IsDigest(file.digest)))
+        return false;
+    for (CRecordedFile& known : files) {
+        if (known.path.CompareNoCase(file.path) == 0) {
+            known.size = file.size;
+            known.digest = file.digest;
+            return true;
+        }
+    }
+    files.push_back(file);
+    return true;
+}
+
+bool CInstallRecord::AddFolder(const CString& path) {
+    return AddOnce(folders, path);
+}
+
+bool CInstallRecord::AddLoader(const CString& loader) {
+    return AddOnce(loaders, loader);
+}
+
+bool CInstallRecord::AddMadeKey(const CString& key) {
+    return AddOnce(madeKeys, key);
+}
+
+bool CInstallRecord::AddPlaced(const CCheckedFolder& folder, const char* name, const CFileDigest& digest, bool keep) {
+    const CString folderText = folder.FinalPathText();
+    if (folderText.IsEmpty())
+        return false;
+    CRecordedFile file;
+    file.path = folderText + "\\" + name;
+    file.size = digest.Size();
+    file.digest = digest.Hex();
+    file.keep = keep;
+    return AddFile(file);
+}
+
+void CInstallRecord::Merge(const CInstallRecord& newer) {
+    for (const CRecordedFile& file : newer.files)
+        AddFile(file);
+    for (int i = 0; i < newer.folders.GetSize(); ++i)
+        AddFolder(newer.folders[i]);
+    for (int i = 0; i < newer.loaders.GetSize(); ++i)
+        AddLoader(newer.loaders[i]);
+    for (int i = 0; i < newer.madeKeys.GetSize(); ++i)
+        AddMadeKey(newer.madeKeys[i]);
+}
+
+std::string CInstallRecord::Format() const {
+    std::string text = std::string(kHeader) + "\r\n";
+    for (const CRecordedFile& file : files) {
+        text += "F\t" + std::to_string(file.size) + "\t" + (file.digest.empty() ? "-" : file.digest) + "\t" +
+                (file.keep ? "k" : "-") + "\t" + file.path.GetString() + "\r\n";
+    }
+    for (int i = 0; i < folders.GetSize(); ++i)
+        text += std::string("D\t") + folders[i].GetString() + "\r\n";
+    for (int i = 0; i < loaders.GetSize(); ++i)
+        text += std::string("L\t") + loaders[i].GetString() + "\r\n";
+    for (int i = 0; i < madeKeys.GetSize(); ++i)
+        text += std::string("K\t") + madeKeys[i].GetString() + "\r\n";
+    return text + kEnd + "\r\n";
+}
+
+bool CInstallRecord::Parse(const std::string& text) {
+    CInstallRecord parsed;
+    bool header = false;
+    bool ended = false;
+    size_t start = 0;
+    while (start < text.size()) {
+        const size_t end = text.find('\n', start);
+        // Every line ends in a line break: a last line without one is cut.
+        if (end == std::string::npos || ended)
+            return false;
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        start = end + 1;
+        if (!header) {
+            if (line != kHeader)
+                return false;
+            header = true;
+        } else if (line == kEnd) {
+            ended = true;
+        } else if (!ParseLine(line, parsed)) {
+            return false;
+        }
+    }
+    if (!ended)
+        return false;
+    *this = parsed;
+    return true;
+}
+
+CString RemovalFolderPath() {
+    const CString programFiles = ProgramFilesFolder();
+    if (programFiles.IsEmpty())
+        return CString();
+    CString folder = programFiles;
+    if (folder.GetAt(folder.GetLength() - 1) != '\\')
+        folder += "\\";
+    folder += kVendorFolder;
+    // The uninstaller's path must fit where paths are MAX_PATH bytes.
+    if (folder.GetLength() + 1 + static_cast<int>(std::strlen(kUninstallerName)) >= MAX_PATH)
+        return CString();
+    return folder;
+}
+
+RecordState LoadInstallRecord(const CCheckedFolder& folder, CInstallRecord* record) {
+    std::string text;
+    switch (folder.ReadWhole(kRecordName, kMaxRecordSize, &text)) {
+        case FileResult::kDone:
+            return record->Parse(text) ? RecordState::kRead : RecordState::kFailed;
+        case FileResult::kMissing:
+            return RecordState::kMissing;
+        default:
+            return RecordState::kFailed;
+    }
+}
+
+// The record first holds what earlier installs placed; a record that is
+// there but cannot be read is left as it is, with the uninstaller and the
+// entry that go with it, rather than be replaced by one that lists less.
+void LeaveRemovalRecord(const CInstallRecord& placed, const CString& installDir, int buildStamp, CStringArray& failed) {
+    const CString folderPath = RemovalFolderPath();
+    const CString shownFolder = folderPath.IsEmpty() ? CString(kUnknownRemovalFolder) : folderPath;
+    const CString uninstallerPath = shownFolder + "\\" + kUninstallerName;
+    const CString recordPath = shownFolder + "\\" + kRecordName;
+    CCheckedFolder folder;
+    CInstallRecord record;
+    if (folderPath.IsEmpty() || folder.Open(folderPath, FolderTrust::kExact, true) != FolderState::kOpen ||
+        LoadInstallRecord(folder, &record) == RecordState::kFailed) {
+        failed.Add(uninstallerPath);
+        failed.Add(recordPath);
+        failed.Add(kUninstallEntryName);
+        return;
+    }
+    record.Merge(placed);
+
+    CFolderWriter writer;
+    CFileDigest uninstaller;
+    char module[MAX_PATH + 1] = {};
+    const DWORD length = GetModuleFileNameA(nullptr, module, sizeof(module));
+    const bool uninstallerPlaced =
+        length > 0 && length < MAX_PATH &&
+        writer.PlaceCopy(folder, kUninstallerName, module, nullptr, &uninstaller) == PlaceResult::kPlaced;
+    if (!uninstallerPlaced)
+        failed.Add(uninstallerPath);
+    const bool recordPlaced = writer.PlaceData(folder, kRecordName, record.Format()) == PlaceResult::kPlaced;
+    if (!recordPlaced)
+        failed.Add(recordPath);
+
+    ULONGLONG bytes = uninstaller.Size();
+    for (const CRecordedFile& file : record.files)
+        bytes += file.keep ? 0 : file.size;
+    CUninstallEntry entry;
+    entry.uninstaller = uninstallerPath;
+    entry.installLocation = installDir;
+    entry.buildStamp = buildStamp;
+    entry.estimatedKiB = static_cast<DWORD>((bytes + 1023) / 1024);
+    if (!uninstallerPlaced || !recordPlaced || !WriteUninstallEntry(entry))
+        failed.Add(kUninstallEntryName);
+}

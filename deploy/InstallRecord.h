@@ -1,0 +1,82 @@
+#pragma once
+
+// What an install leaves for its removal, where only administrators can
+// write (%ProgramFiles%\Tovrel): the uninstaller, a copy of the setup
+// program, and the record of what the installs placed. The record is
+// trusted only because of where it lies; the folders it names are not, and
+// every file it lists is checked against its digest before it is deleted.
+//
+// The record is a text in the ANSI code page, one item a line:
+//
+//   TovrelUninstall<TAB>1              the format and its version
+//   F<TAB>size<TAB>sha256<TAB>k|-<TAB>path   a placed file; k: a host-side file of
+//                                       that name was there before the install
+//   D<TAB>path                         a folder to remove once empty
+//   L<TAB>text                         a LOADER that registration wrote
+//   K<TAB>key                          a key of the user's hive that registration
+//                                       made, removed once empty
+//   end                                the last line: a record without it is cut
+//
+// No path or text may hold a control character, so none can break a line
+// or add one of its own.
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "framework/String.h"
+
+class CCheckedFolder;
+class CFileDigest;
+
+struct CRecordedFile {
+    CString path;  // where the file system had it when it was placed
+    ULONGLONG size = 0;
+    std::string digest;  // SHA-256 as 64 hex digits; empty: unknown, the file is then kept
+    bool keep = false;   // a host-side file of that name was there before the install
+};
+
+class CInstallRecord {
+  public:
+    // Each refuses (false) a text that is empty or holds a control character.
+    // A file recorded already takes the new size and digest and keeps its
+    // mark: a file that was ours stays ours when an install places it again.
+    bool AddFile(const CRecordedFile& file);
+    bool AddFolder(const CString& path);
+    bool AddLoader(const CString& loader);
+    bool AddMadeKey(const CString& key);
+    // Notes the file name placed into folder, with the digest of its bytes.
+    bool AddPlaced(const CCheckedFolder& folder, const char* name, const CFileDigest& digest, bool keep);
+    // Adds everything newer lists.
+    void Merge(const CInstallRecord& newer);
+
+    std::string Format() const;
+    // False, and nothing taken, for a text that is not a whole record of
+    // this version.
+    bool Parse(const std::string& text);
+
+    std::vector<CRecordedFile> files;
+    CStringArray folders;
+    CStringArray loaders;
+    CStringArray madeKeys;  // relative to HKEY_CURRENT_USER
+};
+
+extern const char kUninstallerName[];
+extern const char kRecordName[];
+
+// %ProgramFiles%\Tovrel, as the system names it (never from the
+// environment, which the user sets); empty if it cannot be told.
+CString RemovalFolderPath();
+
+enum class RecordState {
+    kRead,
+    kMissing,
+    kFailed,  // there, but it cannot be read or is no record this program understands
+};
+RecordState LoadInstallRecord(const CCheckedFolder& folder, CInstallRecord* record);
+
+// After a completed install: the uninstaller, the record with placed added
+// to what earlier installs recorded, and the entry in the list of installed
+// programs. What could not be left is added to failed.
+void LeaveRemovalRecord(const CInstallRecord& placed, const CString& installDir, int buildStamp, CStringArray& failed);

@@ -1,0 +1,164 @@
+#include "deploy/Removal.h"
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include "deploy/FileDigest.h"
+#include "deploy/FolderWriter.h"
+#include "deploy/UninstallEntry.h"
+#include "framework/Mbcs.h"
+
+namespace {
+
+constexpr size_t kReadBufferSize = 256 * 1024;
+
+// A path's folder and last name, split at its last backslash (never at a
+// trail byte); the folder of "C:\x" is "C:\". False if there is no folder.
+bool SplitPath(const CString& path, CString* folder, CString* name) {
+    const int slash = mbcs::ReverseFindChar(path, path.GetLength(), '\\');
+    if (slash < 2 || slash + 1 >= path.GetLength())
+        return false;
+    *folder = path.Left(slash == 2 ? 3 : slash);
+    *name = path.Mid(slash + 1);
+    return true;
+}
+
+// The folders the record names, each opened once, as the install opened
+// them: no link anywhere on the path.
+class CFolders {
+  public:
+    const CCheckedFolder* Open(const CString& path, FolderState* state) {
+        for (const auto& known : m_folders) {
+            if (known->path.CompareNoCase(path) == 0) {
+                *state = known->state;
+                return known->state == FolderState::kOpen ? &known->folder : nullptr;
+            }
+        }
+        auto entry = std::make_unique<CEntry>();
+        entry->path = path;
+        entry->state = entry->folder.Open(path, FolderTrust::kExact);
+        *state = entry->state;
+        m_folders.push_back(std::move(entry));
+        return *state == FolderState::kOpen ? &m_folders.back()->folder : nullptr;
+    }
+
+  private:
+    struct CEntry {
+        CString path;
+        FolderState state = FolderState::kFailed;
+        CCheckedFolder folder;
+    };
+    std::vector<std::unique_ptr<CEntry>> m_folders;
+};
+
+// Whether the open file's bytes are the ones the record lists.
+bool IsAsRecorded(HANDLE handle, const CRecordedFile& file, std::vector<char>& buffer) {
+    if (file.digest.empty())
+        return false;
+    CFileDigest digest;
+    digest.Begin();
+    return DigestOfOpenFile(handle, digest, buffer) && digest.Finish() && digest.Size() == file.size &&
+           digest.Hex() == file.digest;
+}
+
+}  // namespace
+
+CRemovalOutcome::CRemovalOutcome(const CInstallRecord& record) {
+    left.folders = record.folders;
+    left.loaders = record.loaders;
+    left.madeKeys = record.madeKeys;
+}
+
+void CRemovalOutcome::NotDone(const CString& item) {
+    named.Add(item);
+    unfinished = true;
+}
+
+void CRemovalOutcome::Kept(const CString& item) {
+    named.Add(item);
+}
+
+// A file that was there before the install is the CAD's own and stays
+// unnamed. One whose bytes changed, or that stands behind a link now, is
+// kept and named. One that cannot be deleted (held open, no right) is
+// named and left for a second run.
+void RemoveRecordedFiles(const CInstallRecord& record, CRemovalOutcome& outcome) {
+    CFolders folders;
+    std::vector<char> buffer(kReadBufferSize);
+    for (const CRecordedFile& file : record.files) {
+        CString folderPath;
+        CString name;
+        if (file.keep || !SplitPath(file.path, &folderPath, &name))
+            continue;
+        FolderState state = FolderState::kFailed;
+        const CCheckedFolder* folder = folders.Open(folderPath, &state);
+        FileResult result = FileResult::kFailed;
+        if (folder)
+            result = folder->RemoveFile(name, [&](HANDLE handle) { return IsAsRecorded(handle, file, buffer); });
+        else if (state == FolderState::kMissing)
+            result = FileResult::kMissing;
+        else if (state == FolderState::kLinked)
+            result = FileResult::kLinked;
+        switch (result) {
+            case FileResult::kDone:
+            case FileResult::kMissing:
+                break;
+            case FileResult::kChanged:
+            case FileResult::kLinked:
+                outcome.Kept(file.path);
+                break;
+            default:
+                outcome.NotDone(file.path);
+                outcome.left.AddFile(file);
+                break;
+        }
+    }
+}
+
+// A folder that still holds something (the user's files, or what was
+// kept) stays, and so does one a link stands in for.
+void RemoveRecordedFolders(const CInstallRecord& record, CRemovalOutcome& outcome) {
+    std::vector<CString> paths;
+    for (int i = 0; i < record.folders.GetSize(); ++i)
+        paths.push_back(record.folders[i]);
+    std::stable_sort(paths.begin(), paths.end(),
+                     [](const CString& a, const CString& b) { return a.GetLength() > b.GetLength(); });
+    for (const CString& path : paths) {
+        CString parentPath;
+        CString name;
+        if (!SplitPath(path, &parentPath, &name))
+            continue;
+        CCheckedFolder parent;
+        const FolderState state = parent.Open(parentPath, FolderTrust::kExact);
+        const FileResult result = state == FolderState::kOpen ? parent.RemoveEmptyFolder(name)
+                                  : state == FolderState::kMissing || state == FolderState::kLinked
+                                      ? FileResult::kMissing
+                                      : FileResult::kFailed;
+        if (result == FileResult::kFailed)
+            outcome.NotDone(path);
+    }
+}
+
+void FinishRemoval(const CCheckedFolder& folder, const CString& folderPath, CRemovalOutcome& outcome) {
+    const CString recordPath = folderPath + "\\" + kRecordName;
+    if (outcome.unfinished) {
+        // A record that cannot be rewritten stays as it was: it lists more,
+        // and what is gone already is passed over by the second run.
+        CFolderWriter writer;
+        writer.PlaceData(folder, kRecordName, outcome.left.Format());
+        return;
+    }
+    if (!DeleteUninstallEntry()) {
+        outcome.NotDone(kUninstallEntryName);
+        return;
+    }
+    const CString uninstallerPath = folderPath + "\\" + kUninstallerName;
+    if (!MoveFileExA(uninstallerPath, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+        outcome.Kept(uninstallerPath);
+    // Removed at the restart only if it is empty by then.
+    MoveFileExA(folderPath, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    const FileResult removed = folder.RemoveFile(kRecordName, [](HANDLE) { return true; });
+    if (removed != FileResult::kDone && removed != FileResult::kMissing)
+        outcome.NotDone(recordPath);
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+// Removes what an install record lists: its files, where their bytes are
+// still the ones placed, and its folders, where they are empty. Nothing is
+// deleted through a link, nor outside the folders the record names.
+
+#include "deploy/InstallRecord.h"
+#include "framework/String.h"
+
+class CCheckedFolder;
+
+struct CRemovalOutcome {
+    // Every folder, LOADER and key of record, and none of its files yet.
+    explicit CRemovalOutcome(const CInstallRecord& record);
+
+    // What is still to be removed: a second run takes it up.
+    CInstallRecord left;
+    // What could not be removed, or was kept because it changed, for the user.
+    CStringArray named;
+    // Something is left that is not kept by decision.
+    bool unfinished = false;
+
+    // Names item, and keeps it for a second run unless it is kept by decision.
+    void NotDone(const CString& item);
+    void Kept(const CString& item);
+};
+
+// Files first, then the folders, the deepest first.
+void RemoveRecordedFiles(const CInstallRecord& record, CRemovalOutcome& outcome);
+void RemoveRecordedFolders(const CInstallRecord& record, CRemovalOutcome& outcome);
+
+// The end of a removal, in the folder that holds the record. While
+// something is unfinished, the record is rewritten whole with what is left.
+// Otherwise the entry goes, then the uninstaller and its folder are handed
+// to the next restart (the running uninstaller cannot delete itself), and
+// the record goes last: a kill at any moment leaves the record for a second
+// run.
+void FinishRemoval(const CCheckedFolder& folder, const CString& folderPath, CRemovalOutcome& outcome);

@@ -1,0 +1,130 @@
+// The record an install leaves for its removal, as text: only a whole record
+// of its own version is read, no text it is given can add a line of its own,
+// and a second install adds to it without turning a file the CAD had into
+// one of the plug-in's.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "deploy/InstallRecord.h"
+
+namespace {
+
+const std::string kDigestA(64, 'a');
+const std::string kDigestB(64, 'b');
+
+CRecordedFile File(const char* path, ULONGLONG size, const std::string& digest, bool keep) {
+    CRecordedFile file;
+    file.path = path;
+    file.size = size;
+    file.digest = digest;
+    file.keep = keep;
+    return file;
+}
+
+// A record with every kind of line; the GBK name 乗 ends in the byte 0x5C.
+CInstallRecord Sample() {
+    CInstallRecord record;
+    record.AddFile(File("C:\\Tovrel\\T-VazivIvir\\TR_VazivIvir2023.GRX", 31, kDigestA, false));
+    record.AddFile(File("D:\\乗\\CAD\\GCAD2024P.dll", 0, "", true));
+    record.AddFolder("C:\\Tovrel\\T-VazivIvir");
+    record.AddLoader("D:\\乗\\CAD\\GCAD2024P.dll");
+    record.AddMadeKey("SOFTWARE\\Gstarsoft\\GstarCAD\\R25\\Profiles\\乗\\Applications");
+    return record;
+}
+
+TEST(InstallRecordTest, OnlyAWholeRecordOfItsVersionIsRead) {
+    const std::string whole = Sample().Format();
+    CInstallRecord read;
+    ASSERT_TRUE(read.Parse(whole)) << whole;
+    EXPECT_EQ(whole, read.Format());
+    ASSERT_EQ(2u, read.files.size());
+    EXPECT_TRUE(read.files[1].keep);
+    EXPECT_EQ("D:\\乗\\CAD\\GCAD2024P.dll", std::string(read.loaders[0].GetString()));
+
+    // A record cut anywhere, as by a copy that stopped, is no record.
+    for (size_t length = 0; length < whole.size(); ++length) {
+        SCOPED_TRACE(length);
+        CInstallRecord cut = Sample();
+        EXPECT_FALSE(cut.Parse(whole.substr(0, length)));
+        EXPECT_EQ(whole, cut.Format()) << "a refused text changed the record";
+    }
+
+    const std::string header = "TovrelUninstall\t1\r\n";
+    const struct {
+        const char* name;
+        std::string text;
+        bool read;
+    } cases[] = {
+        {"empty record", header + "end\r\n", true},
+        {"line breaks without carriage returns", "TovrelUninstall\t1\nD\tC:\\x\nend\n", true},
+        {"another version", "TovrelUninstall\t2\r\nend\r\n", false},
+        {"no header", "D\tC:\\x\r\nend\r\n", false},
+        {"text after the end", header + "end\r\nD\tC:\\x\r\n", false},
+        {"unknown line", header + "X\tC:\\x\r\nend\r\n", false},
+        {"short digest", header + "F\t1\t" + std::string(63, 'a') + "\t-\tC:\\x\r\nend\r\n", false},
+        {"upper-case digest", header + "F\t1\t" + std::string(64, 'A') + "\t-\tC:\\x\r\nend\r\n", false},
+        {"size not a number", header + "F\t1x\t-\t-\tC:\\x\r\nend\r\n", false},
+        {"unknown mark", header + "F\t1\t-\tx\tC:\\x\r\nend\r\n", false},
+        {"a tab in a path", header + "F\t1\t-\t-\tC:\\x\ty\r\nend\r\n", false},
+        {"empty folder", header + "D\t\r\nend\r\n", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        CInstallRecord record;
+        EXPECT_EQ(c.read, record.Parse(c.text));
+    }
+}
+
+// A LOADER is formed from a CAD folder that any program of the user can
+// write into the registry: a line break in it must not become a line of
+// the record, such as a file to delete.
+TEST(InstallRecordTest, NoTextAddsALineOfItsOwn) {
+    const std::string injected = std::string("C:\\x\r\nF\t1\t") + kDigestA + "\t-\tC:\\Windows\\system32\\a.dll";
+    for (const std::string& text : {injected, std::string("C:\\x\ty"), std::string("C:\\x\ny"), std::string()}) {
+        SCOPED_TRACE(text);
+        CInstallRecord record = Sample();
+        const std::string before = record.Format();
+        EXPECT_FALSE(record.AddLoader(text.c_str()));
+        EXPECT_FALSE(record.AddFolder(text.c_str()));
+        EXPECT_FALSE(record.AddMadeKey(text.c_str()));
+        EXPECT_FALSE(record.AddFile(File(text.c_str(), 1, kDigestA, false)));
+        EXPECT_EQ(before, record.Format());
+    }
+}
+
+// A second install places its files again: each keeps the mark it had, so a
+// file the first install placed is still removed, and one the CAD had
+// before the first install is still kept. Nothing listed before is lost.
+TEST(InstallRecordTest, ASecondInstallAddsToTheRecord) {
+    CInstallRecord first;
+    first.AddFile(File("C:\\CAD\\itextsharp.dll", 1, kDigestA, false));
+    first.AddFile(File("C:\\CAD\\GCAD2024P.dll", 1, kDigestA, true));
+    first.AddFolder("C:\\Tovrel");
+    first.AddLoader("C:\\Tovrel\\T-VazivIvir\\TR_VazivIvir2023.GRX");
+
+    CInstallRecord second;
+    second.AddFile(File("c:\\cad\\ITEXTSHARP.DLL", 2, kDigestB, true));
+    second.AddFile(File("C:\\CAD\\GCAD2024P.dll", 2, kDigestB, false));
+    second.AddFile(File("D:\\Other\\T-VazivIvir\\Tovrel.lsp", 3, kDigestB, false));
+    second.AddFolder("c:\\TOVREL");
+    second.AddLoader("D:\\Other\\T-VazivIvir\\TR_VazivIvir2023.GRX");
+    first.Merge(second);
+
+    ASSERT_EQ(3u, first.files.size());
+    const struct {
+        ULONGLONG size;
+        bool keep;
+    } expected[] = {{2, false}, {2, true}, {3, false}};
+    for (size_t i = 0; i < 3; ++i) {
+        SCOPED_TRACE(first.files[i].path.GetString());
+        EXPECT_EQ(expected[i].size, first.files[i].size);
+        EXPECT_EQ(kDigestB, first.files[i].digest);
+        EXPECT_EQ(expected[i].keep, first.files[i].keep);
+    }
+    EXPECT_EQ(1, first.folders.GetSize());
+    EXPECT_EQ(2, first.loaders.GetSize());
+}
+
+}  // namespace

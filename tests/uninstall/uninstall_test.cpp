@@ -1,0 +1,606 @@
+// The plug-in removed as a user removes it: SetUp.exe installs it, driven
+// from here, then the uninstaller the install left is started as Programs
+// and Features starts it, and its message boxes are answered. Afterwards
+// the CAD's registry tree, the install, settings and CAD folders and the
+// removal data are compared with what they were before the install.
+//
+// Under Wine every process is an administrator, and HKEY_LOCAL_MACHINE and
+// Program Files are writable by any program: that only administrators can
+// write the uninstaller and its record, which is what the removal trusts
+// them for, cannot be shown here. Nor can the removal at the next restart
+// (Wine never restarts): that the uninstaller is handed to it is read from
+// the registry instead.
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "framework/Handle.h"
+#include "res/resource.h"
+#include "tests/support/CadStandin.h"
+#include "tests/support/SeamView.h"
+#include "tests/support/UiDriver.h"
+
+using namespace testsupport;
+
+namespace {
+
+constexpr char kChosenFolder[] = "C:\\Tovrel";
+constexpr char kEntryKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tovrel_T-VazivIvir";
+constexpr char kSessionManager[] = "System\\CurrentControlSet\\Control\\Session Manager";
+constexpr char kConfirm[] = "确定要卸载批打印软件吗 ?";
+constexpr char kCloseCad[] = "请关闭CAD后再进行卸载 !";
+constexpr char kRemoved[] = "批打印软件已卸载 !";
+constexpr char kNotRemoved[] = "以下项目未能删除 !\n";
+constexpr char kNoRecord[] = "未找到批打印软件的安装记录 !";
+const std::string kInstallDir = std::string(kChosenFolder) + "\\T-VazivIvir";
+
+std::string RemovalFolder() {
+    char path[MAX_PATH] = {};
+    SHGetFolderPathA(nullptr, CSIDL_PROGRAM_FILES, nullptr, SHGFP_TYPE_CURRENT, path);
+    return std::string(path) + "\\Tovrel";
+}
+
+const std::string kUninstaller = RemovalFolder() + "\\Uninstall.exe";
+const std::string kRecord = RemovalFolder() + "\\Uninstall.lst";
+
+std::string SettingsFolder() {
+    char appData[MAX_PATH] = {};
+    GetEnvironmentVariableA("APPDATA", appData, sizeof(appData));
+    return std::string(appData) + "\\Tovrel";
+}
+
+// What is there: key paths (with "|value"), and files with their content.
+using State = std::map<std::string, std::string>;
+
+void AddKey(HKEY key, const std::string& label, State& state) {
+    state[label] = "key";
+    for (DWORD i = 0;; ++i) {
+        char name[256];
+        BYTE data[2048];
+        DWORD nameSize = sizeof(name);
+        DWORD dataSize = sizeof(data);
+        DWORD type = 0;
+        if (RegEnumValueA(key, i, name, &nameSize, nullptr, &type, data, &dataSize) != ERROR_SUCCESS)
+            break;
+        state[label + "|" + name] = std::to_string(type) + ":" + std::string(reinterpret_cast<char*>(data), dataSize);
+    }
+    for (DWORD i = 0;; ++i) {
+        char name[256];
+        DWORD size = sizeof(name);
+        CRegKey child;
+        if (RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        if (RegOpenKeyExA(key, name, 0, KEY_READ, child.Receive()) == ERROR_SUCCESS)
+            AddKey(child.Get(), label + "\\" + name, state);
+    }
+}
+
+// Links are noted, never followed.
+void AddFolder(const std::string& folder, State& state) {
+    const DWORD attributes = GetFileAttributesA(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return;
+    state[folder] = attributes & FILE_ATTRIBUTE_REPARSE_POINT ? "link" : "folder";
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        return;
+    for (const std::string& name : FolderNames(folder)) {
+        const std::string path = folder + "\\" + name;
+        if (FolderExists(path))
+            AddFolder(path, state);
+        else
+            state[path] = ReadFile(path);
+    }
+}
+
+// The entries that differ between two states.
+std::set<std::string> Differences(const State& before, const State& after) {
+    std::set<std::string> changed;
+    for (const auto& [path, content] : before) {
+        const auto found = after.find(path);
+        if (found == after.end() || found->second != content)
+            changed.insert(path);
+    }
+    for (const auto& entry : after) {
+        if (!before.count(entry.first))
+            changed.insert(entry.first);
+    }
+    return changed;
+}
+
+std::string EntryText(const char* name) {
+    CRegKey key;
+    char text[MAX_PATH * 2] = {};
+    DWORD size = sizeof(text) - 1;
+    DWORD type = 0;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kEntryKey, 0, KEY_READ | KEY_WOW64_64KEY, key.Receive()) != ERROR_SUCCESS ||
+        RegQueryValueExA(key.Get(), name, nullptr, &type, reinterpret_cast<BYTE*>(text), &size) != ERROR_SUCCESS)
+        return "(absent)";
+    if (type == REG_DWORD)
+        return "dword " + std::to_string(*reinterpret_cast<DWORD*>(text));
+    return text;
+}
+
+// The restart-time work Windows would do, as Wine keeps it: NT paths,
+// each followed by its new name, empty for a delete.
+std::string PendingAtRestart() {
+    CRegKey key;
+    std::vector<char> data(65536);
+    DWORD size = static_cast<DWORD>(data.size());
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS ||
+        RegQueryValueExA(key.Get(), "PendingFileRenameOperations", nullptr, nullptr,
+                         reinterpret_cast<BYTE*>(data.data()), &size) != ERROR_SUCCESS)
+        return std::string();
+    std::string text(data.data(), size);
+    for (char& c : text)
+        c = c == '\0' ? '|' : static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::string Lower(std::string text) {
+    for (char& c : text)
+        c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// The items a box names after its heading.
+std::set<std::string> NamedItems(const std::string& text) {
+    std::set<std::string> items;
+    if (text.rfind(kNotRemoved, 0) != 0)
+        return items;
+    size_t start = sizeof(kNotRemoved);
+    while (start < text.size()) {
+        const size_t end = text.find('\n', start);
+        items.insert(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        start = end == std::string::npos ? text.size() : end + 1;
+    }
+    return items;
+}
+
+// A file held open with share mode 0 by another process (hold_file.exe), as
+// a running CAD holds its DLLs, until Release.
+class HeldFile {
+  public:
+    bool Hold(const std::string& path) {
+        const std::string id = std::to_string(GetCurrentProcessId());
+        const std::string readyName = "uninstall-test-ready-" + id;
+        const std::string releaseName = "uninstall-test-release-" + id;
+        m_ready.Reset(CreateEventA(nullptr, TRUE, FALSE, readyName.c_str()));
+        m_release.Reset(CreateEventA(nullptr, TRUE, FALSE, releaseName.c_str()));
+        return m_holder.Start(ExeFolder() + "\\hold_file.exe",
+                              QuoteArgument(path) + " " + readyName + " " + releaseName) &&
+               WaitForSingleObject(m_ready.Get(), 20000) == WAIT_OBJECT_0;
+    }
+    void Release() {
+        SetEvent(m_release.Get());
+        m_holder.Wait(10000);
+    }
+
+  private:
+    CAutoHandle m_ready;
+    CAutoHandle m_release;
+    ChildProcess m_holder;
+};
+
+// The seam of the test build, SetUpFaults.exe: its calls are counted from
+// Arm on, and it stops before the pauseAt-th (0: never), to be killed there.
+class Seam {
+  public:
+    explicit Seam(DWORD processId) : m_view(processId) {
+        char paused[64];
+        char resume[64];
+        FaultSeamEventName(processId, "paused", paused);
+        FaultSeamEventName(processId, "resume", resume);
+        m_paused.Reset(CreateEventA(nullptr, TRUE, FALSE, paused));
+        m_resume.Reset(CreateEventA(nullptr, TRUE, FALSE, resume));
+    }
+
+    bool Arm(LONG pauseAt) {
+        if (!m_view.IsOpen())
+            return false;
+        m_view->failAt = 0;
+        m_view->pauseAt = pauseAt;
+        m_view->calls = 0;
+        m_view->armed = 1;
+        return true;
+    }
+    bool WaitPaused() const { return WaitForSingleObject(m_paused.Get(), 30000) == WAIT_OBJECT_0; }
+    LONG Calls() const { return m_view.IsOpen() ? m_view->calls : 0; }
+
+  private:
+    CSeamView m_view;
+    CAutoHandle m_paused;
+    CAutoHandle m_resume;
+};
+
+// A run of the test build as the uninstaller, armed once its question is up
+// (the record is read by then); with pauseAt, it is killed there.
+struct Arming {
+    LONG pauseAt = 0;
+    std::unique_ptr<Seam> seam;
+};
+
+class UninstallTest : public ::testing::Test {
+  protected:
+    CadRegistry registry;
+    SetupLayout layout;
+    ScratchFolder cads{"uninstall-cad"};
+    std::string cadA = cads / "CAD A";  // has Fonts
+    std::string cadB = cads / "CAD B";  // no Fonts
+
+    void SetUp() override {
+        layout.WritePackage();
+        Reset();
+    }
+    void TearDown() override { ClearInstall(); }
+
+    static void ClearInstall() {
+        RemoveTree(kChosenFolder);
+        RemoveTree(SettingsFolder());
+        RemoveTree(RemovalFolder());
+        RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kEntryKey, KEY_WOW64_64KEY, 0);
+        CRegKey sessionManager;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE, sessionManager.Receive()) ==
+            ERROR_SUCCESS)
+            RegDeleteValueA(sessionManager.Get(), "PendingFileRenameOperations");
+    }
+
+    // No install anywhere; two CADs, each with one 2025 profile.
+    void Reset() {
+        ClearInstall();
+        DeleteRegistryTree("SOFTWARE\\Gstarsoft");
+        for (const std::string& name : FolderNames(cads.Path()))
+            RemoveTree(cads / name);
+        for (const std::string& folder : {cadA, cadA + "\\Fonts", cadB})
+            CreateDirectoryA(folder.c_str(), nullptr);
+        registry.AddProfile("GstarCAD", "R25", "Profiles\\Main", cadA);
+        registry.AddProfile("GstarArch", "B25R25", "Profiles\\Other", cadB);
+    }
+
+    State Snapshot() const {
+        State state;
+        CRegKey vendor;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\Gstarsoft", 0, KEY_READ, vendor.Receive()) == ERROR_SUCCESS)
+            AddKey(vendor.Get(), "HKCU\\SOFTWARE\\Gstarsoft", state);
+        CRegKey entry;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kEntryKey, 0, KEY_READ | KEY_WOW64_64KEY, entry.Receive()) ==
+            ERROR_SUCCESS)
+            AddKey(entry.Get(), "HKLM entry", state);
+        for (const std::string& folder : {std::string(kChosenFolder), SettingsFolder(), cads.Path(), RemovalFolder()})
+            AddFolder(folder, state);
+        return state;
+    }
+
+    // Installs into folder with the setup program exe; returns the text of
+    // the failures box, if one came before the completion view.
+    std::string Install(const std::string& folder, const std::string& exe = "") {
+        SetupDriver setup;
+        EXPECT_TRUE(setup.Start(exe.empty() ? layout.Exe() : exe)) << "no setup dialog";
+        setup.SetText(IDC_INSTALL_PATH, folder);
+        setup.Press(IDC_INSTALL);
+        EXPECT_TRUE(SetupDriver::WaitUntil(
+            [&] { return setup.HasBox(kInstallBoxCaption) || setup.WaitForCompletionView(0); }, 30000));
+        const MessageBoxInfo box = setup.WaitForBox(kInstallBoxCaption, 0);
+        if (box.window)
+            SetupDriver::Answer(box.window, IDOK);
+        EXPECT_TRUE(setup.WaitForCompletionView()) << "the install did not complete";
+        setup.Press(IDOK);
+        EXPECT_TRUE(setup.WaitForExit(10000));
+        return box.text;
+    }
+
+    // Runs the uninstaller, answers its question with answer and its last
+    // box with OK; returns that box's text, or "(killed)" where arming
+    // stopped it.
+    static std::string Uninstall(int answer = IDYES, Arming* arming = nullptr) {
+        SetupDriver run;
+        EXPECT_TRUE(run.Launch(kUninstaller));
+        MessageBoxInfo box = run.WaitForBox(kInstallBoxCaption, 20000);
+        if (box.window && box.text == kConfirm) {
+            EXPECT_EQ(nullptr, box.owner);
+            if (arming) {
+                arming->seam = std::make_unique<Seam>(run.ProcessId());
+                EXPECT_TRUE(arming->seam->Arm(arming->pauseAt));
+            }
+            SetupDriver::Answer(box.window, answer);
+            if (arming && arming->pauseAt > 0) {
+                EXPECT_TRUE(arming->seam->WaitPaused()) << "the removal did not come to the call";
+                return "(killed)";
+            }
+            SetupDriver::WaitUntil([&] { return !IsWindow(box.window); });
+            box = run.WaitForBox(kInstallBoxCaption, answer == IDYES ? 30000 : 2000);
+        }
+        if (box.window)
+            SetupDriver::Answer(box.window, IDOK);
+        EXPECT_TRUE(run.WaitForExit(20000)) << "the uninstaller did not end";
+        return box.window ? box.text : "(no box)";
+    }
+
+    std::string Profile(const char* profile, const char* below = "") const {
+        return "HKCU\\" + std::string(profile).substr(0, std::string(profile).size() - 1) + below;
+    }
+};
+
+// What differs from the state before the install after a removal, besides
+// the uninstaller, which waits for the next restart: what the removal kept
+// by decision, and what someone else added since the install.
+TEST_F(UninstallTest, RemovesWhatTheInstallPlacedAndKeepsWhatItDecides) {
+    const std::string otherLoader = cads / "victim\\TR_VazivIvir2023.GRX";
+    HeldFile held;
+    const struct {
+        const char* name;
+        std::function<void()> beforeInstall;
+        std::function<void()> afterInstall;
+        std::set<std::string> named;  // what the box names; none: removed
+        std::set<std::string> kept;   // what differs, besides the uninstaller
+        bool secondRun;               // after the first, held files are let go
+    } cases[] = {
+        {"plain",
+         {},
+         [&] {
+             EXPECT_EQ("T-批打印软件", EntryText("DisplayName"));
+             EXPECT_EQ("2025.02.25", EntryText("DisplayVersion"));
+             EXPECT_EQ("Tovrel", EntryText("Publisher"));
+             EXPECT_EQ(kUninstaller + ",0", EntryText("DisplayIcon"));
+             EXPECT_EQ(kInstallDir, EntryText("InstallLocation"));
+             EXPECT_EQ("\"" + kUninstaller + "\"", EntryText("UninstallString"));
+             const std::string date = EntryText("InstallDate");
+             EXPECT_TRUE(date.size() == 8 && date.find_first_not_of("0123456789") == std::string::npos) << date;
+             EXPECT_NE("dword 0", EntryText("EstimatedSize"));
+             EXPECT_EQ(0u, EntryText("EstimatedSize").find("dword "));
+             EXPECT_EQ("dword 1", EntryText("NoModify"));
+             EXPECT_EQ("dword 1", EntryText("NoRepair"));
+         },
+         {},
+         {},
+         false},
+        {"the user's changes",
+         {},
+         [&] {
+             WriteFile(kInstallDir + "\\Tovrel.lsp", "edited by the user");
+             WriteFile(SettingsFolder() + "\\Tovrel.Ini", "the user's settings");
+         },
+         {kInstallDir + "\\Tovrel.lsp", SettingsFolder() + "\\Tovrel.Ini"},
+         {kChosenFolder, kInstallDir, kInstallDir + "\\Tovrel.lsp", SettingsFolder(),
+          SettingsFolder() + "\\Tovrel.Ini"},
+         false},
+        {"a host DLL the CAD had before",
+         [&] { WriteFile(cadA + "\\GCAD2024P.dll", "the CAD's own"); },
+         {},
+         {},
+         {cadA + "\\GCAD2024P.dll"},
+         false},
+        {"a host DLL held open",
+         {},
+         [&] { ASSERT_TRUE(held.Hold(cadA + "\\itextsharp.dll")); },
+         {cadA + "\\itextsharp.dll"},
+         {},
+         true},
+        {"another plug-in's entry",
+         [&] {
+             SetRegistryString(std::string(kProfileA) + "Applications\\OtherPlugin", "LOADER", "C:\\Other\\other.dll");
+         },
+         {},
+         {},
+         {},
+         false},
+        {"a profile added since the install",
+         {},
+         [&] {
+             // The CAD makes a profile as a copy of another, entries and all.
+             const std::string copy = "SOFTWARE\\Gstarsoft\\GstarCAD\\R25\\Profiles\\Copy\\";
+             registry.AddProfile("GstarCAD", "R25", "Profiles\\Copy", cadA);
+             for (const char* entry : {"Applications\\TR_VazivIvir2025", "Applications\\Tovrel2025DLLP"}) {
+                 DWORD type = 0;
+                 std::string loader;
+                 ASSERT_TRUE(ReadRegistryValue(std::string(kProfileA) + entry, "LOADER", &type, &loader));
+                 SetRegistryString(copy + entry, "LOADER", loader.c_str());
+             }
+         },
+         {},
+         {Profile(kProfileA, "").substr(0, Profile(kProfileA, "").rfind('\\')) + "\\Copy",
+          Profile(kProfileA, "").substr(0, Profile(kProfileA, "").rfind('\\')) + "\\Copy|Location"},
+         false},
+        {"an entry whose LOADER names a file elsewhere",
+         {},
+         [&] {
+             CreateDirectoryA((cads / "victim").c_str(), nullptr);
+             WriteFile(otherLoader, "content of TR_VazivIvir2023.GRX");
+             SetRegistryString(std::string(kProfileB) + "Applications\\TR_VazivIvir2023", "LOADER", otherLoader);
+         },
+         {},
+         {cads / "victim", otherLoader, Profile(kProfileB, "\\Applications"),
+          Profile(kProfileB, "\\Applications\\TR_VazivIvir2023"),
+          Profile(kProfileB, "\\Applications\\TR_VazivIvir2023|LOADER")},
+         false},
+        {"installed twice, into two folders", {}, [&] { EXPECT_EQ("", Install(cads / "Second")); }, {}, {}, false},
+    };
+
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Reset();
+        if (c.beforeInstall)
+            c.beforeInstall();
+        const State before = Snapshot();
+        ASSERT_EQ("", Install(kChosenFolder)) << "the install told of a failure";
+        ASSERT_TRUE(FileExists(kRecord));
+        if (c.afterInstall)
+            c.afterInstall();
+
+        std::string text = Uninstall();
+        if (c.named.empty()) {
+            EXPECT_EQ(kRemoved, text);
+        } else {
+            EXPECT_EQ(0u, text.rfind(kNotRemoved, 0)) << text;
+            EXPECT_EQ(c.named, NamedItems(text));
+        }
+        if (c.secondRun) {
+            // What is still to be done keeps the entry, and the record,
+            // rewritten with that alone.
+            EXPECT_EQ("T-批打印软件", EntryText("DisplayName"));
+            const std::string record = ReadFile(kRecord);
+            size_t files = 0;
+            for (size_t at = record.find("\nF\t"); at != std::string::npos; at = record.find("\nF\t", at + 1))
+                ++files;
+            EXPECT_EQ(1u, files) << record;
+            EXPECT_NE(std::string::npos, record.find("\t-\t" + cadA + "\\itextsharp.dll\r\n")) << record;
+            held.Release();
+            text = Uninstall();
+            EXPECT_EQ(kRemoved, text);
+        }
+
+        std::set<std::string> expected = c.kept;
+        expected.insert({RemovalFolder(), kUninstaller});
+        EXPECT_EQ(expected, Differences(before, Snapshot()));
+        EXPECT_NE(std::string::npos, PendingAtRestart().find(Lower(kUninstaller) + "||"))
+            << "the uninstaller is not removed at the next restart: " << PendingAtRestart();
+    }
+}
+
+// Nothing is written or deleted through a link: not the uninstaller and its
+// record, when their folder is a link into another folder; not the files of
+// an install folder swapped for a link to a copy of it, nor a file behind a
+// file link that has the very bytes the record lists. Under Wine a Unix
+// symbolic link is what a program sees as a junction or a file link.
+TEST_F(UninstallTest, NothingIsWrittenOrDeletedThroughALink) {
+    ScratchFolder victims("uninstall-victim");
+    const std::string copy = victims / "copy";
+    const std::string victimDll = victims / "itextsharp.dll";
+    auto victimState = [&] {
+        State state;
+        AddFolder(victims.Path(), state);
+        return state;
+    };
+
+    {
+        SCOPED_TRACE("the removal folder is a link");
+        PlantedLink link(RemovalFolder(), victims.Path());
+        ASSERT_TRUE(link.IsMade());
+        const State before = victimState();
+        const std::string told = Install(kChosenFolder);
+        EXPECT_NE(std::string::npos, told.find(RemovalFolder())) << told;
+        EXPECT_EQ(before, victimState()) << "written through the link";
+        EXPECT_EQ("(absent)", EntryText("UninstallString"));
+    }
+
+    Reset();
+    ASSERT_EQ("", Install(kChosenFolder));
+    {
+        SCOPED_TRACE("the install folder is swapped for a link to a copy of it");
+        ASSERT_TRUE(RunUnixTool("/bin/mv", {UnixPathOf(kInstallDir), UnixPathOf(victims.Path()) + "/copy"},
+                                [&] { return FolderExists(copy); }));
+        PlantedLink link(kInstallDir, copy);
+        ASSERT_TRUE(link.IsMade());
+        ASSERT_TRUE(DeleteFileA((cadA + "\\itextsharp.dll").c_str()));
+        WriteFile(victimDll, "content of itextsharp.dll");
+        PlantedLink fileLink(cadA + "\\itextsharp.dll", victimDll);
+        ASSERT_TRUE(fileLink.IsMade());
+        const State before = victimState();
+
+        const std::string text = Uninstall();
+        std::set<std::string> named = {cadA + "\\itextsharp.dll"};
+        for (const std::string& name : FolderNames(copy))
+            named.insert(kInstallDir + "\\" + name);
+        EXPECT_EQ(named, NamedItems(text)) << text;
+        EXPECT_EQ(before, victimState()) << "deleted through a link";
+        // The rest is removed.
+        EXPECT_FALSE(FileExists(cadB + "\\itextsharp.dll"));
+        EXPECT_FALSE(FileExists(SettingsFolder() + "\\Tovrel.Ini"));
+    }
+}
+
+// A kill at any moment of the removal (a power cut, the task manager)
+// leaves what a second run of the uninstaller finishes: the kills land on
+// counted calls spread over the whole removal (registry, files, folders, the
+// end). The uninstaller is the test build, left by an install from it.
+TEST_F(UninstallTest, AKilledRemovalIsFinishedByASecondRun) {
+    SetupLayout faults("SetUpFaults.exe");
+    faults.WritePackage();
+    const State before = Snapshot();
+    const std::set<std::string> left = {RemovalFolder(), kUninstaller};
+
+    ASSERT_EQ("", Install(kChosenFolder, faults.Exe()));
+    Arming count;
+    EXPECT_EQ(kRemoved, Uninstall(IDYES, &count));
+    ASSERT_TRUE(count.seam);
+    const LONG calls = count.seam->Calls();
+    ASSERT_GT(calls, 20);
+    ASSERT_EQ(left, Differences(before, Snapshot()));
+
+    constexpr int kKills = 6;
+    for (int kill = 1; kill <= kKills; ++kill) {
+        Arming arming;
+        arming.pauseAt = calls * kill / (kKills + 1);
+        SCOPED_TRACE("killed before call " + std::to_string(arming.pauseAt) + " of " + std::to_string(calls));
+        Reset();
+        ASSERT_EQ("", Install(kChosenFolder, faults.Exe()));
+        EXPECT_EQ("(killed)", Uninstall(IDYES, &arming));
+        // Killed after the record went, there is nothing left to run for.
+        const std::string text = Uninstall();
+        EXPECT_TRUE(text == kRemoved || text == kNoRecord) << text;
+        EXPECT_EQ(left, Differences(before, Snapshot()));
+    }
+}
+
+// Runs that end before removing anything change nothing: the question
+// answered No, the CAD still running when the user gives up waiting, and a
+// run that finds no record.
+TEST_F(UninstallTest, RunsThatEndEarlyChangeNothing) {
+    ASSERT_EQ("", Install(kChosenFolder));
+    const struct {
+        const char* name;
+        std::function<std::string()> run;
+        std::string told;
+    } cases[] = {
+        {"answered No", [] { return Uninstall(IDNO); }, "(no box)"},
+        {"the CAD runs",
+         [] {
+             CadStandin cad;
+             EXPECT_TRUE(cad.Start(kProfileA, true));
+             EXPECT_TRUE(cad.WaitForReport(10000)) << cad.Output();
+             SetupDriver run;
+             EXPECT_TRUE(run.Launch(kUninstaller));
+             MessageBoxInfo box = run.WaitForBox(kInstallBoxCaption, 20000);
+             EXPECT_EQ(kConfirm, box.text);
+             std::string told;
+             // Retry asks again while the CAD still runs; Cancel ends.
+             for (int answer : {IDYES, IDRETRY, IDCANCEL}) {
+                 SetupDriver::Answer(box.window, answer);
+                 SetupDriver::WaitUntil([&] { return !IsWindow(box.window); });
+                 if (answer == IDCANCEL)
+                     break;
+                 box = run.WaitForBox(kInstallBoxCaption, 20000);
+                 told += box.text + "|";
+             }
+             EXPECT_TRUE(run.WaitForExit(20000));
+             return told;
+         },
+         std::string(kCloseCad) + "|" + kCloseCad + "|"},
+        {"no record",
+         [] {
+             EXPECT_TRUE(DeleteFileA(kRecord.c_str()));
+             return Uninstall();
+         },
+         kNoRecord},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        State before = Snapshot();
+        before.erase(kRecord);
+        EXPECT_EQ(c.told, c.run());
+        State after = Snapshot();
+        after.erase(kRecord);
+        EXPECT_EQ(before, after);
+        EXPECT_EQ("", PendingAtRestart());
+    }
+}
+
+}  // namespace

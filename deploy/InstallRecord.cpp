@@ -114,14 +114,16 @@ const char kRecordName[] = "Uninstall.lst";
 bool CInstallRecord::AddFile(const CRecordedFile& file) {
     if (!IsRecordable(file.path) || (!file.digest.empty() && !IsDigest(file.digest)))
         return false;
-    for (CRecordedFile& known : files) {
-        if (known.path.CompareNoCase(file.path) == 0) {
-            known.size = file.size;
-            known.digest = file.digest;
-            return true;
-        }
+    CString key = file.path;
+    key.MakeLower();
+    const auto known = m_fileIndex.find(key.GetString());
+    if (known != m_fileIndex.end()) {
+        m_files[known->second].size = file.size;
+        m_files[known->second].digest = file.digest;
+        return true;
     }
-    files.push_back(file);
+    m_fileIndex.emplace(key.GetString(), m_files.size());
+    m_files.push_back(file);
     return true;
 }
 
@@ -150,7 +152,7 @@ bool CInstallRecord::AddPlaced(const CCheckedFolder& folder, const char* name, c
 }
 
 void CInstallRecord::Merge(const CInstallRecord& newer) {
-    for (const CRecordedFile& file : newer.files)
+    for (const CRecordedFile& file : newer.m_files)
         AddFile(file);
     for (int i = 0; i < newer.folders.GetSize(); ++i)
         AddFolder(newer.folders[i]);
@@ -162,7 +164,7 @@ void CInstallRecord::Merge(const CInstallRecord& newer) {
 
 std::string CInstallRecord::Format() const {
     std::string text = std::string(kHeader) + "\r\n";
-    for (const CRecordedFile& file : files) {
+    for (const CRecordedFile& file : m_files) {
         text += "F\t" + std::to_string(file.size) + "\t" + (file.digest.empty() ? "-" : file.digest) + "\t" +
                 (file.keep ? "k" : "-") + "\t" + file.path.GetString() + "\r\n";
     }
@@ -264,7 +266,7 @@ void LeaveRemovalRecord(const CInstallRecord& placed, const CString& installDir,
         failed.Add(recordPath);
 
     ULONGLONG bytes = uninstaller.Size();
-    for (const CRecordedFile& file : record.files)
+    for (const CRecordedFile& file : record.Files())
         bytes += file.keep ? 0 : file.size;
     CUninstallEntry entry;
     entry.uninstaller = uninstallerPath;

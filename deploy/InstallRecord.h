@@ -23,6 +23,7 @@
 #include <windows.h>
 
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "framework/String.h"
@@ -56,10 +57,18 @@ class CInstallRecord {
     // this version.
     bool Parse(const std::string& text);
 
-    std::vector<CRecordedFile> files;
+    // The files in the order first recorded.
+    const std::vector<CRecordedFile>& Files() const { return m_files; }
+
     CStringArray folders;
     CStringArray loaders;
     CStringArray madeKeys;  // relative to HKEY_CURRENT_USER
+
+  private:
+    std::vector<CRecordedFile> m_files;
+    // Each file's place in m_files by its path in lower case: an install of
+    // thousands of files is recorded, merged and read in one pass each.
+    std::unordered_map<std::string, size_t> m_fileIndex;
 };
 
 extern const char kUninstallerName[];

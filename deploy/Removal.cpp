@@ -86,7 +86,7 @@ void CRemovalOutcome::Kept(const CString& item) {
 void RemoveRecordedFiles(const CInstallRecord& record, CRemovalOutcome& outcome) {
     CFolders folders;
     std::vector<char> buffer(kReadBufferSize);
-    for (const CRecordedFile& file : record.files) {
+    for (const CRecordedFile& file : record.Files()) {
         CString folderPath;
         CString name;
         if (file.keep || !SplitPath(file.path, &folderPath, &name))

@@ -39,8 +39,8 @@ TEST(InstallRecordTest, OnlyAWholeRecordOfItsVersionIsRead) {
     CInstallRecord read;
     ASSERT_TRUE(read.Parse(whole)) << whole;
     EXPECT_EQ(whole, read.Format());
-    ASSERT_EQ(2u, read.files.size());
-    EXPECT_TRUE(read.files[1].keep);
+    ASSERT_EQ(2u, read.Files().size());
+    EXPECT_TRUE(read.Files()[1].keep);
     EXPECT_EQ("D:\\乗\\CAD\\GCAD2024P.dll", std::string(read.loaders[0].GetString()));
 
     // A record cut anywhere, as by a copy that stopped, is no record.
@@ -112,16 +112,16 @@ TEST(InstallRecordTest, ASecondInstallAddsToTheRecord) {
     second.AddLoader("D:\\Other\\T-VazivIvir\\TR_VazivIvir2023.GRX");
     first.Merge(second);
 
-    ASSERT_EQ(3u, first.files.size());
+    ASSERT_EQ(3u, first.Files().size());
     const struct {
         ULONGLONG size;
         bool keep;
     } expected[] = {{2, false}, {2, true}, {3, false}};
     for (size_t i = 0; i < 3; ++i) {
-        SCOPED_TRACE(first.files[i].path.GetString());
-        EXPECT_EQ(expected[i].size, first.files[i].size);
-        EXPECT_EQ(kDigestB, first.files[i].digest);
-        EXPECT_EQ(expected[i].keep, first.files[i].keep);
+        SCOPED_TRACE(first.Files()[i].path.GetString());
+        EXPECT_EQ(expected[i].size, first.Files()[i].size);
+        EXPECT_EQ(kDigestB, first.Files()[i].digest);
+        EXPECT_EQ(expected[i].keep, first.Files()[i].keep);
     }
     EXPECT_EQ(1, first.folders.GetSize());
     EXPECT_EQ(2, first.loaders.GetSize());

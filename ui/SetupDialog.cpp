@@ -12,6 +12,7 @@
 #include "framework/TrailingBackslash.h"
 #include "host/HostInstaller.h"
 #include "res/resource.h"
+#include "ui/ItemList.h"
 #include "ui/PathDialog.h"
 #include "ui/VersionCaption.h"
 
@@ -20,8 +21,6 @@ namespace {
 constexpr COLORREF kBackgroundColour = RGB(170, 210, 150);
 constexpr COLORREF kCaptionColour = RGB(10, 70, 40);
 constexpr char kSubFolder[] = "\\T-VazivIvir";
-// More would make the box taller than a screen.
-constexpr int kMaxListedItems = 10;
 
 // Makes a folder's last level where no link leads elsewhere. The
 // uninstaller removes the install folder again once it is empty, and the
@@ -244,12 +243,7 @@ void Dlg_Setup::ReportUnfinishedItems() {
     const CStringArray& failed = theHostInstaller.failedItems;
     if (failed.IsEmpty())
         return;
-    CString text = "以下项目未能完成，请关闭CAD后重新运行SetUp.exe !\n";
-    for (int i = 0; i < failed.GetSize() && i < kMaxListedItems; ++i)
-        text += "\n" + failed[i];
-    if (failed.GetSize() > kMaxListedItems)
-        text += "\n……";
-    MessageBox(text, kSetupCaption, MB_OK);
+    MessageBox(ItemListText("以下项目未能完成，请关闭CAD后重新运行SetUp.exe !", failed), kSetupCaption, MB_OK);
 }
 
 void Dlg_Setup::ShowCompletionView() {

@@ -8,16 +8,15 @@
 #include "deploy/Removal.h"
 #include "framework/MessageBox.h"
 #include "host/HostInstaller.h"
+#include "ui/ItemList.h"
 
 namespace {
 
 constexpr char kConfirmText[] = "确定要卸载批打印软件吗 ?";
 constexpr char kCloseCadText[] = "请关闭CAD后再进行卸载 !";
 constexpr char kNoRecordText[] = "未找到批打印软件的安装记录 !";
-constexpr char kNotRemovedText[] = "以下项目未能删除 !\n";
+constexpr char kNotRemovedText[] = "以下项目未能删除 !";
 constexpr char kRemovedText[] = "批打印软件已卸载 !";
-// More would make the box taller than a screen.
-constexpr int kMaxListedItems = 10;
 
 // There is no window: the boxes have no owner.
 int Ask(const char* text, UINT type) {
@@ -40,12 +39,7 @@ void TellOutcome(const CStringArray& named) {
         Ask(kRemovedText, MB_OK);
         return;
     }
-    CString text = kNotRemovedText;
-    for (int i = 0; i < named.GetSize() && i < kMaxListedItems; ++i)
-        text += "\n" + named[i];
-    if (named.GetSize() > kMaxListedItems)
-        text += "\n……";
-    Ask(text, MB_OK);
+    Ask(ItemListText(kNotRemovedText, named), MB_OK);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "app/WizardApp.h"
 
+#include "framework/RunningImage.h"
 #include "host/HostInstaller.h"
 #include "ui/SetupDialog.h"
 #include "ui/Uninstall.h"
@@ -10,6 +11,10 @@ CWizardApp theApp;
 CHostInstaller theHostInstaller;
 
 BOOL CWizardApp::InitInstance() {
+    // The uninstaller an install leaves is copied from this file: it is
+    // taken before anything else, while it is most likely the program that
+    // runs, and held.
+    RunningImageFile();
     AfxEnableControlContainer();
     theHostInstaller.ScanHosts();
 

@@ -31,8 +31,11 @@ Placement PlacementOf(HANDLE handle, const CCheckedFolder& folder, const std::ws
 }
 
 // Clears the read-only bit of the file name in folder, which Windows
-// requires before a rename replaces it. Only a file that is the folder's
-// own is touched: never the target of a link.
+// requires before a rename replaces it or a delete removes it. Only a file
+// that is the folder's own is touched: never the target of a link, nor a
+// file with a second name, whose bit would go too. Wine lets a rename
+// replace a read-only file anyway where root runs it, so that the bit must
+// go first is seen there only as an unprivileged user.
 bool ClearReadOnlyIn(const CCheckedFolder& folder, const std::wstring& name) {
     HANDLE raw = nullptr;
     ULONG_PTR information = 0;
@@ -43,8 +46,9 @@ bool ClearReadOnlyIn(const CCheckedFolder& folder, const std::wstring& name) {
     if (status < 0)
         return false;
     DWORD attributes = 0;
-    if (PlacementOf(target.Get(), folder, name) != Placement::kInside || !AttributesOf(target.Get(), &attributes) ||
-        !(attributes & FILE_ATTRIBUTE_READONLY))
+    DWORD links = 0;
+    if (PlacementOf(target.Get(), folder, name) != Placement::kInside || !LinkCountOf(target.Get(), &links) ||
+        links != 1 || !AttributesOf(target.Get(), &attributes) || !(attributes & FILE_ATTRIBUTE_READONLY))
         return false;
     const DWORD cleared = attributes & ~FILE_ATTRIBUTE_READONLY;
     return SetAttributesOf(target.Get(), cleared ? cleared : FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -140,7 +144,8 @@ FolderState CCheckedFolder::OpenPath(const std::wstring& full, FolderTrust trust
     const std::wstring expected = exact ? LongPathOf(full) : full;
     // Every level from the drive root, the folder included, must be a
     // plain folder: a junction anywhere on the way is refused, even one that
-    // leads back to the same place.
+    // leads back to the same place. The first level below the root counts
+    // too; Wine's drives have no link there to show that it does.
     const size_t first = FirstLevel(expected);
     for (size_t end = expected.find(L'\\', first); exact; end = expected.find(L'\\', end + 1)) {
         const std::wstring level = expected.substr(0, end == std::wstring::npos ? expected.size() : end);
@@ -225,12 +230,18 @@ FileResult OpenOwnFile(const CCheckedFolder& folder,
     }
     switch (PlacementOf(file->Get(), folder, *wideName)) {
         case Placement::kInside:
-            return FileResult::kDone;
+            break;
         case Placement::kOutside:
             return FileResult::kLinked;
         default:
             return FileResult::kFailed;
     }
+    // A file with a second name (a hard link) is another file's too: what
+    // is read from it or done to it is done to that one.
+    DWORD links = 0;
+    if (!LinkCountOf(file->Get(), &links))
+        return FileResult::kFailed;
+    return links == 1 ? FileResult::kDone : FileResult::kLinked;
 }
 
 }  // namespace
@@ -274,6 +285,11 @@ FileResult CCheckedFolder::RemoveEmptyFolder(const char* name) const {
     if (DeleteOnClose(child.Get()))
         return FileResult::kDone;
     return GetLastError() == ERROR_DIR_NOT_EMPTY ? FileResult::kChanged : FileResult::kFailed;
+}
+
+FileResult CCheckedFolder::OpenFile(const char* name, ACCESS_MASK access, CAutoHandle* file) const {
+    std::wstring wideName;
+    return OpenOwnFile(*this, name, access, FILE_SHARE_READ | FILE_SHARE_DELETE, &wideName, file);
 }
 
 FileResult CCheckedFolder::ReadWhole(const char* name, size_t limit, std::string* content) const {

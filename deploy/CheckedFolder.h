@@ -26,7 +26,7 @@ enum class FileResult {
     kDone,     // removed, or read
     kMissing,  // nothing of that name
     kChanged,  // not what was expected (other bytes, a folder not empty): kept
-    kLinked,   // a link, or not where the folder has it: kept, never followed
+    kLinked,   // a link, a file with a second name, or not where the folder has it: kept, never followed
     kFailed,   // it could not be opened or deleted (held open, no right): kept
 };
 
@@ -70,6 +70,10 @@ class CCheckedFolder {
     FileResult RemoveFile(const char* name, const std::function<bool(HANDLE file)>& same) const;
     // Removes the folder name of this folder if it is empty and the folder's own.
     FileResult RemoveEmptyFolder(const char* name) const;
+    // Opens the file name of this folder with access, others sharing only
+    // reading and deleting: a link or a file with a second name is kLinked,
+    // and not opened.
+    FileResult OpenFile(const char* name, ACCESS_MASK access, CAutoHandle* file) const;
     // Reads the whole file name of this folder, if it is at most limit bytes.
     FileResult ReadWhole(const char* name, size_t limit, std::string* content) const;
 

@@ -89,9 +89,9 @@ CCheckedFolder* CFolderWriter::TempFolderFor(const CCheckedFolder& folder, bool*
     return m_temps.back()->folder.IsOpen() ? &m_temps.back()->folder : nullptr;
 }
 
-PlaceResult CFolderWriter::PlaceCopy(const CCheckedFolder& folder,
+PlaceResult CFolderWriter::PlaceFrom(const CCheckedFolder& folder,
                                      const char* name,
-                                     const char* source,
+                                     HANDLE source,
                                      const WIN32_FIND_DATAA* listed,
                                      CFileDigest* digest) {
     std::wstring wideName;
@@ -99,22 +99,21 @@ PlaceResult CFolderWriter::PlaceCopy(const CCheckedFolder& folder,
         SetLastError(ERROR_INVALID_NAME);
         return PlaceResult::kFailed;
     }
-    CAutoHandle in(CreateFileA(source, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                               OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!in.IsValid())
-        return IsAbsenceError(GetLastError()) ? PlaceResult::kNoSource : PlaceResult::kFailed;
+    LARGE_INTEGER start = {};
+    if (!source || source == INVALID_HANDLE_VALUE || !SetFilePointerEx(source, start, nullptr, FILE_BEGIN))
+        return PlaceResult::kFailed;
     FILE_BASIC_INFO sourceInfo = {};
     if (listed) {
         sourceInfo.FileAttributes = listed->dwFileAttributes;
         sourceInfo.LastWriteTime.LowPart = listed->ftLastWriteTime.dwLowDateTime;
         sourceInfo.LastWriteTime.HighPart = static_cast<LONG>(listed->ftLastWriteTime.dwHighDateTime);
-    } else if (!GetFileInformationByHandleEx(in.Get(), FileBasicInfo, &sourceInfo, sizeof(sourceInfo))) {
+    } else if (!GetFileInformationByHandleEx(source, FileBasicInfo, &sourceInfo, sizeof(sourceInfo))) {
         return PlaceResult::kFailed;
     }
     return Place(folder, wideName, sourceInfo, [&](HANDLE out, bool truncate) {
         if (digest)
             digest->Begin();
-        if (!CopyContent(in.Get(), out, truncate, m_buffer, digest))
+        if (!CopyContent(source, out, truncate, m_buffer, digest))
             return false;
         // A digest the provider could not finish stays empty: the file is
         // then kept by its removal, as one that cannot be told unchanged.
@@ -177,7 +176,34 @@ PlaceResult CFolderWriter::Place(const CCheckedFolder& folder,
         SetLastError(ERROR_ACCESS_DENIED);
         return placement == Placement::kOutside ? PlaceResult::kLinked : PlaceResult::kFailed;
     }
+    // A leftover with a second name shares its bytes with a file elsewhere:
+    // its name goes (the other stays whole), and a new file takes its place.
+    DWORD links = 0;
+    if (!LinkCountOf(out.Get(), &links))
+        return PlaceResult::kFailed;
+    if (links != 1) {
+        if (!DeleteOnClose(out.Get()))
+            return PlaceResult::kFailed;
+        out.Reset();
+        status = OpenRelative(temp->Get(), wideName, GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES,
+                              CopyAttributes(sourceInfo.FileAttributes), 0, FILE_CREATE,
+                              FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY, &raw, &information);
+        out.Reset(raw);
+        if (status < 0) {
+            SetLastStatus(status);
+            return PlaceResult::kFailed;
+        }
+        if (PlacementOf(out.Get(), *temp, wideName) != Placement::kInside) {
+            DeleteOnClose(out.Get());
+            SetLastError(ERROR_ACCESS_DENIED);
+            return PlaceResult::kFailed;
+        }
+    }
 
+    // The rename goes relative to the target folder's handle, never by full
+    // path: a folder on the path swapped for a link after it was checked
+    // then redirects nothing. Wine refuses to rename such a folder while it
+    // is held open, so a rename by path would pass there too.
     const bool copied =
         write(out.Get(), information != kFileCreated) &&
         SetAttributesOf(out.Get(), CopyAttributes(sourceInfo.FileAttributes), &sourceInfo.LastWriteTime);
@@ -185,11 +211,15 @@ PlaceResult CFolderWriter::Place(const CCheckedFolder& folder,
         return PlaceResult::kPlaced;
     DWORD error = GetLastError();
     // Windows refuses to replace a read-only file (left so by an earlier
-    // install): its bit is cleared then, and only then.
-    if (copied && error == ERROR_ACCESS_DENIED && ClearReadOnlyIn(folder, wideName)) {
-        if (RenameInto(out.Get(), folder.Get(), wideName))
+    // install): its bit is cleared then, and only then. A target with a
+    // second name keeps its bit, which that name shares: it is replaced by a
+    // rename that ignores the bit, where Windows has one.
+    if (copied && error == ERROR_ACCESS_DENIED) {
+        const bool cleared = ClearReadOnlyIn(folder, wideName);
+        if (RenameInto(out.Get(), folder.Get(), wideName, !cleared))
             return PlaceResult::kPlaced;
-        error = GetLastError();
+        if (cleared)
+            error = GetLastError();
     }
     DeleteOnClose(out.Get());
     SetLastError(error);

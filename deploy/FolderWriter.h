@@ -23,9 +23,8 @@ class CFileDigest;
 
 enum class PlaceResult {
     kPlaced,
-    kNoSource,  // the source file is not there
-    kFailed,    // not placed; the last error says why
-    kLinked,    // not placed: the way to its target went through a link
+    kFailed,  // not placed; the last error says why
+    kLinked,  // not placed: the way to its target went through a link
 };
 
 // Places copies into checked folders. Keeps one temporary folder per target
@@ -37,17 +36,18 @@ class CFolderWriter {
     CFolderWriter(const CFolderWriter&) = delete;
     CFolderWriter& operator=(const CFolderWriter&) = delete;
 
-    // Copies the file at source into folder as name, with the source's
-    // last-write time and its archive, hidden and system bits, never
-    // read-only. The target is replaced whole or left as it was: a kill at
-    // any moment leaves the old file or the new one, never a cut one. An
-    // existing target that is a link is replaced, not written through.
+    // Copies the file open as source, from its start, into folder as name,
+    // with the source's last-write time and its archive, hidden and system
+    // bits, never read-only. The target is replaced whole or left as it
+    // was: a kill at any moment leaves the old file or the new one, never a
+    // cut one. An existing target that is a link, or has a second name, is
+    // replaced, not written through.
     // listed, if given, is the source's entry from a listing of its folder:
     // its attributes and time are taken from there.
     // digest, if given, receives the digest and size of the bytes copied.
-    PlaceResult PlaceCopy(const CCheckedFolder& folder,
+    PlaceResult PlaceFrom(const CCheckedFolder& folder,
                           const char* name,
-                          const char* source,
+                          HANDLE source,
                           const WIN32_FIND_DATAA* listed = nullptr,
                           CFileDigest* digest = nullptr);
     // Places a file with the given content the same way: whole or not at all.

@@ -8,6 +8,7 @@
 #include "deploy/FolderWriter.h"
 #include "deploy/UninstallEntry.h"
 #include "framework/Handle.h"
+#include "framework/RunningImage.h"
 
 namespace {
 
@@ -253,12 +254,12 @@ void LeaveRemovalRecord(const CInstallRecord& placed, const CString& installDir,
     record.Merge(placed);
 
     CFolderWriter writer;
+    // The uninstaller is this program, copied from the file it was started
+    // from, never from whatever its path holds now.
     CFileDigest uninstaller;
-    char module[MAX_PATH + 1] = {};
-    const DWORD length = GetModuleFileNameA(nullptr, module, sizeof(module));
+    const HANDLE image = RunningImageFile();
     const bool uninstallerPlaced =
-        length > 0 && length < MAX_PATH &&
-        writer.PlaceCopy(folder, kUninstallerName, module, nullptr, &uninstaller) == PlaceResult::kPlaced;
+        image && writer.PlaceFrom(folder, kUninstallerName, image, nullptr, &uninstaller) == PlaceResult::kPlaced;
     if (!uninstallerPlaced)
         failed.Add(uninstallerPath);
     const bool recordPlaced = writer.PlaceData(folder, kRecordName, record.Format()) == PlaceResult::kPlaced;

@@ -15,6 +15,8 @@
 #include "deploy/PackageSource.h"
 #include "deploy/SkipList.h"
 #include "framework/Handle.h"
+#include "framework/NativeFile.h"
+#include "framework/WidePath.h"
 #include "framework/TrailingBackslash.h"
 #include "framework/MessageBox.h"
 
@@ -253,10 +255,32 @@ bool SettleFailedCopy(const CString& target, CProgressSteps& steps, const std::f
     return true;
 }
 
-// Clears the read-only bit of a file whose attributes are known already.
-void ClearReadOnlyBit(const CString& path, DWORD attributes) {
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
-        ::SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
+// Deletes the entry "<file>:Zone.Identifier" of the package folder, where
+// the volume has no streams and the name is a file's own: relative to the
+// folder's handle, and only if it is that folder's own file.
+void DeleteZoneMarkEntry(const CCheckedFolder& package, const CString& name) {
+    std::wstring wide;
+    if (!ToWide(name, &wide))
+        return;
+    HANDLE raw = nullptr;
+    ULONG_PTR information = 0;
+    const NTSTATUS status = OpenRelative(package.Get(), wide, DELETE | FILE_READ_ATTRIBUTES, 0,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
+                                         FILE_NON_DIRECTORY_FILE, &raw, &information);
+    CAutoHandle entry(raw);
+    DWORD links = 0;
+    if (status >= 0 && PlacementOf(entry.Get(), package, wide) == Placement::kInside &&
+        LinkCountOf(entry.Get(), &links) && links == 1)
+        DeleteOnClose(entry.Get());
+}
+
+// Clears the read-only bit of the open source, whose listed attributes are
+// known already.
+void ClearReadOnlyBit(HANDLE source, DWORD attributes) {
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY))
+        return;
+    const DWORD cleared = attributes & ~(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY);
+    SetAttributesOf(source, cleared ? cleared : FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 // Handles one directory entry. Returns false only when the user chose Abort.
@@ -264,6 +288,7 @@ bool CopyEntry(CCopyJob& job,
                CProgressSteps& steps,
                CTargets& targets,
                const CString& sourceFolder,
+               const CCheckedFolder& package,
                const WIN32_FIND_DATAA& entry) {
     const CString name(entry.cFileName);
     if (name == "." || name == "..")
@@ -278,7 +303,7 @@ bool CopyEntry(CCopyJob& job,
 
     const CString source = JoinPath(sourceFolder, name);
     if (!targets.namedStreams && IsZoneMarkName(name)) {
-        ::DeleteFileA(source);
+        DeleteZoneMarkEntry(package, name);
         return true;
     }
     const bool settings = name.CompareNoCase(kSettingsFile) == 0;
@@ -287,10 +312,26 @@ bool CopyEntry(CCopyJob& job,
         target.Path().IsEmpty() ? CString(kUnknownSettingsTarget) : JoinPath(target.Path(), name);
     const bool usable = !target.Path().IsEmpty() && FitsPath(targetPath) && FitsPath(source);
 
+    // The source is read through the package folder's handle, and only if
+    // it is that folder's own file: a link (or a second name of a file
+    // elsewhere) is not read, and is told once at the end.
+    CAutoHandle in;
+    FileResult opened = FileResult::kFailed;
+    auto openSource = [&] {
+        if (!in.IsValid())
+            opened = package.OpenFile(name, GENERIC_READ | FILE_WRITE_ATTRIBUTES, &in);
+        return opened;
+    };
     // True when the copy is settled: placed, or refused because of a link,
     // which is told once at the end and asks nothing now.
     auto copy = [&] {
         if (!usable)
+            return false;
+        if (openSource() == FileResult::kLinked) {
+            NoteRefused(job, source);
+            return true;
+        }
+        if (opened != FileResult::kDone)
             return false;
         const FolderState state = target.Open();
         if (state == FolderState::kLinked) {
@@ -300,22 +341,25 @@ bool CopyEntry(CCopyJob& job,
         if (state != FolderState::kOpen)
             return false;
         CFileDigest digest;
-        const PlaceResult placed = targets.writer.PlaceCopy(target.Folder(), name, source, &entry, &digest);
+        const PlaceResult placed = targets.writer.PlaceFrom(target.Folder(), name, in.Get(), &entry, &digest);
         if (placed == PlaceResult::kPlaced) {
-            job.placed.AddPlaced(target.Folder(), name, digest, false);
+            // A file the record cannot name would never be removed: the
+            // user hears of it like of a file that could not be copied.
+            if (!job.placed.AddPlaced(target.Folder(), name, digest, false))
+                NoteRefused(job, targetPath);
             job.placed.AddFolder(target.Folder().FinalPathText());
         }
         if (placed == PlaceResult::kLinked)
             NoteRefused(job, targetPath);
         return placed == PlaceResult::kPlaced || placed == PlaceResult::kLinked;
     };
-    if (usable) {
+    if (usable && openSource() == FileResult::kDone) {
         // A read-only source would make a read-only copy where the copy is
-        // made by CopyFileA; a downloaded file's mark would follow it.
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
-            ClearReadOnlyBit(source, entry.dwFileAttributes);
+        // made by CopyFileA; a downloaded file's mark would follow it. Both
+        // go through the handle that was checked.
+        ClearReadOnlyBit(in.Get(), entry.dwFileAttributes);
         if (targets.namedStreams)
-            RemoveZoneIdentifier(source);
+            RemoveZoneIdentifier(in.Get());
     }
     if (!copy() && !SettleFailedCopy(targetPath, steps, copy))
         return false;
@@ -350,6 +394,17 @@ bool CopyPackageFiles(CCopyJob& job) {
         return false;
     job.sourceFolder = source;
 
+    // A package folder that is a link is not read at all: it is told, and
+    // the rest of the install goes on without its files.
+    CCheckedFolder package;
+    const FolderState packageState = OpenPackageFolder(source, package);
+    if (packageState == FolderState::kLinked) {
+        NoteRefused(job, source);
+        job.listing.clear();
+        job.listedWhole = true;
+        return true;
+    }
+
     // The install folder's last level is made now; the settings folder when
     // the settings file comes.
     CTargets targets;
@@ -369,7 +424,7 @@ bool CopyPackageFiles(CCopyJob& job) {
     WIN32_FIND_DATAA entry;
     std::optional<CFindHandle> find;
     bool empty = false;
-    if (!OpenPackageSearch(pattern, &entry, &find, &empty)) {
+    if (packageState != FolderState::kOpen || !OpenPackageSearch(pattern, &entry, &find, &empty)) {
         if (empty) {
             job.listedWhole = true;
             return true;
@@ -377,7 +432,11 @@ bool CopyPackageFiles(CCopyJob& job) {
         // The folder was found a moment ago but cannot be listed (or its
         // pattern is too long): nothing would be copied, which must not pass
         // for a finished install unless the user says so.
-        auto reopen = [&] { return OpenPackageSearch(pattern, &entry, &find, &empty) || empty; };
+        auto reopen = [&] {
+            if (!package.IsOpen() && OpenPackageFolder(source, package) != FolderState::kOpen)
+                return false;
+            return OpenPackageSearch(pattern, &entry, &find, &empty) || empty;
+        };
         if (!SettleFailedCopy(job.targetFolder, steps, reopen))
             return false;
         if (!find)
@@ -386,7 +445,7 @@ bool CopyPackageFiles(CCopyJob& job) {
 
     for (;;) {
         do {
-            if (!CopyEntry(job, steps, targets, source, entry))
+            if (!CopyEntry(job, steps, targets, source, package, entry))
                 return false;
             steps.Step();
         } while (::FindNextFileA(find->Get(), &entry));
@@ -411,12 +470,18 @@ bool CopyPackageFiles(CCopyJob& job) {
     }
 }
 
-void ClearReadOnly(CString path) {
-    const DWORD attributes = ::GetFileAttributesA(path);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
-        ::SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
-}
-
-bool RemoveZoneIdentifier(CString path) {
-    return ::DeleteFileA(path + ":Zone.Identifier") != FALSE;
+// The mark is a stream of the file, opened relative to the file's own
+// handle: whatever its name leads to now, only this file's mark goes.
+bool RemoveZoneIdentifier(HANDLE file) {
+    HANDLE raw = nullptr;
+    ULONG_PTR information = 0;
+    const NTSTATUS status =
+        OpenRelative(file, L":Zone.Identifier", DELETE, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                     FILE_OPEN, FILE_NON_DIRECTORY_FILE, &raw, &information);
+    CAutoHandle mark(raw);
+    if (status < 0) {
+        SetLastStatus(status);
+        return false;
+    }
+    return DeleteOnClose(mark.Get());
 }

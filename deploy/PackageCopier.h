@@ -40,7 +40,6 @@ class CCopyJob {
 // shown) or the user chose Abort; files copied so far stay.
 bool CopyPackageFiles(CCopyJob& job);
 
-void ClearReadOnly(CString path);
-
-// Deletes the downloaded-file mark (the ":Zone.Identifier" stream).
-bool RemoveZoneIdentifier(CString path);
+// Deletes the downloaded-file mark (the ":Zone.Identifier" stream) of the
+// open file.
+bool RemoveZoneIdentifier(HANDLE file);

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "deploy/CheckedFolder.h"
 #include "framework/Handle.h"
 #include "framework/Mbcs.h"
 #include "framework/MessageBox.h"
@@ -44,19 +45,30 @@ int ProbePath(CString path) {
     return (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? 2 : 1;
 }
 
-bool LocatePackageSource(CString& path) {
+namespace {
+
+// The folder of the running executable; false if its path does not fit. A
+// cut module path would name some other folder (a cut right after a lead
+// byte even reads as its parent), so it counts as none at all.
+bool SetupFolder(CString* folder) {
     char module[kModulePathSize] = {};
     const DWORD length = GetModuleFileNameA(nullptr, module, kModulePathSize);
-    // A cut module path would name some other folder (a cut right after a lead
-    // byte even reads as its parent), so it counts as no package at all.
-    if (length == 0 || length >= kModulePathSize) {
+    if (length == 0 || length >= kModulePathSize)
+        return false;
+    const int slash = mbcs::ReverseFindChar(module, static_cast<int>(length), '\\');
+    *folder = CString(module, slash > 0 ? slash : 0);
+    return true;
+}
+
+}  // namespace
+
+bool LocatePackageSource(CString& path) {
+    CString setupFolder;
+    if (!SetupFolder(&setupFolder)) {
         path.Empty();
         AfxShowMessageBox(AfxGetMainWndHandle(), kMissingPackageText, kSetupCaption, MB_OK);
         return false;
     }
-
-    const int slash = mbcs::ReverseFindChar(module, static_cast<int>(length), '\\');
-    const CString setupFolder(module, slash > 0 ? slash : 0);
 
     // A Data entry that cannot be probed is not known to be missing: it is
     // taken for the package, whose listing then either works or fails with
@@ -76,4 +88,23 @@ bool LocatePackageSource(CString& path) {
 
     AfxShowMessageBox(AfxGetMainWndHandle(), kMissingPackageText, kSetupCaption, MB_OK);
     return false;
+}
+
+// The setup's folder is the user's choice of where to run it from, links on
+// its path included; Data is the one level read on its word.
+FolderState OpenPackageFolder(const CString& path, CCheckedFolder& folder) {
+    CString setupFolder;
+    if (!SetupFolder(&setupFolder))
+        return FolderState::kFailed;
+    const CString setupPath = setupFolder.GetLength() == 2 ? setupFolder + "\\" : setupFolder;
+    if (path == setupFolder)
+        return folder.Open(setupPath, FolderTrust::kResolved);
+    if (path.GetLength() <= setupFolder.GetLength() + 1 || path.Left(setupFolder.GetLength()) != setupFolder ||
+        path.GetAt(setupFolder.GetLength()) != '\\')
+        return FolderState::kFailed;
+    CCheckedFolder parent;
+    const FolderState state = parent.Open(setupPath, FolderTrust::kResolved);
+    if (state != FolderState::kOpen)
+        return state;
+    return folder.OpenChild(parent, path.Mid(setupFolder.GetLength() + 1));
 }

@@ -3,6 +3,7 @@
 #include <winternl.h>
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -80,6 +81,14 @@ bool DeleteOnClose(HANDLE handle) {
     return SetFileInformationByHandle(handle, FileDispositionInfo, &info, sizeof(info)) != FALSE;
 }
 
+bool LinkCountOf(HANDLE handle, DWORD* links) {
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!GetFileInformationByHandle(handle, &info))
+        return false;
+    *links = info.nNumberOfLinks;
+    return true;
+}
+
 // Opens name relative to the folder open as root. information receives
 // whether the object was created (kFileCreated) or opened.
 NTSTATUS OpenRelative(HANDLE root,
@@ -93,6 +102,12 @@ NTSTATUS OpenRelative(HANDLE root,
                       ULONG_PTR* information) {
     *handle = nullptr;
     *information = 0;
+    // A component longer than a file system allows is refused here: its length
+    // in bytes would not even fit the 16 bits the native call has for it.
+    if (name.empty() || name.size() > kMaxNameLength) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return kStatusObjectNameInvalid;
+    }
     const CNativeCalls& native = Native();
     if (!native.createFile)
         return kStatusAccessDenied;
@@ -112,6 +127,28 @@ NTSTATUS OpenRelative(HANDLE root,
     }
     *information = io.Information;
     return status;
+}
+
+HANDLE OpenNativeName(const std::wstring& name) {
+    const CNativeCalls& native = Native();
+    if (!native.createFile || name.empty() || name.size() > 32767)
+        return nullptr;
+    UNICODE_STRING text;
+    text.Buffer = const_cast<PWSTR>(name.c_str());
+    text.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+    text.MaximumLength = text.Length;
+    OBJECT_ATTRIBUTES object;
+    InitializeObjectAttributes(&object, &text, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
+    IO_STATUS_BLOCK io = {};
+    HANDLE handle = nullptr;
+    const NTSTATUS status = native.createFile(&handle, FILE_READ_ATTRIBUTES | SYNCHRONIZE, &object, &io, nullptr, 0,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
+                                              FILE_NON_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+    if (status < 0) {
+        SetLastStatus(status);
+        return nullptr;
+    }
+    return handle;
 }
 
 // The path of an open file on its volume ("\folder\name") and the volume's
@@ -140,7 +177,11 @@ bool SetAttributesOf(HANDLE handle, DWORD attributes, const LARGE_INTEGER* lastW
 // Renames the file open as file to name inside the folder open as folder,
 // replacing what is there: relative to the folder's handle, so the name is
 // looked up in the folder that was checked, whatever its path leads to now.
-bool RenameInto(HANDLE file, HANDLE folder, const std::wstring& name) {
+bool RenameInto(HANDLE file, HANDLE folder, const std::wstring& name, bool ignoreReadOnly) {
+    if (name.empty() || name.size() > kMaxNameLength) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
     const CNativeCalls& native = Native();
     if (!native.setInformation) {
         SetLastError(ERROR_NOT_SUPPORTED);
@@ -148,13 +189,22 @@ bool RenameInto(HANDLE file, HANDLE folder, const std::wstring& name) {
     }
     std::vector<char> block(sizeof(FILE_RENAME_INFO) + name.size() * sizeof(wchar_t));
     auto* info = reinterpret_cast<FILE_RENAME_INFO*>(block.data());
-    info->ReplaceIfExists = TRUE;
+    // The extended form takes flags where the plain one has its boolean.
+    constexpr DWORD kReplaceIfExists = 0x1;
+    constexpr DWORD kIgnoreReadOnly = 0x40;
+    constexpr ULONG kRenameInformation = 10;
+    constexpr ULONG kRenameInformationEx = 65;
+    DWORD flags = TRUE;
+    if (ignoreReadOnly)
+        flags = kReplaceIfExists | kIgnoreReadOnly;
+    std::memcpy(info, &flags, sizeof(flags));
     info->RootDirectory = folder;
     info->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
     std::copy(name.begin(), name.end(), info->FileName);
     IO_STATUS_BLOCK io = {};
-    const NTSTATUS status = native.setInformation(file, &io, info, static_cast<ULONG>(block.size()),
-                                                  static_cast<FILE_INFORMATION_CLASS>(10 /* FileRenameInformation */));
+    const NTSTATUS status = native.setInformation(
+        file, &io, info, static_cast<ULONG>(block.size()),
+        static_cast<FILE_INFORMATION_CLASS>(ignoreReadOnly ? kRenameInformationEx : kRenameInformation));
     if (status < 0) {
         SetLastStatus(status);
         return false;

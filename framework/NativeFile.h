@@ -15,7 +15,10 @@ constexpr NTSTATUS kStatusNameNotFound = static_cast<NTSTATUS>(0xC0000034);
 constexpr NTSTATUS kStatusPathNotFound = static_cast<NTSTATUS>(0xC000003A);
 constexpr NTSTATUS kStatusNotADirectory = static_cast<NTSTATUS>(0xC0000103);
 constexpr NTSTATUS kStatusFileIsADirectory = static_cast<NTSTATUS>(0xC00000BA);
+constexpr NTSTATUS kStatusObjectNameInvalid = static_cast<NTSTATUS>(0xC0000033);
 constexpr ULONG_PTR kFileCreated = 2;  // IO_STATUS_BLOCK.Information after a create
+// The longest name one path component may have.
+constexpr size_t kMaxNameLength = 255;
 
 // Sets the last error that status stands for.
 void SetLastStatus(NTSTATUS status);
@@ -26,6 +29,9 @@ bool AttributesOf(HANDLE handle, DWORD* attributes);
 // Sets the attributes, and the last-write time if given, of an open file.
 bool SetAttributesOf(HANDLE handle, DWORD attributes, const LARGE_INTEGER* lastWrite);
 bool DeleteOnClose(HANDLE handle);
+// The number of names the open file has: above one, another name shares
+// its bytes and its attributes.
+bool LinkCountOf(HANDLE handle, DWORD* links);
 
 // Opens or creates name, one path component, relative to the folder open
 // as root, never following a link at that name. information receives
@@ -40,4 +46,10 @@ NTSTATUS OpenRelative(HANDLE root,
                       HANDLE* handle,
                       ULONG_PTR* information);
 
-bool RenameInto(HANDLE file, HANDLE folder, const std::wstring& name);
+// With ignoreReadOnly, a read-only file at name is replaced without its bit
+// being cleared (Windows 10 1809 and later; earlier ones refuse).
+// Opens, to read its attributes only, the file the native name (as
+// "\Device\HarddiskVolume1\..." or "\??\C:\...") names; null if it cannot.
+HANDLE OpenNativeName(const std::wstring& name);
+
+bool RenameInto(HANDLE file, HANDLE folder, const std::wstring& name, bool ignoreReadOnly = false);

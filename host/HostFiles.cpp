@@ -66,14 +66,27 @@ void CopyHostFile(const CHostPackage& package,
         !FormatInto(target, "%s\\%s", folderText, fileName))
         return;
     if (folder) {
+        // The source is read through the package folder's handle, and only if
+        // it is that folder's own file: a link is named, once, and not read.
+        CAutoHandle in;
+        const FileResult opened =
+            package.checked ? package.checked->OpenFile(fileName, GENERIC_READ, &in) : FileResult::kFailed;
+        if (opened == FileResult::kLinked) {
+            NoteFailed(source, failed);
+            return;
+        }
+        if (opened == FileResult::kMissing && !package.listed)
+            return;
         // A file of that name that was there before is the CAD's own: the
         // uninstaller keeps it. Where that cannot be told, it counts as there.
         const bool existed = GetFileAttributesA(target) != INVALID_FILE_ATTRIBUTES || !IsAbsenceError(GetLastError());
         CFileDigest digest;
-        const PlaceResult placed = writer.PlaceCopy(*folder, fileName, source, package.Entry(fileName), &digest);
-        if (placed == PlaceResult::kPlaced)
-            record.AddPlaced(*folder, fileName, digest, existed);
-        if (placed == PlaceResult::kPlaced || (placed == PlaceResult::kNoSource && !package.listed))
+        const PlaceResult placed = opened == FileResult::kDone
+                                       ? writer.PlaceFrom(*folder, fileName, in.Get(), package.Entry(fileName), &digest)
+                                       : PlaceResult::kFailed;
+        // A file the record cannot name would never be removed: it is named
+        // like a file that could not be copied.
+        if (placed == PlaceResult::kPlaced && record.AddPlaced(*folder, fileName, digest, existed))
             return;
     }
     NoteFailed(target, failed);
@@ -234,11 +247,19 @@ void CHostInstaller::DeployHostFilesSelected(int tick2023, int tick2024, int tic
     CString sourceFolder = packageFolder;
     if (sourceFolder.IsEmpty() && !LocatePackageSource(sourceFolder))
         return;
+    // A package folder that is a link is not read: it is named, once.
+    CCheckedFolder checkedPackage;
+    const FolderState packageState = OpenPackageFolder(sourceFolder, checkedPackage);
+    if (packageState == FolderState::kLinked) {
+        NoteFailed(sourceFolder, failedItems);
+        return;
+    }
     CHostPackage package;
     if (packageListed && sourceFolder == packageFolder)
         package.Take(sourceFolder, packageListing, true);
     else
         package.List(sourceFolder);
+    package.checked = packageState == FolderState::kOpen ? &checkedPackage : nullptr;
 
     // One CAD folder may be found under several spellings and releases: it
     // is served once, by where the file system has it.

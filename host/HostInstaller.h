@@ -13,6 +13,7 @@
 #include "deploy/InstallRecord.h"
 #include "framework/String.h"
 
+class CCheckedFolder;
 class CFolderWriter;
 
 // The package's files that go to the CAD folders, from one listing of the
@@ -25,6 +26,8 @@ struct CHostPackage {
     const WIN32_FIND_DATAA* Entry(const char* name) const;
 
     CString folder;
+    // The package folder opened and checked; null: its files cannot be read.
+    const CCheckedFolder* checked = nullptr;
     // False when the listing broke off: every name is then offered.
     bool listed = false;
     CStringArray fonts;     // into each CAD's Fonts folder

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "deploy/PackageCopier.h"
+#include "framework/Handle.h"
 #include "framework/Mbcs.h"
 #include "tests/support/DeployChild.h"
 #include "tests/support/DeployFixtures.h"
@@ -115,19 +116,23 @@ TEST(CCopyJobTest, CutsOneTrailingBackslashCharacter) {
     }
 }
 
-TEST(RemoveZoneIdentifierTest, DeletesTheDownloadMark) {
-    // Wine has no alternate data streams: a name with ":Zone.Identifier" is
-    // an ordinary file there, which is what the delete then removes. That a
-    // real stream of an NTFS file goes while the file stays cannot be
+TEST(RemoveZoneIdentifierTest, DeletesOnlyTheOpenFilesMark) {
+    // The mark is opened relative to the file's own handle. Wine has no
+    // alternate data streams: there it finds none, and an entry named like
+    // a mark (an ordinary file on Wine) is not what goes, nor the file.
+    // That a real stream of an NTFS file goes while the file stays cannot be
     // checked here.
     testsupport::ScratchFolder scratch("zone");
     const std::string file = scratch / "plugin.grx";
     ASSERT_TRUE(WriteFile(file, "x"));
-    EXPECT_FALSE(RemoveZoneIdentifier(file.c_str())) << "no mark yet";
     ASSERT_TRUE(WriteFile(file + ":Zone.Identifier", "[ZoneTransfer]\r\nZoneId=3\r\n"));
-    EXPECT_TRUE(RemoveZoneIdentifier(file.c_str())) << "error " << GetLastError();
-    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, deploytest::Attributes(file + ":Zone.Identifier"));
+    {
+        CAutoHandle open(CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(open.IsValid()) << "error " << GetLastError();
+        EXPECT_FALSE(RemoveZoneIdentifier(open.Get())) << "a mark where Wine has no streams";
+    }
     EXPECT_TRUE(testsupport::FileExists(file));
+    EXPECT_TRUE(testsupport::FileExists(file + ":Zone.Identifier"));
 }
 
 // Wine's drives report no named streams, so the copier does not delete a

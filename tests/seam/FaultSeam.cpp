@@ -60,6 +60,7 @@ enum FailureKind {
     X(RegCopyTreeA, kStatus)                \
     X(RegFlushKey, kStatus)                 \
     X(GetModuleFileNameA, kLength)          \
+    X(GetModuleFileNameW, kLength)          \
     X(GetEnvironmentVariableA, kLength)     \
     X(GetCurrentDirectoryA, kLength)        \
     X(GetFullPathNameA, kLength)            \
@@ -81,6 +82,7 @@ enum FailureKind {
     X(CreateFileA, kBadHandle)              \
     X(CreateFileW, kBadHandle)              \
     X(ReadFile, kBool)                      \
+    X(SetFilePointerEx, kBool)              \
     X(WriteFile, kBool)                     \
     X(GetFileTime, kBool)                   \
     X(SetFileTime, kBool)                   \

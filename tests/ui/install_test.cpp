@@ -9,6 +9,7 @@
 #include <commctrl.h>
 
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -379,6 +380,49 @@ TEST_F(InstallTest, UnfinishedItemsAreToldBeforeTheCompletionView) {
         run.Press(IDOK);
         EXPECT_TRUE(run.WaitForExit(10000));
     }
+}
+
+}  // namespace
+
+namespace {
+
+// A file placed where the record cannot name it would never be removed: a
+// folder whose name is outside the code page, typed by its short name, has
+// its files named in the failures box, and the rest is installed.
+TEST_F(InstallTest, PlacedFilesTheRecordCannotNameAreTold) {
+    const std::wstring wide = L"C:\\\u0e01\u0e02-tovrel";
+    ASSERT_TRUE(CreateDirectoryW(wide.c_str(), nullptr)) << GetLastError();
+    wchar_t shortWide[MAX_PATH] = {};
+    char shortName[MAX_PATH] = {};
+    const DWORD length = GetShortPathNameW(wide.c_str(), shortWide, MAX_PATH);
+    ASSERT_TRUE(length > 0 && length < MAX_PATH &&
+                WideCharToMultiByte(CP_ACP, 0, shortWide, -1, shortName, MAX_PATH, nullptr, nullptr) > 0);
+    const std::string folder = shortName;
+    ASSERT_EQ(std::string::npos, folder.find('?')) << folder;
+
+    StartSetup();
+    InstallInto(folder);
+    const MessageBoxInfo box = setup.WaitForBox(kInstallBoxCaption, 30000);
+    ASSERT_NE(nullptr, box.window) << "nothing was told";
+    const size_t items = box.text.find("\n\n");
+    ASSERT_NE(std::string::npos, items) << box.text;
+    std::set<std::string> named;
+    std::istringstream lines(box.text.substr(items + 2));
+    for (std::string line; std::getline(lines, line);)
+        named.insert(line);
+    const std::string installed = folder + "\\T-VazivIvir\\";
+    EXPECT_EQ(
+        (std::set<std::string>{installed + "GCAD2024P.dll", installed + "itextsharp.dll", installed + "readme.txt",
+                               installed + "Tovrel.lsp", installed + "TR_VazivIvir2023.GRX"}),
+        named)
+        << box.text;
+    SetupDriver::Answer(box.window, IDOK);
+    ASSERT_TRUE(setup.WaitForCompletionView());
+    EXPECT_EQ("content of readme.txt", ReadFile(installed + "readme.txt"));
+    EXPECT_EQ("content of itextsharp.dll", ReadFile(cadA + "\\itextsharp.dll"));
+    setup.Press(IDOK);
+    EXPECT_TRUE(setup.WaitForExit(10000));
+    RemoveTree(folder);
 }
 
 }  // namespace

@@ -46,6 +46,10 @@ std::map<std::string, std::string> Contents(const std::string& folder) {
     return contents;
 }
 
+// The package is read the same way: a Data folder or a package file that
+// is a link (to what only the administrator may read) is not read, and is
+// told once. A link above the settings folder (the roaming folder itself)
+// is refused like one at its last level.
 TEST(PlantedLinkTest, NoLinkRedirectsAWriteAndTheRestIsInstalled) {
     ScratchFolder cads("setup-cad");
     ScratchFolder victims("setup-victim");
@@ -53,30 +57,46 @@ TEST(PlantedLinkTest, NoLinkRedirectsAWriteAndTheRestIsInstalled) {
     const std::string victimFolder = victims / "folder";
     const std::string victimFile = victims / "victim.dll";
     const std::string system32 = WindowsFolder("\\system32");
+    const std::string roamingLink = "C:\\setup-roaming";
+    CadRegistry registry;
+    registry.AddProfile("GstarCAD", "R25", "Profiles\\Main", cad);
+    SetupLayout layout;
+    layout.WritePackage();
+    const std::string data = layout.DataFolder();
+    const std::string everything[] = {cad + "\\itextsharp.dll", cad + "\\GCAD2024P.dll",
+                                      kInstall + "\\TR_VazivIvir2023.GRX", SettingsFolder() + "\\Tovrel.Ini",
+                                      cad + "\\Fonts\\Tovrel_EN.shx"};
     const struct {
         const char* name;
         std::string link;
         std::string target;
         std::string watched;  // where nothing may change
         std::string told;     // the one item of the failures box; empty: no box
+        std::string appData;  // APPDATA for the setup; empty: as it is
     } cases[] = {
         {"install folder into the system folder", kInstall, system32, system32, kInstall},
         {"settings folder into the system folder", SettingsFolder(), system32, system32, SettingsFolder()},
+        {"roaming folder into another folder", roamingLink, victimFolder, victimFolder, roamingLink + "\\Tovrel",
+         roamingLink},
         {"temporary folder into another folder", kInstall + "\\~tvcopy", victimFolder, victimFolder, ""},
         {"CAD fonts into the Windows fonts", cad + "\\Fonts", WindowsFolder("\\Fonts"), WindowsFolder("\\Fonts"),
          cad + "\\Fonts"},
         {"target file into another file", cad + "\\GCAD2024P.dll", victimFile, victims.Path(), ""},
+        {"package folder into another folder", data, victimFolder, victimFolder, data},
+        {"package file into another file", data + "\\itextsharp.dll", victimFile, victims.Path(),
+         data + "\\itextsharp.dll"},
     };
-    CadRegistry registry;
-    registry.AddProfile("GstarCAD", "R25", "Profiles\\Main", cad);
-    SetupLayout layout;
-    layout.WritePackage();
 
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
+        const std::string settings = (c.appData.empty() ? SettingsFolder() : c.appData + "\\Tovrel");
         RemoveTree(kChosenFolder);
         RemoveTree(SettingsFolder());
         RemoveTree(cad);
+        if (c.link == data)
+            RemoveTree(data);
+        if (c.link.rfind(data + "\\", 0) == 0)
+            DeleteFileA(c.link.c_str());
         DeleteRegistryTree(std::string(kProfileA) + "Applications");
         for (const std::string& folder : {cad, cad + "\\Fonts", victimFolder, std::string(kChosenFolder), kInstall})
             CreateDirectoryA(folder.c_str(), nullptr);
@@ -91,8 +111,14 @@ TEST(PlantedLinkTest, NoLinkRedirectsAWriteAndTheRestIsInstalled) {
         {
             PlantedLink link(c.link, c.target);
             ASSERT_TRUE(link.IsMade()) << c.link;
+            char appData[MAX_PATH] = {};
+            GetEnvironmentVariableA("APPDATA", appData, sizeof(appData));
+            if (!c.appData.empty())
+                SetEnvironmentVariableA("APPDATA", c.appData.c_str());
             SetupDriver setup;
-            ASSERT_TRUE(setup.Start(layout.Exe()));
+            const bool started = setup.Start(layout.Exe());
+            SetEnvironmentVariableA("APPDATA", appData);
+            ASSERT_TRUE(started);
             setup.Press(IDC_INSTALL);
             ASSERT_TRUE(SetupDriver::WaitUntil(
                 [&] { return setup.HasBox(kInstallBoxCaption) || setup.IsVisible(IDOK); }, 30000));
@@ -107,25 +133,31 @@ TEST(PlantedLinkTest, NoLinkRedirectsAWriteAndTheRestIsInstalled) {
             EXPECT_EQ(before, Contents(c.watched)) << "written through the link";
             EXPECT_EQ(c.told.empty() ? "" : kUnfinished + ("\n" + c.told), told);
 
-            // Everything the link did not stand in front of is installed.
+            // Everything the link did not stand in front of is installed, and
+            // nothing read through a link is anywhere.
             DWORD type = 0;
             std::string loader;
             EXPECT_TRUE(ReadRegistryValue(kModuleKey, "LOADER", &type, &loader));
-            std::set<std::string> placed = {cad + "\\itextsharp.dll", cad + "\\GCAD2024P.dll"};
-            if (c.link != kInstall)
-                placed.insert(kInstall + "\\TR_VazivIvir2023.GRX");
-            if (c.link != SettingsFolder())
-                placed.insert(SettingsFolder() + "\\Tovrel.Ini");
-            if (c.link != cad + "\\Fonts")
-                placed.insert(cad + "\\Fonts\\Tovrel_EN.shx");
-            for (const std::string& path : placed) {
+            for (std::string path : everything) {
                 const std::string name = path.substr(path.rfind('\\') + 1);
-                EXPECT_EQ("content of " + name, ReadFile(path)) << path;
+                if (name == "Tovrel.Ini")
+                    path = settings + "\\Tovrel.Ini";
+                const bool refused =
+                    path.rfind(c.told + "\\", 0) == 0 || c.link == data || (c.link == data + "\\" + name);
+                EXPECT_EQ(refused ? "" : "content of " + name, ReadFile(path)) << path;
+            }
+            for (const std::string& folder : {kInstall, cad, settings}) {
+                if (folder == c.link)
+                    continue;
+                for (const auto& [name, content] : Contents(folder))
+                    EXPECT_NE("victim", content) << folder << "\\" << name << " was read through the link";
             }
         }
         if (c.link != kInstall) {
             EXPECT_EQ(0u, FolderNames(kInstall).count("~tvcopy1")) << "a temporary folder was left";
         }
+        RemoveTree(settings);
+        layout.WritePackage();
     }
     RemoveTree(kChosenFolder);
     RemoveTree(SettingsFolder());

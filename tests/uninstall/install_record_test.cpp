@@ -7,7 +7,10 @@
 
 #include <string>
 
+#include "deploy/FileDigest.h"
 #include "deploy/InstallRecord.h"
+#include "deploy/Removal.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
 
@@ -125,6 +128,33 @@ TEST(InstallRecordTest, ASecondInstallAddsToTheRecord) {
     }
     EXPECT_EQ(1, first.folders.GetSize());
     EXPECT_EQ(2, first.loaders.GetSize());
+}
+
+}  // namespace
+
+namespace {
+
+// A name longer than a file system allows is refused before it is looked
+// up: its length cut to the 16 bits the native call has would name another
+// file of the folder (32,772 characters read as 4: "aaaa"), whose bytes are
+// the very ones recorded.
+TEST(InstallRecordTest, ANameTooLongIsNeverLookedUp) {
+    testsupport::ScratchFolder folder("record-long");
+    const std::string other = folder / "aaaa";
+    ASSERT_TRUE(testsupport::WriteFile(other, "bytes"));
+    CFileDigest digest;
+    digest.Begin();
+    digest.Add("bytes", 5);
+    ASSERT_TRUE(digest.Finish());
+    for (const size_t length : {size_t{256}, size_t{32772}}) {
+        SCOPED_TRACE(length);
+        CInstallRecord record;
+        ASSERT_TRUE(record.AddFile(File((folder / std::string(length, 'a')).c_str(), 5, digest.Hex(), false)));
+        CRemovalOutcome outcome(record);
+        RemoveRecordedFiles(record, outcome);
+        EXPECT_TRUE(testsupport::FileExists(other)) << "another file was deleted";
+        EXPECT_EQ(1, outcome.named.GetSize());
+    }
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <windows.h>
 
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -47,8 +48,10 @@ std::map<std::string, std::string> Contents(const std::string& folder) {
 }
 
 // The package is read the same way: a Data folder or a package file that
-// is a link (to what only the administrator may read) is not read, and is
-// told once. A link above the settings folder (the roaming folder itself)
+// is a link (to what only the administrator may read), or a package file
+// that is a second name of such a file, is not read, and is told once. A
+// leftover copy that is a second name of another file is replaced, never
+// written through. A link above the settings folder (the roaming folder itself)
 // is refused like one at its last level.
 TEST(PlantedLinkTest, NoLinkRedirectsAWriteAndTheRestIsInstalled) {
     ScratchFolder cads("setup-cad");
@@ -70,9 +73,10 @@ TEST(PlantedLinkTest, NoLinkRedirectsAWriteAndTheRestIsInstalled) {
         const char* name;
         std::string link;
         std::string target;
-        std::string watched;  // where nothing may change
-        std::string told;     // the one item of the failures box; empty: no box
-        std::string appData;  // APPDATA for the setup; empty: as it is
+        std::string watched;       // where nothing may change
+        std::string told;          // the one item of the failures box; empty: no box
+        std::string appData = {};  // APPDATA for the setup; empty: as it is
+        bool hard = false;         // a second name of the target (a hard link) rather than a link
     } cases[] = {
         {"install folder into the system folder", kInstall, system32, system32, kInstall},
         {"settings folder into the system folder", SettingsFolder(), system32, system32, SettingsFolder()},
@@ -85,6 +89,10 @@ TEST(PlantedLinkTest, NoLinkRedirectsAWriteAndTheRestIsInstalled) {
         {"package folder into another folder", data, victimFolder, victimFolder, data},
         {"package file into another file", data + "\\itextsharp.dll", victimFile, victims.Path(),
          data + "\\itextsharp.dll"},
+        {"package file as a second name of another file", data + "\\itextsharp.dll", victimFile, victims.Path(),
+         data + "\\itextsharp.dll", "", true},
+        {"a leftover copy as a second name of another file", kInstall + "\\~tvcopy\\TR_VazivIvir2023.GRX", victimFile,
+         victims.Path(), "", "", true},
     };
 
     for (const auto& c : cases) {
@@ -109,8 +117,14 @@ TEST(PlantedLinkTest, NoLinkRedirectsAWriteAndTheRestIsInstalled) {
 
         std::string told;
         {
-            PlantedLink link(c.link, c.target);
-            ASSERT_TRUE(link.IsMade()) << c.link;
+            std::optional<PlantedLink> link;
+            if (c.hard) {
+                CreateDirectoryA(c.link.substr(0, c.link.rfind('\\')).c_str(), nullptr);
+                ASSERT_TRUE(CreateHardLinkA(c.link.c_str(), c.target.c_str(), nullptr)) << GetLastError();
+            } else {
+                link.emplace(c.link, c.target);
+                ASSERT_TRUE(link->IsMade()) << c.link;
+            }
             char appData[MAX_PATH] = {};
             GetEnvironmentVariableA("APPDATA", appData, sizeof(appData));
             if (!c.appData.empty())
@@ -157,6 +171,9 @@ TEST(PlantedLinkTest, NoLinkRedirectsAWriteAndTheRestIsInstalled) {
             EXPECT_EQ(0u, FolderNames(kInstall).count("~tvcopy1")) << "a temporary folder was left";
         }
         RemoveTree(settings);
+        // A second name left in the package would take the next row's bytes too.
+        if (c.link.rfind(data + "\\", 0) == 0)
+            DeleteFileA(c.link.c_str());
         layout.WritePackage();
     }
     RemoveTree(kChosenFolder);

@@ -176,12 +176,11 @@ PlaceResult CFolderWriter::Place(const CCheckedFolder& folder,
         SetLastError(ERROR_ACCESS_DENIED);
         return placement == Placement::kOutside ? PlaceResult::kLinked : PlaceResult::kFailed;
     }
-    // A leftover with a second name shares its bytes with a file elsewhere:
-    // its name goes (the other stays whole), and a new file takes its place.
+    // A leftover with a second name shares its bytes with a file elsewhere
+    // (one whose names cannot be counted may): its name goes, the other
+    // stays whole, and a new file takes its place.
     DWORD links = 0;
-    if (!LinkCountOf(out.Get(), &links))
-        return PlaceResult::kFailed;
-    if (links != 1) {
+    if (information != kFileCreated && (!LinkCountOf(out.Get(), &links) || links != 1)) {
         if (!DeleteOnClose(out.Get()))
             return PlaceResult::kFailed;
         out.Reset();

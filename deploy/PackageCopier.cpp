@@ -396,7 +396,8 @@ bool CopyPackageFiles(CCopyJob& job) {
 
     // A package folder that is a link is not read at all: it is told, and
     // the rest of the install goes on without its files.
-    CCheckedFolder package;
+    job.package = std::make_shared<CCheckedFolder>();
+    CCheckedFolder& package = *job.package;
     const FolderState packageState = OpenPackageFolder(source, package);
     if (packageState == FolderState::kLinked) {
         NoteRefused(job, source);

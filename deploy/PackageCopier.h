@@ -6,8 +6,10 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <vector>
 
+#include "deploy/CheckedFolder.h"
 #include "deploy/InstallRecord.h"
 #include "framework/Controls.h"
 #include "framework/String.h"
@@ -21,6 +23,9 @@ class CCopyJob {
     CProgressCtrl* progressCtrl;  // not owned; only stepped
     // The package folder, set once CopyPackageFiles has found it.
     CString sourceFolder;
+    // That folder opened and checked, and held: the host-side copies read
+    // from it too. Not open when it could not be (or was a link).
+    std::shared_ptr<CCheckedFolder> package;
     // What a link kept from being written (a folder, or a file), each once:
     // not copied anywhere, and not asked about; the install goes on.
     CStringArray refusedItems;

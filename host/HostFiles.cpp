@@ -247,9 +247,11 @@ void CHostInstaller::DeployHostFilesSelected(int tick2023, int tick2024, int tic
     CString sourceFolder = packageFolder;
     if (sourceFolder.IsEmpty() && !LocatePackageSource(sourceFolder))
         return;
-    // A package folder that is a link is not read: it is named, once.
+    // The folder the package copy opened and checked is read again; a
+    // package folder that is a link is not read: it is named, once.
     CCheckedFolder checkedPackage;
-    const FolderState packageState = OpenPackageFolder(sourceFolder, checkedPackage);
+    const bool held = packageChecked && packageChecked->IsOpen() && sourceFolder == packageFolder;
+    const FolderState packageState = held ? FolderState::kOpen : OpenPackageFolder(sourceFolder, checkedPackage);
     if (packageState == FolderState::kLinked) {
         NoteFailed(sourceFolder, failedItems);
         return;
@@ -259,7 +261,7 @@ void CHostInstaller::DeployHostFilesSelected(int tick2023, int tick2024, int tic
         package.Take(sourceFolder, packageListing, true);
     else
         package.List(sourceFolder);
-    package.checked = packageState == FolderState::kOpen ? &checkedPackage : nullptr;
+    package.checked = held ? packageChecked.get() : packageState == FolderState::kOpen ? &checkedPackage : nullptr;
 
     // One CAD folder may be found under several spellings and releases: it
     // is served once, by where the file system has it.

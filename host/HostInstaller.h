@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -71,6 +72,9 @@ class CHostInstaller {
     CString installDir;
     // The package folder the package copy found; empty: looked up again.
     CString packageFolder;
+    // That folder as the package copy opened and checked it; null or not
+    // open: opened again here.
+    std::shared_ptr<const CCheckedFolder> packageChecked;
     // The package copy's listing of that folder, when it reached its end.
     std::vector<WIN32_FIND_DATAA> packageListing;
     bool packageListed = false;

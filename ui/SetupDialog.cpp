@@ -220,6 +220,7 @@ bool Dlg_Setup::RunInstall() {
     progressBar.StepIt();
     theHostInstaller.installDir = installPath;
     theHostInstaller.packageFolder = job.sourceFolder;
+    theHostInstaller.packageChecked = job.package;
     theHostInstaller.packageListing = job.listing;
     theHostInstaller.packageListed = job.listedWhole;
     for (int i = 0; i < job.refusedItems.GetSize(); ++i)

@@ -5,6 +5,7 @@
 
 #include "deploy/FileDigest.h"
 #include "deploy/FolderWriter.h"
+#include "framework/WidePath.h"
 #include "deploy/PackageSource.h"
 #include "framework/Handle.h"
 #include "host/HostLocation.h"

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "deploy/FolderWriter.h"
+#include "framework/WidePath.h"
 #include "deploy/InstallRecord.h"
 #include "deploy/PackageSource.h"
 #include "deploy/Removal.h"

@@ -1,0 +1,300 @@
+#include "deploy/CheckedFolder.h"
+
+#include "deploy/PackageSource.h"
+#include "framework/NativeFile.h"
+#include "framework/WidePath.h"
+
+// Whether the object open as handle is the entry name of folder, and no
+// link: a link planted under that name, or the folder swapped for one after
+// it was checked, puts it elsewhere.
+Placement PlacementOf(HANDLE handle, const CCheckedFolder& folder, const std::wstring& name) {
+    DWORD attributes = 0;
+    if (!AttributesOf(handle, &attributes))
+        return Placement::kUnknown;
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        return Placement::kOutside;
+    std::wstring final;
+    if (FinalPathOf(handle, &final))
+        return IsSamePath(final, JoinWide(folder.FinalPath(), name)) ? Placement::kInside : Placement::kOutside;
+    // Wine gives no final path for a file whose path is somewhat longer than
+    // MAX_PATH; the path on the volume serves there.
+    if (GetLastError() != ERROR_MORE_DATA)
+        return Placement::kUnknown;
+    std::wstring path;
+    std::wstring folderPath;
+    DWORD volume = 0;
+    DWORD folderVolume = 0;
+    if (!VolumePathOf(handle, &path, &volume) || !VolumePathOf(folder.Get(), &folderPath, &folderVolume))
+        return Placement::kUnknown;
+    return volume == folderVolume && IsSamePath(path, JoinWide(folderPath, name)) ? Placement::kInside
+                                                                                  : Placement::kOutside;
+}
+
+// Clears the read-only bit of the file name in folder, which Windows
+// requires before a rename replaces it. Only a file that is the folder's
+// own is touched: never the target of a link.
+bool ClearReadOnlyIn(const CCheckedFolder& folder, const std::wstring& name) {
+    HANDLE raw = nullptr;
+    ULONG_PTR information = 0;
+    const NTSTATUS status = OpenRelative(folder.Get(), name, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, 0,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
+                                         FILE_NON_DIRECTORY_FILE, &raw, &information);
+    CAutoHandle target(raw);
+    if (status < 0)
+        return false;
+    DWORD attributes = 0;
+    if (PlacementOf(target.Get(), folder, name) != Placement::kInside || !AttributesOf(target.Get(), &attributes) ||
+        !(attributes & FILE_ATTRIBUTE_READONLY))
+        return false;
+    const DWORD cleared = attributes & ~FILE_ATTRIBUTE_READONLY;
+    return SetAttributesOf(target.Get(), cleared ? cleared : FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+namespace {
+
+constexpr ACCESS_MASK kFolderAccess =
+    FILE_LIST_DIRECTORY | FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
+// Without FILE_SHARE_DELETE: while the folder is open here, no one can
+// rename it away and put a link in its place.
+constexpr ULONG kFolderShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+FolderState StateOfOpenError(DWORD error) {
+    if (IsAbsenceError(error) || error == ERROR_DIRECTORY)
+        return FolderState::kMissing;
+    return FolderState::kFailed;
+}
+
+}  // namespace
+
+FolderState CCheckedFolder::Open(const char* path, FolderTrust trust, bool create) {
+    m_handle.Reset();
+    m_final.clear();
+    m_made = false;
+    std::wstring wide;
+    std::wstring full;
+    if (!path || !ToWide(path, &wide) || !FullPathOf(wide, &full) || FirstLevel(full) == 0)
+        return FolderState::kFailed;
+    if (!create || FirstLevel(full) >= full.size())
+        return OpenPath(full, trust);
+
+    // Only the last level is made, inside its parent checked the same way.
+    while (full.size() > FirstLevel(full) && full.back() == L'\\')
+        full.pop_back();
+    const size_t split = full.rfind(L'\\');
+    CCheckedFolder parent;
+    std::wstring parentPath = full.substr(0, split);
+    if (split + 1 == FirstLevel(full))
+        parentPath = full.substr(0, split + 1);
+    const FolderState state = parent.OpenPath(parentPath, trust);
+    if (state != FolderState::kOpen)
+        return state;
+    return OpenChildWide(parent, full.substr(split + 1), true, false);
+}
+
+FolderState CCheckedFolder::OpenChild(const CCheckedFolder& parent, const char* name, bool create) {
+    m_handle.Reset();
+    m_final.clear();
+    std::wstring wide;
+    if (!parent.IsOpen() || !name || !ToWide(name, &wide))
+        return FolderState::kFailed;
+    return OpenChildWide(parent, wide, create, false);
+}
+
+FolderState CCheckedFolder::OpenChildWide(const CCheckedFolder& parent,
+                                          const std::wstring& name,
+                                          bool create,
+                                          bool deletable) {
+    m_handle.Reset();
+    m_final.clear();
+    m_made = false;
+    if (!IsPlainName(name))
+        return FolderState::kFailed;
+    HANDLE raw = nullptr;
+    ULONG_PTR information = 0;
+    const NTSTATUS status =
+        OpenRelative(parent.Get(), name, kFolderAccess | (deletable ? DELETE : 0), FILE_ATTRIBUTE_NORMAL, kFolderShare,
+                     create ? FILE_OPEN_IF : FILE_OPEN, FILE_DIRECTORY_FILE, &raw, &information);
+    CAutoHandle folder(raw);
+    if (status < 0) {
+        SetLastStatus(status);
+        return status == kStatusNameNotFound || status == kStatusPathNotFound || status == kStatusNotADirectory
+                   ? FolderState::kMissing
+                   : FolderState::kFailed;
+    }
+    // A folder made through a link, or one that could not be checked, is
+    // taken back at once.
+    const Placement placement = PlacementOf(folder.Get(), parent, name);
+    if (placement != Placement::kInside) {
+        if (information == kFileCreated)
+            DeleteOnClose(folder.Get());
+        return placement == Placement::kOutside ? FolderState::kLinked : FolderState::kUnchecked;
+    }
+    m_final = JoinWide(parent.FinalPath(), name);
+    m_handle.Reset(folder.Release());
+    m_made = information == kFileCreated;
+    return FolderState::kOpen;
+}
+
+FolderState CCheckedFolder::OpenPath(const std::wstring& full, FolderTrust trust) {
+    const bool exact = trust == FolderTrust::kExact;
+    const std::wstring expected = exact ? LongPathOf(full) : full;
+    // Every level from the drive root, the folder included, must be a
+    // plain folder: a junction anywhere on the way is refused, even one that
+    // leads back to the same place.
+    const size_t first = FirstLevel(expected);
+    for (size_t end = expected.find(L'\\', first); exact; end = expected.find(L'\\', end + 1)) {
+        const std::wstring level = expected.substr(0, end == std::wstring::npos ? expected.size() : end);
+        if (level.size() > first) {
+            const DWORD attributes = GetFileAttributesW(VerbatimPath(level).c_str());
+            if (attributes == INVALID_FILE_ATTRIBUTES)
+                return StateOfOpenError(GetLastError());
+            if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+                return FolderState::kLinked;
+            if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
+                return FolderState::kMissing;
+        }
+        if (end == std::wstring::npos)
+            break;
+    }
+    CAutoHandle folder(CreateFileW(VerbatimPath(expected).c_str(), kFolderAccess, kFolderShare, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS | (exact ? FILE_FLAG_OPEN_REPARSE_POINT : 0), nullptr));
+    if (!folder.IsValid())
+        return StateOfOpenError(GetLastError());
+    DWORD attributes = 0;
+    std::wstring final;
+    if (!AttributesOf(folder.Get(), &attributes) || !FinalPathOf(folder.Get(), &final))
+        return FolderState::kUnchecked;
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return FolderState::kMissing;
+    if (exact && ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) || !IsSamePath(final, expected)))
+        return FolderState::kLinked;
+    m_final = final;
+    m_handle.Reset(folder.Release());
+    return FolderState::kOpen;
+}
+
+CString CCheckedFolder::FinalPathText() const {
+    const int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, m_final.c_str(),
+                                           static_cast<int>(m_final.size()), nullptr, 0, nullptr, nullptr);
+    if (length <= 0)
+        return CString();
+    std::string text(static_cast<size_t>(length), '\0');
+    BOOL lossy = FALSE;
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, m_final.c_str(), static_cast<int>(m_final.size()), &text[0],
+                        length, nullptr, &lossy);
+    return lossy ? CString() : CString(text.c_str(), length);
+}
+
+void CCheckedFolder::RemoveIfEmpty() {
+    if (!IsOpen())
+        return;
+    const bool marked = DeleteOnClose(m_handle.Get());
+    m_handle.Reset();
+    // Where the mark cannot be set, by name: a link put in the folder's place
+    // meanwhile is removed itself, never what it leads to.
+    if (!marked && GetLastError() != ERROR_DIR_NOT_EMPTY)
+        RemoveDirectoryW(VerbatimPath(m_final).c_str());
+}
+
+namespace {
+
+// A file of this folder opened by name relative to its handle, no link and
+// no folder: what RemoveFile and ReadWhole act on.
+FileResult OpenOwnFile(const CCheckedFolder& folder,
+                       const char* name,
+                       ACCESS_MASK access,
+                       ULONG share,
+                       std::wstring* wideName,
+                       CAutoHandle* file) {
+    if (!folder.IsOpen() || !name || !ToWide(name, wideName) || !IsPlainName(*wideName)) {
+        SetLastError(ERROR_INVALID_NAME);
+        return FileResult::kFailed;
+    }
+    HANDLE raw = nullptr;
+    ULONG_PTR information = 0;
+    const NTSTATUS status =
+        OpenRelative(folder.Get(), *wideName, access | FILE_READ_ATTRIBUTES, FILE_ATTRIBUTE_NORMAL, share, FILE_OPEN,
+                     FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY, &raw, &information);
+    file->Reset(raw);
+    if (status < 0) {
+        SetLastStatus(status);
+        if (status == kStatusNameNotFound || status == kStatusPathNotFound)
+            return FileResult::kMissing;
+        // A folder under a file's name is not the file that was placed.
+        return status == kStatusFileIsADirectory ? FileResult::kChanged : FileResult::kFailed;
+    }
+    switch (PlacementOf(file->Get(), folder, *wideName)) {
+        case Placement::kInside:
+            return FileResult::kDone;
+        case Placement::kOutside:
+            return FileResult::kLinked;
+        default:
+            return FileResult::kFailed;
+    }
+}
+
+}  // namespace
+
+FileResult CCheckedFolder::RemoveFile(const char* name, const std::function<bool(HANDLE file)>& same) const {
+    std::wstring wideName;
+    CAutoHandle file;
+    const FileResult opened = OpenOwnFile(*this, name, GENERIC_READ | DELETE, FILE_SHARE_READ, &wideName, &file);
+    if (opened != FileResult::kDone)
+        return opened;
+    if (!same(file.Get()))
+        return FileResult::kChanged;
+    if (DeleteOnClose(file.Get()))
+        return FileResult::kDone;
+    // Windows refuses to delete a read-only file: a bit the user may have
+    // set changes no byte, and is cleared then, and only then.
+    const DWORD error = GetLastError();
+    if (error == ERROR_ACCESS_DENIED && ClearReadOnlyIn(*this, wideName) && DeleteOnClose(file.Get()))
+        return FileResult::kDone;
+    SetLastError(error);
+    return FileResult::kFailed;
+}
+
+FileResult CCheckedFolder::RemoveEmptyFolder(const char* name) const {
+    std::wstring wideName;
+    if (!IsOpen() || !name || !ToWide(name, &wideName)) {
+        SetLastError(ERROR_INVALID_NAME);
+        return FileResult::kFailed;
+    }
+    CCheckedFolder child;
+    switch (child.OpenChildWide(*this, wideName, false, true)) {
+        case FolderState::kOpen:
+            break;
+        case FolderState::kMissing:
+            return FileResult::kMissing;
+        case FolderState::kLinked:
+            return FileResult::kLinked;
+        default:
+            return FileResult::kFailed;
+    }
+    if (DeleteOnClose(child.Get()))
+        return FileResult::kDone;
+    return GetLastError() == ERROR_DIR_NOT_EMPTY ? FileResult::kChanged : FileResult::kFailed;
+}
+
+FileResult CCheckedFolder::ReadWhole(const char* name, size_t limit, std::string* content) const {
+    content->clear();
+    std::wstring wideName;
+    CAutoHandle file;
+    const FileResult opened =
+        OpenOwnFile(*this, name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, &wideName, &file);
+    if (opened != FileResult::kDone)
+        return opened;
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!GetFileInformationByHandle(file.Get(), &info))
+        return FileResult::kFailed;
+    const ULONGLONG size = (static_cast<ULONGLONG>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    if (size > limit) {
+        SetLastError(ERROR_FILE_TOO_LARGE);
+        return FileResult::kFailed;
+    }
+    content->resize(static_cast<size_t>(size));
+    DWORD read = 0;
+    if (size > 0 && (!::ReadFile(file.Get(), &(*content)[0], static_cast<DWORD>(size), &read, nullptr) || read != size))
+        return FileResult::kFailed;
+    return FileResult::kDone;
+}

@@ -1,0 +1,163 @@
+#include "framework/NativeFile.h"
+
+#include <winternl.h>
+
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+// Creating and renaming relative to a folder's handle has no Win32 form
+// that Wine accepts (SetFileInformationByHandle refuses a RootDirectory
+// there), so the native calls are taken from ntdll, which every process has
+// loaded.
+struct CNativeCalls {
+    decltype(&NtCreateFile) createFile = nullptr;
+    decltype(&NtSetInformationFile) setInformation = nullptr;
+    decltype(&RtlNtStatusToDosError) statusToError = nullptr;
+};
+
+const CNativeCalls& Native() {
+    static CNativeCalls calls;
+    static bool loaded = false;
+    if (!loaded) {
+        loaded = true;
+        if (HMODULE ntdll = GetModuleHandleA("ntdll.dll")) {
+            calls.createFile = reinterpret_cast<decltype(&NtCreateFile)>(GetProcAddress(ntdll, "NtCreateFile"));
+            calls.setInformation =
+                reinterpret_cast<decltype(&NtSetInformationFile)>(GetProcAddress(ntdll, "NtSetInformationFile"));
+            calls.statusToError =
+                reinterpret_cast<decltype(&RtlNtStatusToDosError)>(GetProcAddress(ntdll, "RtlNtStatusToDosError"));
+        }
+    }
+    return calls;
+}
+
+}  // namespace
+
+void SetLastStatus(NTSTATUS status) {
+    const CNativeCalls& native = Native();
+    SetLastError(native.statusToError ? native.statusToError(status) : ERROR_ACCESS_DENIED);
+}
+
+// The path the file system has for an open handle, without the "\\?\"
+// prefix: "C:\..." or "\\server\share\...". False if it cannot be told.
+bool FinalPathOf(HANDLE handle, std::wstring* path) {
+    // Wine fails with ERROR_MORE_DATA, rather than giving the size it needs,
+    // where a file's path does not fit the buffer.
+    for (const DWORD size : {DWORD{MAX_PATH}, DWORD{32768}}) {
+        std::wstring buffer(size, L'\0');
+        const DWORD length = GetFinalPathNameByHandleW(handle, &buffer[0], size, VOLUME_NAME_DOS);
+        if (length == 0 && GetLastError() != ERROR_MORE_DATA)
+            return false;
+        if (length == 0 || length >= size)
+            continue;
+        buffer.resize(length);
+        if (buffer.compare(0, 8, L"\\\\?\\UNC\\") == 0)
+            *path = L"\\\\" + buffer.substr(8);
+        else if (buffer.compare(0, 4, L"\\\\?\\") == 0)
+            *path = buffer.substr(4);
+        else
+            *path = buffer;
+        return true;
+    }
+    SetLastError(ERROR_MORE_DATA);
+    return false;
+}
+
+bool AttributesOf(HANDLE handle, DWORD* attributes) {
+    FILE_BASIC_INFO info = {};
+    if (!GetFileInformationByHandleEx(handle, FileBasicInfo, &info, sizeof(info)))
+        return false;
+    *attributes = info.FileAttributes;
+    return true;
+}
+
+// Marks an open file or empty folder for deletion when its handle closes:
+// by handle, so a name swapped for a link meanwhile deletes nothing else.
+bool DeleteOnClose(HANDLE handle) {
+    FILE_DISPOSITION_INFO info = {TRUE};
+    return SetFileInformationByHandle(handle, FileDispositionInfo, &info, sizeof(info)) != FALSE;
+}
+
+// Opens name relative to the folder open as root. information receives
+// whether the object was created (kFileCreated) or opened.
+NTSTATUS OpenRelative(HANDLE root,
+                      const std::wstring& name,
+                      ACCESS_MASK access,
+                      ULONG attributes,
+                      ULONG share,
+                      ULONG disposition,
+                      ULONG options,
+                      HANDLE* handle,
+                      ULONG_PTR* information) {
+    *handle = nullptr;
+    *information = 0;
+    const CNativeCalls& native = Native();
+    if (!native.createFile)
+        return kStatusAccessDenied;
+    UNICODE_STRING text;
+    text.Buffer = const_cast<PWSTR>(name.c_str());
+    text.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+    text.MaximumLength = text.Length;
+    OBJECT_ATTRIBUTES object;
+    InitializeObjectAttributes(&object, &text, OBJ_CASE_INSENSITIVE, root, nullptr);
+    IO_STATUS_BLOCK io = {};
+    const NTSTATUS status =
+        native.createFile(handle, access | SYNCHRONIZE, &object, &io, nullptr, attributes, share, disposition,
+                          options | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT, nullptr, 0);
+    if (status < 0) {
+        *handle = nullptr;
+        return status;
+    }
+    *information = io.Information;
+    return status;
+}
+
+// The path of an open file on its volume ("\folder\name") and the volume's
+// serial number.
+bool VolumePathOf(HANDLE handle, std::wstring* path, DWORD* volume) {
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!GetFileInformationByHandle(handle, &info))
+        return false;
+    std::vector<char> block(sizeof(FILE_NAME_INFO) + 32768 * sizeof(wchar_t));
+    auto* name = reinterpret_cast<FILE_NAME_INFO*>(block.data());
+    if (!GetFileInformationByHandleEx(handle, FileNameInfo, name, static_cast<DWORD>(block.size())))
+        return false;
+    path->assign(name->FileName, name->FileNameLength / sizeof(wchar_t));
+    *volume = info.dwVolumeSerialNumber;
+    return true;
+}
+
+bool SetAttributesOf(HANDLE handle, DWORD attributes, const LARGE_INTEGER* lastWrite) {
+    FILE_BASIC_INFO info = {};
+    info.FileAttributes = attributes;
+    if (lastWrite)
+        info.LastWriteTime = *lastWrite;
+    return SetFileInformationByHandle(handle, FileBasicInfo, &info, sizeof(info)) != FALSE;
+}
+
+// Renames the file open as file to name inside the folder open as folder,
+// replacing what is there: relative to the folder's handle, so the name is
+// looked up in the folder that was checked, whatever its path leads to now.
+bool RenameInto(HANDLE file, HANDLE folder, const std::wstring& name) {
+    const CNativeCalls& native = Native();
+    if (!native.setInformation) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return false;
+    }
+    std::vector<char> block(sizeof(FILE_RENAME_INFO) + name.size() * sizeof(wchar_t));
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(block.data());
+    info->ReplaceIfExists = TRUE;
+    info->RootDirectory = folder;
+    info->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
+    std::copy(name.begin(), name.end(), info->FileName);
+    IO_STATUS_BLOCK io = {};
+    const NTSTATUS status = native.setInformation(file, &io, info, static_cast<ULONG>(block.size()),
+                                                  static_cast<FILE_INFORMATION_CLASS>(10 /* FileRenameInformation */));
+    if (status < 0) {
+        SetLastStatus(status);
+        return false;
+    }
+    return true;
+}

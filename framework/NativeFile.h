@@ -1,0 +1,43 @@
+#pragma once
+
+// File calls on open handles, and the native calls that open and rename
+// relative to a folder's handle: what a checked folder stands on. Each
+// returns false, or a failing status, with the last error set.
+
+#include <windows.h>
+#include <winternl.h>
+
+#include <string>
+
+// NT status values and results the native calls give.
+constexpr NTSTATUS kStatusAccessDenied = static_cast<NTSTATUS>(0xC0000022);
+constexpr NTSTATUS kStatusNameNotFound = static_cast<NTSTATUS>(0xC0000034);
+constexpr NTSTATUS kStatusPathNotFound = static_cast<NTSTATUS>(0xC000003A);
+constexpr NTSTATUS kStatusNotADirectory = static_cast<NTSTATUS>(0xC0000103);
+constexpr NTSTATUS kStatusFileIsADirectory = static_cast<NTSTATUS>(0xC00000BA);
+constexpr ULONG_PTR kFileCreated = 2;  // IO_STATUS_BLOCK.Information after a create
+
+// Sets the last error that status stands for.
+void SetLastStatus(NTSTATUS status);
+
+bool FinalPathOf(HANDLE handle, std::wstring* path);
+bool VolumePathOf(HANDLE handle, std::wstring* path, DWORD* volume);
+bool AttributesOf(HANDLE handle, DWORD* attributes);
+// Sets the attributes, and the last-write time if given, of an open file.
+bool SetAttributesOf(HANDLE handle, DWORD attributes, const LARGE_INTEGER* lastWrite);
+bool DeleteOnClose(HANDLE handle);
+
+// Opens or creates name, one path component, relative to the folder open
+// as root, never following a link at that name. information receives
+// whether the object was created (kFileCreated) or opened.
+NTSTATUS OpenRelative(HANDLE root,
+                      const std::wstring& name,
+                      ACCESS_MASK access,
+                      ULONG attributes,
+                      ULONG share,
+                      ULONG disposition,
+                      ULONG options,
+                      HANDLE* handle,
+                      ULONG_PTR* information);
+
+bool RenameInto(HANDLE file, HANDLE folder, const std::wstring& name);

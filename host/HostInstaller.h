@@ -13,6 +13,7 @@
 #include "deploy/InstallRecord.h"
 #include "framework/String.h"
 
+class CFileSaver;
 class CFolderWriter;
 
 // The package's files that go to the CAD folders, from one listing of the
@@ -57,6 +58,7 @@ class CHostInstaller {
     void DeployHostFiles(const CString& location,
                          const CHostPackage& package,
                          CFolderWriter& writer,
+                         CFileSaver& saver,
                          std::vector<std::wstring>& served);
     void DeployHostFilesSelected(int tick2023, int tick2024, int tick2025);
 

@@ -134,9 +134,9 @@ void CRemovalOutcome::Kept(const CString& item) {
 }
 
 // A file that was there before the install is the CAD's own: it is given
-// back (GiveBackSavedFiles) or stays unnamed. One whose bytes changed, or that stands behind a link now, is
-// kept and named. One that cannot be deleted (held open, no right) is
-// named and left for a second run.
+// back (GiveBackSavedFiles) or stays unnamed. One whose bytes changed, or
+// that stands behind a link now, is kept and named. One that cannot be
+// deleted (held open, no right) is named and left for a second run.
 void RemoveRecordedFiles(const CInstallRecord& record, CRemovalOutcome& outcome) {
     CFolders folders;
     std::vector<char> buffer(kReadBufferSize);

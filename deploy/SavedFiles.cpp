@@ -47,8 +47,8 @@ bool CFileSaver::SaveBeforeReplacing(const CCheckedFolder& folder,
     const CString savedName = SavedNameFor(path);
     if (savedName.IsEmpty())
         return false;
-    // Saved already by an install that was killed before its record was
-    // written: those are the CAD's bytes, the file there now is the plug-in's.
+    // Saved already by an install killed before its record was written (or
+    // whose copy then failed): those are the CAD's bytes, not what is there.
     CAutoHandle earlier;
     if (m_store.OpenToRead(savedName, &earlier) == FileResult::kDone)
         return placed.AddSaved(path, savedName);

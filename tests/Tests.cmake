@@ -77,5 +77,5 @@ set_tests_properties(Release.SignedCopyVerifies PROPERTIES TIMEOUT 60)
 # ignores read-only bits. The script makes that user's own prefix.
 add_test(NAME ReadOnlyFont.InstallsTwiceAsAnUnprivilegedUser
          COMMAND bash ${CMAKE_SOURCE_DIR}/tests/ui/readonly_font.sh ${CMAKE_SOURCE_DIR}
-                 ${CMAKE_BINARY_DIR}/readonly-font $<TARGET_FILE_DIR:SetUp>)
+                 $<TARGET_FILE_DIR:SetUp>)
 set_tests_properties(ReadOnlyFont.InstallsTwiceAsAnUnprivilegedUser PROPERTIES TIMEOUT 300 SKIP_RETURN_CODE 77)

@@ -25,6 +25,7 @@ endforeach()
 add_executable(SetUpFaults WIN32 ${SETUP_APP_SOURCES} ${CMAKE_SOURCE_DIR}/tests/seam/FaultSeam.cpp
                ${CMAKE_SOURCE_DIR}/res/setup.rc)
 setup_target_options(SetUpFaults)
+set_target_properties(SetUpFaults PROPERTIES CXX_STANDARD 20)
 target_link_libraries(SetUpFaults PRIVATE setupcore)
 # The same entry point as SetUp.exe, so the same start-up is walked.
 target_link_options(SetUpFaults PRIVATE -Wl,--entry=SetupEntry)

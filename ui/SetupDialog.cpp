@@ -9,6 +9,7 @@
 #include "deploy/PackageCopier.h"
 #include "framework/App.h"
 #include "framework/DataExchange.h"
+#include "framework/DesktopUser.h"
 #include "framework/TrailingBackslash.h"
 #include "host/HostInstaller.h"
 #include "res/resource.h"
@@ -208,6 +209,8 @@ bool Dlg_Setup::RunInstall() {
     progressBar.SetPos(0);
 
     CCopyJob job(installPath, &progressBar);
+    if (theDesktopUser.IsOther())
+        job.settingsUser = &theDesktopUser;
     if (!CopyPackageFiles(job)) {
         OnCancel();
         return false;

@@ -6,13 +6,16 @@
 
 #include "deploy/FileDigest.h"
 #include "deploy/FolderWriter.h"
+#include "deploy/PendingRename.h"
 #include "deploy/UninstallEntry.h"
 #include "framework/Handle.h"
 #include "framework/RunningImage.h"
 
 namespace {
 
-constexpr char kHeader[] = "TovrelUninstall\t1";
+constexpr char kHeader[] = "TovrelUninstall\t2";
+// An earlier version's record is read as well: it has no saved bytes.
+constexpr char kEarlierHeader[] = "TovrelUninstall\t1";
 constexpr char kEnd[] = "end";
 constexpr char kVendorFolder[] = "Tovrel";
 // Named to the user when the system cannot tell where Program Files is.
@@ -20,6 +23,10 @@ constexpr char kUnknownRemovalFolder[] = "%ProgramFiles%\\Tovrel";
 // Far more than any install records; a larger file is no record of ours.
 constexpr size_t kMaxRecordSize = 16 * 1024 * 1024;
 constexpr size_t kDigestLength = 64;
+// A saved copy's name: the first hex digits of the digest of its file's
+// path in lower case, and this suffix.
+constexpr size_t kSavedNameLength = 16;
+constexpr char kSavedSuffix[] = ".saved";
 
 bool IsRecordable(const CString& text) {
     if (text.IsEmpty())
@@ -77,6 +84,8 @@ bool ParseLine(const std::string& line, CInstallRecord& record) {
         return ParseSize(fields[1], &file.size) && (file.digest.empty() || IsDigest(file.digest)) &&
                (fields[3] == "k" || fields[3] == "-") && record.AddFile(file);
     }
+    if (fields[0] == "B" && fields.size() == 3)
+        return record.AddSaved(fields[2].c_str(), fields[1].c_str());
     if (fields[0] == "D" && fields.size() == 2)
         return record.AddFolder(fields[1].c_str());
     if (fields[0] == "L" && fields.size() == 2)
@@ -130,6 +139,29 @@ bool CInstallRecord::AddFile(const CRecordedFile& file) {
     return true;
 }
 
+const CRecordedFile* CInstallRecord::FileAt(const CString& path) const {
+    CString key = path;
+    key.MakeLower();
+    const auto known = m_fileIndex.find(key.GetString());
+    return known == m_fileIndex.end() ? nullptr : &m_files[known->second];
+}
+
+// A saved copy's name is one SavedNameFor makes: nothing in the record can
+// name another file of its folder, such as the uninstaller.
+bool CInstallRecord::AddSaved(const CString& path, const CString& name) {
+    const std::string text = name.GetString();
+    if (!IsRecordable(path) || text.size() != kSavedNameLength + std::strlen(kSavedSuffix) ||
+        text.find_first_not_of("0123456789abcdef") != kSavedNameLength ||
+        text.compare(kSavedNameLength, std::string::npos, kSavedSuffix) != 0)
+        return false;
+    for (const CSavedFile& saved : m_saved) {
+        if (saved.path.CompareNoCase(path) == 0)
+            return true;
+    }
+    m_saved.push_back({path, name});
+    return true;
+}
+
 bool CInstallRecord::AddFolder(const CString& path) {
     return AddOnce(folders, path);
 }
@@ -161,6 +193,8 @@ bool CInstallRecord::AddPlaced(const CCheckedFolder& folder, const char* name, c
 void CInstallRecord::Merge(const CInstallRecord& newer) {
     for (const CRecordedFile& file : newer.m_files)
         AddFile(file);
+    for (const CSavedFile& saved : newer.m_saved)
+        AddSaved(saved.path, saved.name);
     for (int i = 0; i < newer.folders.GetSize(); ++i)
         AddFolder(newer.folders[i]);
     for (int i = 0; i < newer.loaders.GetSize(); ++i)
@@ -177,6 +211,8 @@ std::string CInstallRecord::Format() const {
         text += "F\t" + std::to_string(file.size) + "\t" + (file.digest.empty() ? "-" : file.digest) + "\t" +
                 (file.keep ? "k" : "-") + "\t" + file.path.GetString() + "\r\n";
     }
+    for (const CSavedFile& saved : m_saved)
+        text += std::string("B\t") + saved.name.GetString() + "\t" + saved.path.GetString() + "\r\n";
     for (int i = 0; i < folders.GetSize(); ++i)
         text += std::string("D\t") + folders[i].GetString() + "\r\n";
     for (int i = 0; i < loaders.GetSize(); ++i)
@@ -203,7 +239,7 @@ bool CInstallRecord::Parse(const std::string& text) {
             line.pop_back();
         start = end + 1;
         if (!header) {
-            if (line != kHeader)
+            if (line != kHeader && line != kEarlierHeader)
                 return false;
             header = true;
         } else if (line == kEnd) {
@@ -216,6 +252,20 @@ bool CInstallRecord::Parse(const std::string& text) {
         return false;
     *this = parsed;
     return true;
+}
+
+// The same path gives the same name, so that an install killed after it
+// saved a file's bytes finds them there when it runs again, rather than
+// saving its own copy over them.
+CString SavedNameFor(const CString& path) {
+    CString lower = path;
+    lower.MakeLower();
+    CFileDigest digest;
+    digest.Begin();
+    digest.Add(lower.GetString(), static_cast<size_t>(lower.GetLength()));
+    if (!digest.Finish())
+        return CString();
+    return CString((digest.Hex().substr(0, kSavedNameLength) + kSavedSuffix).c_str());
 }
 
 CString RemovalFolderPath() {
@@ -263,6 +313,10 @@ void LeaveRemovalRecord(const CInstallRecord& placed, const CString& installDir,
     }
     record.Merge(placed);
 
+    // A removal since the last restart handed the uninstaller and its folder
+    // to the restart: that is taken back before the new one is placed, or
+    // the restart would delete it and leave the entry pointing at nothing.
+    const bool stays = TakeBackPendingRenames({uninstallerPath, folderPath});
     CFolderWriter writer;
     // The uninstaller is this program, copied from the file it was started
     // from, never from whatever its path holds now.
@@ -270,7 +324,7 @@ void LeaveRemovalRecord(const CInstallRecord& placed, const CString& installDir,
     const HANDLE image = RunningImageFile();
     const bool uninstallerPlaced =
         image && writer.PlaceFrom(folder, kUninstallerName, image, nullptr, &uninstaller) == PlaceResult::kPlaced;
-    if (!uninstallerPlaced)
+    if (!uninstallerPlaced || !stays)
         failed.Add(uninstallerPath);
     const bool recordPlaced = writer.PlaceData(folder, kRecordName, record.Format()) == PlaceResult::kPlaced;
     if (!recordPlaced)

@@ -8,9 +8,11 @@
 //
 // The record is a text in the ANSI code page, one item a line:
 //
-//   TovrelUninstall<TAB>1              the format and its version
+//   TovrelUninstall<TAB>2              the format and its version (1: no B lines)
 //   F<TAB>size<TAB>sha256<TAB>k|-<TAB>path   a placed file; k: a host-side file of
 //                                       that name was there before the install
+//   B<TAB>name<TAB>path                the bytes the host-side file path had before
+//                                       the install, saved as name beside the record
 //   D<TAB>path                         a folder to remove once empty
 //   L<TAB>text                         a LOADER that registration wrote
 //   K<TAB>key                          a key of the user's hive that registration
@@ -41,6 +43,11 @@ struct CRecordedFile {
     bool keep = false;   // a host-side file of that name was there before the install
 };
 
+struct CSavedFile {
+    CString path;  // the host-side file, as the file system had it
+    CString name;  // its bytes from before the install, in the record's folder
+};
+
 class CInstallRecord {
   public:
     // Each refuses (false) a text that is empty or holds a control character.
@@ -53,6 +60,10 @@ class CInstallRecord {
     bool AddUser(const CString& sid);
     // Notes the file name placed into folder, with the digest of its bytes.
     bool AddPlaced(const CCheckedFolder& folder, const char* name, const CFileDigest& digest, bool keep);
+    // Notes that the bytes path had before the install are saved as name,
+    // a name SavedNameFor makes (any other is refused). The first note for
+    // a path stays.
+    bool AddSaved(const CString& path, const CString& name);
     // Adds everything newer lists.
     void Merge(const CInstallRecord& newer);
 
@@ -63,6 +74,9 @@ class CInstallRecord {
 
     // The files in the order first recorded.
     const std::vector<CRecordedFile>& Files() const { return m_files; }
+    // The file recorded under path (letter case ignored), or null.
+    const CRecordedFile* FileAt(const CString& path) const;
+    const std::vector<CSavedFile>& Saved() const { return m_saved; }
 
     CStringArray folders;
     CStringArray loaders;
@@ -74,10 +88,15 @@ class CInstallRecord {
     // Each file's place in m_files by its path in lower case: an install of
     // thousands of files is recorded, merged and read in one pass each.
     std::unordered_map<std::string, size_t> m_fileIndex;
+    std::vector<CSavedFile> m_saved;
 };
 
 extern const char kUninstallerName[];
 extern const char kRecordName[];
+
+// The name the bytes of the host-side file path are saved under in the
+// record's folder; empty if it cannot be made.
+CString SavedNameFor(const CString& path);
 
 // %ProgramFiles%\Tovrel, as the system names it (never from the
 // environment, which the user sets); empty if it cannot be told.

@@ -99,7 +99,8 @@ NTSTATUS OpenRelative(HANDLE root,
                       ULONG disposition,
                       ULONG options,
                       HANDLE* handle,
-                      ULONG_PTR* information) {
+                      ULONG_PTR* information,
+                      PSECURITY_DESCRIPTOR security) {
     *handle = nullptr;
     *information = 0;
     // A component longer than a file system allows is refused here: its length
@@ -116,7 +117,7 @@ NTSTATUS OpenRelative(HANDLE root,
     text.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
     text.MaximumLength = text.Length;
     OBJECT_ATTRIBUTES object;
-    InitializeObjectAttributes(&object, &text, OBJ_CASE_INSENSITIVE, root, nullptr);
+    InitializeObjectAttributes(&object, &text, OBJ_CASE_INSENSITIVE, root, security);
     IO_STATUS_BLOCK io = {};
     const NTSTATUS status =
         native.createFile(handle, access | SYNCHRONIZE, &object, &io, nullptr, attributes, share, disposition,

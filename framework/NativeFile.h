@@ -35,7 +35,8 @@ bool LinkCountOf(HANDLE handle, DWORD* links);
 
 // Opens or creates name, one path component, relative to the folder open
 // as root, never following a link at that name. information receives
-// whether the object was created (kFileCreated) or opened.
+// whether the object was created (kFileCreated) or opened. security, if
+// given, is what an object made by the call carries from its first moment.
 NTSTATUS OpenRelative(HANDLE root,
                       const std::wstring& name,
                       ACCESS_MASK access,
@@ -44,7 +45,8 @@ NTSTATUS OpenRelative(HANDLE root,
                       ULONG disposition,
                       ULONG options,
                       HANDLE* handle,
-                      ULONG_PTR* information);
+                      ULONG_PTR* information,
+                      PSECURITY_DESCRIPTOR security = nullptr);
 
 // With ignoreReadOnly, a read-only file at name is replaced without its bit
 // being cleared (Windows 10 1809 and later; earlier ones refuse).

@@ -5,6 +5,7 @@
 
 #include "deploy/FileDigest.h"
 #include "deploy/FolderWriter.h"
+#include "deploy/SavedFiles.h"
 #include "framework/WidePath.h"
 #include "deploy/PackageSource.h"
 #include "framework/Handle.h"
@@ -58,6 +59,7 @@ void CopyHostFile(const CHostPackage& package,
                   const char* folderText,
                   const char* fileName,
                   CFolderWriter& writer,
+                  CFileSaver& saver,
                   CStringArray& failed,
                   CInstallRecord& record) {
     char source[MAX_PATH];
@@ -75,19 +77,21 @@ void CopyHostFile(const CHostPackage& package,
             NoteFailed(source, failed);
             return;
         }
-        if (opened == FileResult::kMissing && !package.listed)
+        // A listing that broke off offers names the package may not hold: no
+        // CAD file is saved for a copy that cannot come.
+        if (opened == FileResult::kMissing && !package.Entry(fileName))
             return;
-        // A file of that name that was there before is the CAD's own: the
-        // uninstaller keeps it. Where that cannot be told, it counts as there.
-        const bool existed = GetFileAttributesA(target) != INVALID_FILE_ATTRIBUTES || !IsAbsenceError(GetLastError());
-        CFileDigest digest;
-        const PlaceResult placed = opened == FileResult::kDone
-                                       ? writer.PlaceFrom(*folder, fileName, in.Get(), package.Entry(fileName), &digest)
-                                       : PlaceResult::kFailed;
-        // A file the record cannot name would never be removed: it is named
-        // like a file that could not be copied.
-        if (placed == PlaceResult::kPlaced && record.AddPlaced(*folder, fileName, digest, existed))
-            return;
+        bool existed = true;
+        // A file of that name that was there before is the CAD's own: its
+        // bytes are saved for the removal to give back, or it stays as it is.
+        if (opened == FileResult::kDone && saver.SaveBeforeReplacing(*folder, fileName, writer, record, &existed)) {
+            CFileDigest digest;
+            const PlaceResult placed = writer.PlaceFrom(*folder, fileName, in.Get(), package.Entry(fileName), &digest);
+            // A file the record cannot name would never be removed: it is
+            // named like a file that could not be copied.
+            if (placed == PlaceResult::kPlaced && record.AddPlaced(*folder, fileName, digest, existed))
+                return;
+        }
     }
     NoteFailed(target, failed);
 }
@@ -175,6 +179,7 @@ const WIN32_FIND_DATAA* CHostPackage::Entry(const char* name) const {
 void CHostInstaller::DeployHostFiles(const CString& location,
                                      const CHostPackage& package,
                                      CFolderWriter& writer,
+                                     CFileSaver& saver,
                                      std::vector<std::wstring>& served) {
     char fontsPath[MAX_PATH];
     const HostLocationCheck check = CheckHostLocation(location);
@@ -219,13 +224,14 @@ void CHostInstaller::DeployHostFiles(const CString& location,
                (fontsState == FolderState::kFailed && MayExist(fontsPath))) {
         for (int i = 0; i < package.fonts.GetSize(); ++i)
             CopyHostFile(package, fontsState == FolderState::kOpen ? &fonts : nullptr, fontsPath, package.fonts[i],
-                         writer, failedItems, placed);
+                         writer, saver, failedItems, placed);
     }
 
     // Every folder is offered every year's host DLL that the package holds:
     // the registration of a later release may name an earlier year's DLL.
     for (int i = 0; i < package.cadFiles.GetSize(); ++i)
-        CopyHostFile(package, checked ? &cad : nullptr, location, package.cadFiles[i], writer, failedItems, placed);
+        CopyHostFile(package, checked ? &cad : nullptr, location, package.cadFiles[i], writer, saver, failedItems,
+                     placed);
 }
 
 void CHostInstaller::DeployHostFilesSelected(int tick2023, int tick2024, int tick2025) {
@@ -266,12 +272,13 @@ void CHostInstaller::DeployHostFilesSelected(int tick2023, int tick2024, int tic
     // One CAD folder may be found under several spellings and releases: it
     // is served once, by where the file system has it.
     CFolderWriter writer;
+    CFileSaver saver;
     std::vector<std::wstring> served;
     for (const auto& release : kReleases) {
         if (!release.ticked)
             continue;
         const int count = release.locations.GetSize();
         for (int i = 0; i < count; ++i)
-            DeployHostFiles(release.locations[i], package, writer, served);
+            DeployHostFiles(release.locations[i], package, writer, saver, served);
     }
 }

@@ -16,6 +16,7 @@
 #include "framework/String.h"
 
 class CCheckedFolder;
+class CFileSaver;
 class CFolderWriter;
 
 // The package's files that go to the CAD folders, from one listing of the
@@ -81,6 +82,7 @@ class CHostInstaller {
     void DeployHostFiles(const CString& location,
                          const CHostPackage& package,
                          CFolderWriter& writer,
+                         CFileSaver& saver,
                          std::vector<std::wstring>& served);
     void DeployHostFilesSelected(int tick2023, int tick2024, int tick2025);
 

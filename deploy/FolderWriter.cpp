@@ -123,19 +123,6 @@ PlaceResult CFolderWriter::PlaceFrom(const CCheckedFolder& folder,
     });
 }
 
-PlaceResult CFolderWriter::PlaceFrom(const CCheckedFolder& folder, const char* name, HANDLE source) {
-    std::wstring wideName;
-    FILE_BASIC_INFO sourceInfo = {};
-    if (!folder.IsOpen() || !name || !ToWide(name, &wideName) || !IsPlainName(wideName)) {
-        SetLastError(ERROR_INVALID_NAME);
-        return PlaceResult::kFailed;
-    }
-    if (!GetFileInformationByHandleEx(source, FileBasicInfo, &sourceInfo, sizeof(sourceInfo)))
-        return PlaceResult::kFailed;
-    return Place(folder, wideName, sourceInfo,
-                 [&](HANDLE out, bool truncate) { return CopyContent(source, out, truncate, m_buffer, nullptr); });
-}
-
 PlaceResult CFolderWriter::PlaceData(const CCheckedFolder& folder, const char* name, const std::string& content) {
     std::wstring wideName;
     if (!folder.IsOpen() || !name || !ToWide(name, &wideName) || !IsPlainName(wideName)) {

@@ -50,9 +50,6 @@ class CFolderWriter {
                           HANDLE source,
                           const WIN32_FIND_DATAA* listed = nullptr,
                           CFileDigest* digest = nullptr);
-    // Copies the file open as source, from where it stands to its end (a
-    // handle just opened: the whole file), the same way.
-    PlaceResult PlaceFrom(const CCheckedFolder& folder, const char* name, HANDLE source);
     // Places a file with the given content the same way: whole or not at all.
     PlaceResult PlaceData(const CCheckedFolder& folder, const char* name, const std::string& content);
 

@@ -61,6 +61,8 @@ class CCheckedFolder {
     CString FinalPathText() const;
     // True when the last Open or OpenChild made the folder.
     bool WasMade() const { return m_made; }
+    // The serial number of the folder's volume, where its files lie too.
+    bool VolumeSerial(DWORD* serial) const;
 
     // Deletes the file name of this folder if same(handle) holds for it,
     // opened relative to this folder's handle with no sharing but reading:
@@ -83,6 +85,8 @@ class CCheckedFolder {
     CAutoHandle m_handle;
     std::wstring m_final;
     bool m_made = false;
+    mutable DWORD m_volume = 0;
+    mutable bool m_volumeKnown = false;
 };
 
 enum class Placement { kInside, kOutside, kUnknown };

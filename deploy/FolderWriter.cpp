@@ -1,6 +1,6 @@
 #include "deploy/FolderWriter.h"
 
-#include "deploy/FileDigest.h"
+#include "deploy/FileStamp.h"
 #include "deploy/PackageSource.h"
 #include "framework/NativeFile.h"
 #include "framework/WidePath.h"
@@ -23,16 +23,14 @@ DWORD CopyAttributes(DWORD sourceAttributes) {
 }
 
 // Writes the whole of source into out from its start and cuts out where the
-// copy ends (a leftover may be longer). digest, if given, takes the bytes.
-bool CopyContent(HANDLE source, HANDLE out, bool truncate, std::vector<char>& buffer, CFileDigest* digest) {
+// copy ends (a leftover may be longer).
+bool CopyContent(HANDLE source, HANDLE out, bool truncate, std::vector<char>& buffer) {
     for (;;) {
         DWORD read = 0;
         if (!ReadFile(source, buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr))
             return false;
         if (read == 0)
             break;
-        if (digest)
-            digest->Add(buffer.data(), read);
         DWORD done = 0;
         if (!WriteFile(out, buffer.data(), read, &done, nullptr) || done != read)
             return false;
@@ -93,7 +91,7 @@ PlaceResult CFolderWriter::PlaceCopy(const CCheckedFolder& folder,
                                      const char* name,
                                      const char* source,
                                      const WIN32_FIND_DATAA* listed,
-                                     CFileDigest* digest) {
+                                     CFileStamp* stamp) {
     std::wstring wideName;
     if (!folder.IsOpen() || !name || !ToWide(name, &wideName) || !IsPlainName(wideName)) {
         SetLastError(ERROR_INVALID_NAME);
@@ -111,17 +109,9 @@ PlaceResult CFolderWriter::PlaceCopy(const CCheckedFolder& folder,
     } else if (!GetFileInformationByHandleEx(in.Get(), FileBasicInfo, &sourceInfo, sizeof(sourceInfo))) {
         return PlaceResult::kFailed;
     }
-    return Place(folder, wideName, sourceInfo, [&](HANDLE out, bool truncate) {
-        if (digest)
-            digest->Begin();
-        if (!CopyContent(in.Get(), out, truncate, m_buffer, digest))
-            return false;
-        // A digest the provider could not finish stays empty: the file is
-        // then kept by its removal, as one that cannot be told unchanged.
-        if (digest)
-            digest->Finish();
-        return true;
-    });
+    return Place(
+        folder, wideName, sourceInfo,
+        [&](HANDLE out, bool truncate) { return CopyContent(in.Get(), out, truncate, m_buffer); }, stamp);
 }
 
 PlaceResult CFolderWriter::PlaceData(const CCheckedFolder& folder, const char* name, const std::string& content) {
@@ -144,7 +134,8 @@ PlaceResult CFolderWriter::PlaceData(const CCheckedFolder& folder, const char* n
 PlaceResult CFolderWriter::Place(const CCheckedFolder& folder,
                                  const std::wstring& wideName,
                                  const FILE_BASIC_INFO& sourceInfo,
-                                 const std::function<bool(HANDLE out, bool truncate)>& write) {
+                                 const std::function<bool(HANDLE out, bool truncate)>& write,
+                                 CFileStamp* stamp) {
     bool linked = false;
     CCheckedFolder* temp = TempFolderFor(folder, &linked);
     if (!temp) {
@@ -156,15 +147,15 @@ PlaceResult CFolderWriter::Place(const CCheckedFolder& folder,
 
     // Opened, not overwritten: a leftover of a killed run is used again, and
     // a link planted under the name is found out before anything is written.
+    // Read access: where its stamp cannot tell the placed file, its bytes do.
+    constexpr ACCESS_MASK kAccess = GENERIC_WRITE | FILE_READ_DATA | DELETE | FILE_READ_ATTRIBUTES;
     HANDLE raw = nullptr;
     ULONG_PTR information = 0;
-    NTSTATUS status = OpenRelative(temp->Get(), wideName, GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES,
-                                   CopyAttributes(sourceInfo.FileAttributes), 0, FILE_OPEN_IF,
-                                   FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY, &raw, &information);
+    NTSTATUS status = OpenRelative(temp->Get(), wideName, kAccess, CopyAttributes(sourceInfo.FileAttributes), 0,
+                                   FILE_OPEN_IF, FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY, &raw, &information);
     if (status == kStatusAccessDenied && ClearReadOnlyIn(*temp, wideName))
-        status = OpenRelative(temp->Get(), wideName, GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES,
-                              CopyAttributes(sourceInfo.FileAttributes), 0, FILE_OPEN_IF,
-                              FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY, &raw, &information);
+        status = OpenRelative(temp->Get(), wideName, kAccess, CopyAttributes(sourceInfo.FileAttributes), 0,
+                              FILE_OPEN_IF, FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY, &raw, &information);
     CAutoHandle out(raw);
     if (status < 0) {
         SetLastStatus(status);
@@ -181,14 +172,22 @@ PlaceResult CFolderWriter::Place(const CCheckedFolder& folder,
     const bool copied =
         write(out.Get(), information != kFileCreated) &&
         SetAttributesOf(out.Get(), CopyAttributes(sourceInfo.FileAttributes), &sourceInfo.LastWriteTime);
-    if (copied && RenameInto(out.Get(), folder.Get(), wideName))
+    // Stamped where it lies now, by the handle that placed it: nothing can
+    // have changed it in between. A stamp that fails only makes the removal
+    // keep the file.
+    auto placed = [&] {
+        if (stamp)
+            StampOpenFile(out.Get(), folder, m_buffer, stamp);
         return PlaceResult::kPlaced;
+    };
+    if (copied && RenameInto(out.Get(), folder.Get(), wideName))
+        return placed();
     DWORD error = GetLastError();
     // Windows refuses to replace a read-only file (left so by an earlier
     // install): its bit is cleared then, and only then.
     if (copied && error == ERROR_ACCESS_DENIED && ClearReadOnlyIn(folder, wideName)) {
         if (RenameInto(out.Get(), folder.Get(), wideName))
-            return PlaceResult::kPlaced;
+            return placed();
         error = GetLastError();
     }
     DeleteOnClose(out.Get());

@@ -4,14 +4,15 @@
 
 #include <cstring>
 
-#include "deploy/FileDigest.h"
 #include "deploy/FolderWriter.h"
 #include "deploy/UninstallEntry.h"
 #include "framework/Handle.h"
 
 namespace {
 
-constexpr char kHeader[] = "TovrelUninstall\t1";
+constexpr char kHeader[] = "TovrelUninstall\t2";
+// What an earlier install wrote: files with digests and no stamps.
+constexpr char kFirstHeader[] = "TovrelUninstall\t1";
 constexpr char kEnd[] = "end";
 constexpr char kVendorFolder[] = "Tovrel";
 // Named to the user when the system cannot tell where Program Files is.
@@ -66,15 +67,57 @@ bool ParseSize(const std::string& text, ULONGLONG* size) {
     return true;
 }
 
-bool ParseLine(const std::string& line, CInstallRecord& record) {
-    const std::vector<std::string> fields = Fields(line);
-    if (fields[0] == "F" && fields.size() == 5) {
+// Exactly digits lower-case hex digits.
+template <typename T>
+bool ParseHex(const std::string& text, size_t digits, T* value) {
+    if (text.size() != digits || text.find_first_not_of("0123456789abcdef") != std::string::npos)
+        return false;
+    ULONGLONG parsed = 0;
+    for (const char c : text)
+        parsed = parsed * 16 + static_cast<ULONGLONG>(c <= '9' ? c - '0' : c - 'a' + 10);
+    *value = static_cast<T>(parsed);
+    return true;
+}
+
+void AppendHex(ULONGLONG value, int digits, std::string& text) {
+    for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4)
+        text += "0123456789abcdef"[(value >> shift) & 15];
+}
+
+// "volume:id:time" in 8, 16 and 16 hex digits, or "-" for none.
+std::string FormatStamp(const CFileStamp& stamp) {
+    if (stamp.id == 0)
+        return "-";
+    std::string text;
+    AppendHex(stamp.volume, 8, text);
+    text += ':';
+    AppendHex(stamp.id, 16, text);
+    text += ':';
+    AppendHex(static_cast<ULONGLONG>(stamp.lastWrite), 16, text);
+    return text;
+}
+
+bool ParseStamp(const std::string& text, CFileStamp* stamp) {
+    if (text == "-")
+        return true;
+    return text.size() == 42 && text[8] == ':' && text[25] == ':' && ParseHex(text.substr(0, 8), 8, &stamp->volume) &&
+           ParseHex(text.substr(9, 16), 16, &stamp->id) && stamp->id != 0 &&
+           ParseHex(text.substr(26, 16), 16, &stamp->lastWrite);
+}
+
+// A version 1 file line has no stamp field.
+bool ParseLine(const std::string& line, bool first, CInstallRecord& record) {
+    std::vector<std::string> fields = Fields(line);
+    if (fields[0] == "F" && first && fields.size() == 5)
+        fields.insert(fields.begin() + 2, "-");
+    if (fields[0] == "F" && fields.size() == 6) {
         CRecordedFile file;
-        file.path = fields[4].c_str();
-        file.digest = fields[2] == "-" ? std::string() : fields[2];
-        file.keep = fields[3] == "k";
-        return ParseSize(fields[1], &file.size) && (file.digest.empty() || IsDigest(file.digest)) &&
-               (fields[3] == "k" || fields[3] == "-") && record.AddFile(file);
+        file.path = fields[5].c_str();
+        file.digest = fields[3] == "-" ? std::string() : fields[3];
+        file.keep = fields[4] == "k";
+        return ParseSize(fields[1], &file.size) && ParseStamp(fields[2], &file) &&
+               (file.digest.empty() || IsDigest(file.digest)) && (fields[4] == "k" || fields[4] == "-") &&
+               record.AddFile(file);
     }
     if (fields[0] == "D" && fields.size() == 2)
         return record.AddFolder(fields[1].c_str());
@@ -118,8 +161,7 @@ bool CInstallRecord::AddFile(const CRecordedFile& file) {
     key.MakeLower();
     const auto known = m_fileIndex.find(key.GetString());
     if (known != m_fileIndex.end()) {
-        m_files[known->second].size = file.size;
-        m_files[known->second].digest = file.digest;
+        static_cast<CFileStamp&>(m_files[known->second]) = file;
         return true;
     }
     m_fileIndex.emplace(key.GetString(), m_files.size());
@@ -139,14 +181,13 @@ bool CInstallRecord::AddMadeKey(const CString& key) {
     return AddOnce(madeKeys, key);
 }
 
-bool CInstallRecord::AddPlaced(const CCheckedFolder& folder, const char* name, const CFileDigest& digest, bool keep) {
+bool CInstallRecord::AddPlaced(const CCheckedFolder& folder, const char* name, const CFileStamp& stamp, bool keep) {
     const CString folderText = folder.FinalPathText();
     if (folderText.IsEmpty())
         return false;
     CRecordedFile file;
+    static_cast<CFileStamp&>(file) = stamp;
     file.path = folderText + "\\" + name;
-    file.size = digest.Size();
-    file.digest = digest.Hex();
     file.keep = keep;
     return AddFile(file);
 }
@@ -165,8 +206,9 @@ void CInstallRecord::Merge(const CInstallRecord& newer) {
 std::string CInstallRecord::Format() const {
     std::string text = std::string(kHeader) + "\r\n";
     for (const CRecordedFile& file : m_files) {
-        text += "F\t" + std::to_string(file.size) + "\t" + (file.digest.empty() ? "-" : file.digest) + "\t" +
-                (file.keep ? "k" : "-") + "\t" + file.path.GetString() + "\r\n";
+        text += "F\t" + std::to_string(file.size) + "\t" + FormatStamp(file) + "\t" +
+                (file.digest.empty() ? "-" : file.digest) + "\t" + (file.keep ? "k" : "-") + "\t" +
+                file.path.GetString() + "\r\n";
     }
     for (int i = 0; i < folders.GetSize(); ++i)
         text += std::string("D\t") + folders[i].GetString() + "\r\n";
@@ -180,6 +222,7 @@ std::string CInstallRecord::Format() const {
 bool CInstallRecord::Parse(const std::string& text) {
     CInstallRecord parsed;
     bool header = false;
+    bool first = false;
     bool ended = false;
     size_t start = 0;
     while (start < text.size()) {
@@ -192,12 +235,13 @@ bool CInstallRecord::Parse(const std::string& text) {
             line.pop_back();
         start = end + 1;
         if (!header) {
-            if (line != kHeader)
+            first = line == kFirstHeader;
+            if (line != kHeader && !first)
                 return false;
             header = true;
         } else if (line == kEnd) {
             ended = true;
-        } else if (!ParseLine(line, parsed)) {
+        } else if (!ParseLine(line, first, parsed)) {
             return false;
         }
     }
@@ -253,7 +297,7 @@ void LeaveRemovalRecord(const CInstallRecord& placed, const CString& installDir,
     record.Merge(placed);
 
     CFolderWriter writer;
-    CFileDigest uninstaller;
+    CFileStamp uninstaller;
     char module[MAX_PATH + 1] = {};
     const DWORD length = GetModuleFileNameA(nullptr, module, sizeof(module));
     const bool uninstallerPlaced =
@@ -265,7 +309,7 @@ void LeaveRemovalRecord(const CInstallRecord& placed, const CString& installDir,
     if (!recordPlaced)
         failed.Add(recordPath);
 
-    ULONGLONG bytes = uninstaller.Size();
+    ULONGLONG bytes = uninstaller.size;
     for (const CRecordedFile& file : record.Files())
         bytes += file.keep ? 0 : file.size;
     CUninstallEntry entry;

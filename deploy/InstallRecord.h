@@ -4,13 +4,16 @@
 // write (%ProgramFiles%\Tovrel): the uninstaller, a copy of the setup
 // program, and the record of what the installs placed. The record is
 // trusted only because of where it lies; the folders it names are not, and
-// every file it lists is checked against its digest before it is deleted.
+// every file it lists is checked against its stamp before it is deleted.
 //
 // The record is a text in the ANSI code page, one item a line:
 //
-//   TovrelUninstall<TAB>1              the format and its version
-//   F<TAB>size<TAB>sha256<TAB>k|-<TAB>path   a placed file; k: a host-side file of
-//                                       that name was there before the install
+//   TovrelUninstall<TAB>2              the format and its version
+//   F<TAB>size<TAB>stamp<TAB>sha256<TAB>k|-<TAB>path
+//                                      a placed file: stamp is volume:id:time
+//                                       (hex digits, see FileStamp.h) or -,
+//                                       sha256 the digest or -; k: a host-side
+//                                       file of that name was there before
 //   D<TAB>path                         a folder to remove once empty
 //   L<TAB>text                         a LOADER that registration wrote
 //   K<TAB>key                          a key of the user's hive that registration
@@ -18,7 +21,9 @@
 //   end                                the last line: a record without it is cut
 //
 // No path or text may hold a control character, so none can break a line
-// or add one of its own.
+// or add one of its own. A record of version 1, whose file lines hold a
+// digest and no stamp (F<TAB>size<TAB>sha256<TAB>k|-<TAB>path), is read as
+// well; it is written again as version 2.
 
 #include <windows.h>
 
@@ -28,33 +33,33 @@
 
 #include "framework/String.h"
 
-class CCheckedFolder;
-class CFileDigest;
+#include "deploy/FileStamp.h"
 
-struct CRecordedFile {
-    CString path;  // where the file system had it when it was placed
-    ULONGLONG size = 0;
-    std::string digest;  // SHA-256 as 64 hex digits; empty: unknown, the file is then kept
-    bool keep = false;   // a host-side file of that name was there before the install
+class CCheckedFolder;
+
+// A stamp with neither an id nor a digest tells nothing: the file is kept.
+struct CRecordedFile : CFileStamp {
+    CString path;       // where the file system had it when it was placed
+    bool keep = false;  // a host-side file of that name was there before the install
 };
 
 class CInstallRecord {
   public:
     // Each refuses (false) a text that is empty or holds a control character.
-    // A file recorded already takes the new size and digest and keeps its
-    // mark: a file that was ours stays ours when an install places it again.
+    // A file recorded already takes the new stamp and keeps its mark: a file
+    // that was ours stays ours when an install places it again.
     bool AddFile(const CRecordedFile& file);
     bool AddFolder(const CString& path);
     bool AddLoader(const CString& loader);
     bool AddMadeKey(const CString& key);
-    // Notes the file name placed into folder, with the digest of its bytes.
-    bool AddPlaced(const CCheckedFolder& folder, const char* name, const CFileDigest& digest, bool keep);
+    // Notes the file name placed into folder, with its stamp.
+    bool AddPlaced(const CCheckedFolder& folder, const char* name, const CFileStamp& stamp, bool keep);
     // Adds everything newer lists.
     void Merge(const CInstallRecord& newer);
 
     std::string Format() const;
     // False, and nothing taken, for a text that is not a whole record of
-    // this version.
+    // this version or of version 1.
     bool Parse(const std::string& text);
 
     // The files in the order first recorded.

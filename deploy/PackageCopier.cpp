@@ -10,7 +10,7 @@
 #include <optional>
 #include <vector>
 
-#include "deploy/FileDigest.h"
+#include "deploy/FileStamp.h"
 #include "deploy/FolderWriter.h"
 #include "deploy/PackageSource.h"
 #include "deploy/SkipList.h"
@@ -299,10 +299,10 @@ bool CopyEntry(CCopyJob& job,
         }
         if (state != FolderState::kOpen)
             return false;
-        CFileDigest digest;
-        const PlaceResult placed = targets.writer.PlaceCopy(target.Folder(), name, source, &entry, &digest);
+        CFileStamp stamp;
+        const PlaceResult placed = targets.writer.PlaceCopy(target.Folder(), name, source, &entry, &stamp);
         if (placed == PlaceResult::kPlaced) {
-            job.placed.AddPlaced(target.Folder(), name, digest, false);
+            job.placed.AddPlaced(target.Folder(), name, stamp, false);
             job.placed.AddFolder(target.Folder().FinalPathText());
         }
         if (placed == PlaceResult::kLinked)

@@ -4,7 +4,7 @@
 #include <memory>
 #include <vector>
 
-#include "deploy/FileDigest.h"
+#include "deploy/FileStamp.h"
 #include "deploy/FolderWriter.h"
 #include "deploy/UninstallEntry.h"
 #include "framework/Mbcs.h"
@@ -52,16 +52,6 @@ class CFolders {
     std::vector<std::unique_ptr<CEntry>> m_folders;
 };
 
-// Whether the open file's bytes are the ones the record lists.
-bool IsAsRecorded(HANDLE handle, const CRecordedFile& file, std::vector<char>& buffer) {
-    if (file.digest.empty())
-        return false;
-    CFileDigest digest;
-    digest.Begin();
-    return DigestOfOpenFile(handle, digest, buffer) && digest.Finish() && digest.Size() == file.size &&
-           digest.Hex() == file.digest;
-}
-
 }  // namespace
 
 CRemovalOutcome::CRemovalOutcome(const CInstallRecord& record) {
@@ -95,7 +85,8 @@ void RemoveRecordedFiles(const CInstallRecord& record, CRemovalOutcome& outcome)
         const CCheckedFolder* folder = folders.Open(folderPath, &state);
         FileResult result = FileResult::kFailed;
         if (folder)
-            result = folder->RemoveFile(name, [&](HANDLE handle) { return IsAsRecorded(handle, file, buffer); });
+            result =
+                folder->RemoveFile(name, [&](HANDLE handle) { return IsAsStamped(handle, *folder, file, buffer); });
         else if (state == FolderState::kMissing)
             result = FileResult::kMissing;
         else if (state == FolderState::kLinked)

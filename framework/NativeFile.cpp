@@ -14,6 +14,7 @@ namespace {
 struct CNativeCalls {
     decltype(&NtCreateFile) createFile = nullptr;
     decltype(&NtSetInformationFile) setInformation = nullptr;
+    decltype(&NtQueryInformationFile) queryInformation = nullptr;
     decltype(&RtlNtStatusToDosError) statusToError = nullptr;
 };
 
@@ -26,6 +27,8 @@ const CNativeCalls& Native() {
             calls.createFile = reinterpret_cast<decltype(&NtCreateFile)>(GetProcAddress(ntdll, "NtCreateFile"));
             calls.setInformation =
                 reinterpret_cast<decltype(&NtSetInformationFile)>(GetProcAddress(ntdll, "NtSetInformationFile"));
+            calls.queryInformation =
+                reinterpret_cast<decltype(&NtQueryInformationFile)>(GetProcAddress(ntdll, "NtQueryInformationFile"));
             calls.statusToError =
                 reinterpret_cast<decltype(&RtlNtStatusToDosError)>(GetProcAddress(ntdll, "RtlNtStatusToDosError"));
         }
@@ -70,6 +73,27 @@ bool AttributesOf(HANDLE handle, DWORD* attributes) {
     if (!GetFileInformationByHandleEx(handle, FileBasicInfo, &info, sizeof(info)))
         return false;
     *attributes = info.FileAttributes;
+    return true;
+}
+
+// The id alone: GetFileInformationByHandle and FileIdInfo ask the volume for
+// its serial number as well, which Wine answers through its mount manager at
+// about 150 us a call, against 1 us for this.
+bool FileIdOf(HANDLE handle, ULONGLONG* id) {
+    const CNativeCalls& native = Native();
+    if (!native.queryInformation) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return false;
+    }
+    LARGE_INTEGER index = {};
+    IO_STATUS_BLOCK io = {};
+    const NTSTATUS status = native.queryInformation(
+        handle, &io, &index, sizeof(index), static_cast<FILE_INFORMATION_CLASS>(6 /* FileInternalInformation */));
+    if (status < 0) {
+        SetLastStatus(status);
+        return false;
+    }
+    *id = static_cast<ULONGLONG>(index.QuadPart);
     return true;
 }
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "deploy/FileDigest.h"
+#include "deploy/FileStamp.h"
 #include "deploy/FolderWriter.h"
 #include "framework/WidePath.h"
 #include "deploy/PackageSource.h"
@@ -69,10 +69,10 @@ void CopyHostFile(const CHostPackage& package,
         // A file of that name that was there before is the CAD's own: the
         // uninstaller keeps it. Where that cannot be told, it counts as there.
         const bool existed = GetFileAttributesA(target) != INVALID_FILE_ATTRIBUTES || !IsAbsenceError(GetLastError());
-        CFileDigest digest;
-        const PlaceResult placed = writer.PlaceCopy(*folder, fileName, source, package.Entry(fileName), &digest);
+        CFileStamp stamp;
+        const PlaceResult placed = writer.PlaceCopy(*folder, fileName, source, package.Entry(fileName), &stamp);
         if (placed == PlaceResult::kPlaced)
-            record.AddPlaced(*folder, fileName, digest, existed);
+            record.AddPlaced(*folder, fileName, stamp, existed);
         if (placed == PlaceResult::kPlaced || (placed == PlaceResult::kNoSource && !package.listed))
             return;
     }

@@ -14,17 +14,6 @@ bool IsUsableId(ULONGLONG id) {
     return id != 0 && id != ~0ULL;
 }
 
-bool FactsOf(HANDLE file, ULONGLONG* size, ULONGLONG* id, LONGLONG* lastWrite) {
-    FILE_STANDARD_INFO standard = {};
-    FILE_BASIC_INFO basic = {};
-    if (!GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof(standard)) ||
-        !GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof(basic)) || !FileIdOf(file, id))
-        return false;
-    *size = static_cast<ULONGLONG>(standard.EndOfFile.QuadPart);
-    *lastWrite = basic.LastWriteTime.QuadPart;
-    return true;
-}
-
 bool DigestFromStart(HANDLE file, std::vector<char>& buffer, std::string* hex) {
     LARGE_INTEGER start = {};
     CFileDigest digest;
@@ -40,7 +29,7 @@ bool DigestFromStart(HANDLE file, std::vector<char>& buffer, std::string* hex) {
 
 bool StampOpenFile(HANDLE file, const CCheckedFolder& folder, std::vector<char>& buffer, CFileStamp* stamp) {
     *stamp = CFileStamp();
-    if (!FactsOf(file, &stamp->size, &stamp->id, &stamp->lastWrite)) {
+    if (!FileFactsOf(file, &stamp->size, &stamp->id, &stamp->lastWrite)) {
         stamp->id = 0;
         return false;
     }
@@ -61,7 +50,7 @@ bool IsAsStamped(HANDLE file, const CCheckedFolder& folder, const CFileStamp& st
     ULONGLONG size = 0;
     ULONGLONG id = 0;
     LONGLONG lastWrite = 0;
-    if (!FactsOf(file, &size, &id, &lastWrite) || size != stamp.size)
+    if (!FileFactsOf(file, &size, &id, &lastWrite) || size != stamp.size)
         return false;
     if (!stamp.digest.empty()) {
         std::string digest;

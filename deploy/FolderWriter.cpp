@@ -1,5 +1,7 @@
 #include "deploy/FolderWriter.h"
 
+#include <algorithm>
+
 #include "deploy/FileStamp.h"
 #include "deploy/PackageSource.h"
 #include "framework/NativeFile.h"
@@ -12,8 +14,11 @@ namespace {
 // leftover) makes the next one the choice, rather than a prompt per file.
 const char* const kTempFolderNames[] = {"~tvcopy", "~tvcopy1", "~tvcopy2", "~tvcopy3", "~tvcopy4"};
 
-// A file of up to this size is copied with one read and one write.
+// A file of up to this size is copied with one read and one write. The
+// buffer grows to it only as files that large come: every page it has is
+// touched, and counts to the working set.
 constexpr size_t kCopyBufferSize = 256 * 1024;
+constexpr size_t kSmallestBuffer = 4096;
 
 // The attributes a copy carries: the source's, as CopyFileA gives them,
 // but never read-only.
@@ -46,7 +51,7 @@ struct CFolderWriter::CTemp {
     bool linked = false;  // no temporary folder could be had
 };
 
-CFolderWriter::CFolderWriter() : m_buffer(kCopyBufferSize) {}
+CFolderWriter::CFolderWriter() = default;
 
 // The temporary folders go when the copies are done; one that still holds
 // something (a copy that could not be deleted) stays for the next run.
@@ -101,6 +106,11 @@ PlaceResult CFolderWriter::PlaceCopy(const CCheckedFolder& folder,
                                OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!in.IsValid())
         return IsAbsenceError(GetLastError()) ? PlaceResult::kNoSource : PlaceResult::kFailed;
+    const ULONGLONG size =
+        listed ? (static_cast<ULONGLONG>(listed->nFileSizeHigh) << 32) | listed->nFileSizeLow : kCopyBufferSize;
+    if (m_buffer.size() < kCopyBufferSize && m_buffer.size() < size)
+        m_buffer.resize(
+            static_cast<size_t>(std::min<ULONGLONG>(std::max<ULONGLONG>(size, kSmallestBuffer), kCopyBufferSize)));
     FILE_BASIC_INFO sourceInfo = {};
     if (listed) {
         sourceInfo.FileAttributes = listed->dwFileAttributes;

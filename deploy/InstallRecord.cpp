@@ -7,6 +7,7 @@
 #include "deploy/FolderWriter.h"
 #include "deploy/UninstallEntry.h"
 #include "framework/Handle.h"
+#include "framework/SystemDll.h"
 
 namespace {
 
@@ -128,21 +129,25 @@ bool ParseLine(const std::string& line, bool first, CInstallRecord& record) {
     return false;
 }
 
-// Program Files as the system has it: the shell's folder, or the value the
-// shell takes it from. Only a full path with a drive is taken.
+// Program Files as the system has it: the value the shell takes it from,
+// which only administrators can change, or where that cannot be read, the
+// shell's folder (loading the shell costs a start that needs it nowhere
+// else). Only a full path with a drive is taken.
 CString ProgramFilesFolder() {
     char path[MAX_PATH] = {};
-    if (FAILED(SHGetFolderPathA(nullptr, CSIDL_PROGRAM_FILES, nullptr, SHGFP_TYPE_CURRENT, path))) {
+    CRegKey key;
+    DWORD type = REG_NONE;
+    DWORD size = sizeof(path) - 1;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", 0,
+                      KEY_QUERY_VALUE | KEY_WOW64_64KEY, key.Receive()) != ERROR_SUCCESS ||
+        RegQueryValueExA(key.Get(), "ProgramFilesDir", nullptr, &type, reinterpret_cast<BYTE*>(path), &size) !=
+            ERROR_SUCCESS ||
+        type != REG_SZ) {
         path[0] = '\0';
-        CRegKey key;
-        DWORD type = REG_NONE;
-        DWORD size = sizeof(path) - 1;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", 0,
-                          KEY_QUERY_VALUE | KEY_WOW64_64KEY, key.Receive()) != ERROR_SUCCESS ||
-            RegQueryValueExA(key.Get(), "ProgramFilesDir", nullptr, &type, reinterpret_cast<BYTE*>(path), &size) !=
-                ERROR_SUCCESS ||
-            type != REG_SZ)
+        const auto folderPath = SystemFunction<decltype(&SHGetFolderPathA)>("shell32.dll", "SHGetFolderPathA");
+        if (!folderPath || FAILED(folderPath(nullptr, CSIDL_PROGRAM_FILES, nullptr, SHGFP_TYPE_CURRENT, path)))
             return CString();
+    } else {
         path[size < sizeof(path) ? size : sizeof(path) - 1] = '\0';
     }
     const bool full = ((path[0] | 0x20) >= 'a' && (path[0] | 0x20) <= 'z') && path[1] == ':' && path[2] == '\\';

@@ -17,6 +17,7 @@
 #include "framework/Handle.h"
 #include "framework/TrailingBackslash.h"
 #include "framework/MessageBox.h"
+#include "framework/SystemDll.h"
 
 namespace {
 
@@ -141,7 +142,8 @@ CString RoamingAppDataFolder() {
         return CString(value);
 
     char shellFolder[MAX_PATH] = {};
-    if (SUCCEEDED(SHGetFolderPathA(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, shellFolder)))
+    const auto folderPath = SystemFunction<decltype(&SHGetFolderPathA)>("shell32.dll", "SHGetFolderPathA");
+    if (folderPath && SUCCEEDED(folderPath(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, shellFolder)))
         return CString(shellFolder);
     return CString();
 }

@@ -76,24 +76,35 @@ bool AttributesOf(HANDLE handle, DWORD* attributes) {
     return true;
 }
 
-// The id alone: GetFileInformationByHandle and FileIdInfo ask the volume for
-// its serial number as well, which Wine answers through its mount manager at
-// about 150 us a call, against 1 us for this.
-bool FileIdOf(HANDLE handle, ULONGLONG* id) {
+// Three native queries, each answered from the file's Unix status, about
+// 0.6 us each under Wine: GetFileInformationByHandle and FileIdInfo ask the
+// volume for its serial number as well, which Wine answers through its
+// mount manager at about 150 us a call, and FileNetworkOpenInformation takes
+// 7 to 14 us.
+bool FileFactsOf(HANDLE handle, ULONGLONG* size, ULONGLONG* id, LONGLONG* lastWrite) {
     const CNativeCalls& native = Native();
     if (!native.queryInformation) {
         SetLastError(ERROR_NOT_SUPPORTED);
         return false;
     }
+    FILE_BASIC_INFO basic = {};
+    FILE_STANDARD_INFO standard = {};
     LARGE_INTEGER index = {};
     IO_STATUS_BLOCK io = {};
-    const NTSTATUS status = native.queryInformation(
-        handle, &io, &index, sizeof(index), static_cast<FILE_INFORMATION_CLASS>(6 /* FileInternalInformation */));
+    NTSTATUS status = native.queryInformation(handle, &io, &basic, sizeof(basic), FileBasicInformation);
+    if (status >= 0)
+        status = native.queryInformation(handle, &io, &standard, sizeof(standard),
+                                         static_cast<FILE_INFORMATION_CLASS>(5 /* FileStandardInformation */));
+    if (status >= 0)
+        status = native.queryInformation(handle, &io, &index, sizeof(index),
+                                         static_cast<FILE_INFORMATION_CLASS>(6 /* FileInternalInformation */));
     if (status < 0) {
         SetLastStatus(status);
         return false;
     }
+    *size = static_cast<ULONGLONG>(standard.EndOfFile.QuadPart);
     *id = static_cast<ULONGLONG>(index.QuadPart);
+    *lastWrite = basic.LastWriteTime.QuadPart;
     return true;
 }
 

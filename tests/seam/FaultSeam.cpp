@@ -94,6 +94,7 @@ enum FailureKind {
     X(NtSetInformationFile, kNtStatus)      \
     X(FlushFileBuffers, kBool)              \
     X(SetEndOfFile, kBool)                  \
+    X(SetFilePointerEx, kBool)              \
     X(CopyFileA, kBool)                     \
     X(CopyFileExA, kBool)                   \
     X(MoveFileA, kBool)                     \

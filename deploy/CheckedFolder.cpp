@@ -300,10 +300,10 @@ FileResult CCheckedFolder::ReadWhole(const char* name, size_t limit, std::string
         OpenOwnFile(*this, name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, &wideName, &file);
     if (opened != FileResult::kDone)
         return opened;
-    BY_HANDLE_FILE_INFORMATION info = {};
-    if (!GetFileInformationByHandle(file.Get(), &info))
+    FILE_STANDARD_INFO info = {};
+    if (!GetFileInformationByHandleEx(file.Get(), FileStandardInfo, &info, sizeof(info)))
         return FileResult::kFailed;
-    const ULONGLONG size = (static_cast<ULONGLONG>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    const ULONGLONG size = static_cast<ULONGLONG>(info.EndOfFile.QuadPart);
     if (size > limit) {
         SetLastError(ERROR_FILE_TOO_LARGE);
         return FileResult::kFailed;
@@ -313,4 +313,15 @@ FileResult CCheckedFolder::ReadWhole(const char* name, size_t limit, std::string
     if (size > 0 && (!::ReadFile(file.Get(), &(*content)[0], static_cast<DWORD>(size), &read, nullptr) || read != size))
         return FileResult::kFailed;
     return FileResult::kDone;
+}
+
+FileResult CCheckedFolder::Facts(const char* name, ULONGLONG* size, LONGLONG* lastWrite) const {
+    std::wstring wideName;
+    CAutoHandle file;
+    const FileResult opened =
+        OpenOwnFile(*this, name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &wideName, &file);
+    ULONGLONG id = 0;
+    if (opened == FileResult::kDone && !FileFactsOf(file.Get(), size, &id, lastWrite))
+        return FileResult::kFailed;
+    return opened;
 }

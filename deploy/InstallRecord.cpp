@@ -109,9 +109,9 @@ bool ParseStamp(const std::string& text, CFileStamp* stamp) {
 // A version 1 file line has no stamp field.
 bool ParseLine(const std::string& line, bool first, CInstallRecord& record) {
     std::vector<std::string> fields = Fields(line);
-    if (fields[0] == "F" && first && fields.size() == 5)
-        fields.insert(fields.begin() + 2, "-");
-    if (fields[0] == "F" && fields.size() == 6) {
+    if (fields[0] == "F" && fields.size() == (first ? 5u : 6u)) {
+        if (first)
+            fields.insert(fields.begin() + 2, "-");
         CRecordedFile file;
         file.path = fields[5].c_str();
         file.digest = fields[3] == "-" ? std::string() : fields[3];
@@ -152,6 +152,22 @@ CString ProgramFilesFolder() {
     }
     const bool full = ((path[0] | 0x20) >= 'a' && (path[0] | 0x20) <= 'z') && path[1] == ':' && path[2] == '\\';
     return full ? CString(path) : CString();
+}
+
+// Whether the uninstaller in folder is a copy of this very program already:
+// a file of the folder's own (where only administrators write) with the
+// size and last-write time of the program's file, which the copy took from
+// it. An install over an identical earlier one then copies nothing.
+bool IsUninstallerInPlace(const CCheckedFolder& folder, const char* module, ULONGLONG* size) {
+    WIN32_FILE_ATTRIBUTE_DATA program = {};
+    LONGLONG lastWrite = 0;
+    if (!GetFileAttributesExA(module, GetFileExInfoStandard, &program) ||
+        folder.Facts(kUninstallerName, size, &lastWrite) != FileResult::kDone)
+        return false;
+    const ULONGLONG programSize = (static_cast<ULONGLONG>(program.nFileSizeHigh) << 32) | program.nFileSizeLow;
+    const LONGLONG programTime = static_cast<LONGLONG>(
+        (static_cast<ULONGLONG>(program.ftLastWriteTime.dwHighDateTime) << 32) | program.ftLastWriteTime.dwLowDateTime);
+    return *size == programSize && lastWrite == programTime;
 }
 
 }  // namespace
@@ -307,7 +323,8 @@ void LeaveRemovalRecord(const CInstallRecord& placed, const CString& installDir,
     const DWORD length = GetModuleFileNameA(nullptr, module, sizeof(module));
     const bool uninstallerPlaced =
         length > 0 && length < MAX_PATH &&
-        writer.PlaceCopy(folder, kUninstallerName, module, nullptr, &uninstaller) == PlaceResult::kPlaced;
+        (IsUninstallerInPlace(folder, module, &uninstaller.size) ||
+         writer.PlaceCopy(folder, kUninstallerName, module, nullptr, &uninstaller) == PlaceResult::kPlaced);
     if (!uninstallerPlaced)
         failed.Add(uninstallerPath);
     const bool recordPlaced = writer.PlaceData(folder, kRecordName, record.Format()) == PlaceResult::kPlaced;

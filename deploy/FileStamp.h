@@ -5,7 +5,7 @@
 // tools tell a changed file. Its volume, its id there, its size and its
 // last-write time: an edit in place moves the time, a save through a new
 // file changes the id. Only where those cannot decide are its bytes read,
-// once at the install and once at the removal, and their SHA-256 digest
+// once at the install and once at the removal, and a digest of them
 // decides instead: where the file system gives no id, and where the time is
 // so recent that an edit within the same tick of a coarse clock (two
 // seconds on FAT) would leave it as it is.

@@ -20,7 +20,8 @@ constexpr char kVendorFolder[] = "Tovrel";
 constexpr char kUnknownRemovalFolder[] = "%ProgramFiles%\\Tovrel";
 // Far more than any install records; a larger file is no record of ours.
 constexpr size_t kMaxRecordSize = 16 * 1024 * 1024;
-constexpr size_t kDigestLength = 64;
+constexpr size_t kHashLength = 32;
+constexpr size_t kSha256Length = 64;
 
 bool IsRecordable(const CString& text) {
     if (text.IsEmpty())
@@ -32,8 +33,11 @@ bool IsRecordable(const CString& text) {
     return true;
 }
 
+// The content hash's 32 hex digits, or the 64 of a SHA-256 digest that a
+// record of version 1 holds.
 bool IsDigest(const std::string& text) {
-    return text.size() == kDigestLength && text.find_first_not_of("0123456789abcdef") == std::string::npos;
+    return (text.size() == kHashLength || text.size() == kSha256Length) &&
+           text.find_first_not_of("0123456789abcdef") == std::string::npos;
 }
 
 bool AddOnce(CStringArray& list, const CString& text) {

@@ -9,11 +9,13 @@
 // The record is a text in the ANSI code page, one item a line:
 //
 //   TovrelUninstall<TAB>2              the format and its version
-//   F<TAB>size<TAB>stamp<TAB>sha256<TAB>k|-<TAB>path
+//   F<TAB>size<TAB>stamp<TAB>digest<TAB>k|-<TAB>path
 //                                      a placed file: stamp is volume:id:time
 //                                       (hex digits, see FileStamp.h) or -,
-//                                       sha256 the digest or -; k: a host-side
-//                                       file of that name was there before
+//                                       digest its content hash (32 hex digits),
+//                                       a SHA-256 digest (64) or -; k: a
+//                                       host-side file of that name was there
+//                                       before
 //   D<TAB>path                         a folder to remove once empty
 //   L<TAB>text                         a LOADER that registration wrote
 //   K<TAB>key                          a key of the user's hive that registration

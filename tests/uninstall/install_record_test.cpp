@@ -73,6 +73,8 @@ TEST(InstallRecordTest, OnlyAWholeRecordOfItsVersionIsRead) {
         {"version 1 with a digest", header + "F\t1\t" + kDigestA + "\t-\tC:\\x\r\nend\r\n", true},
         {"version 2 with a stamp", second + "F\t1\t" + stamp + "\t-\t-\tC:\\x\r\nend\r\n", true},
         {"version 2 with neither", second + "F\t1\t-\t-\t-\tC:\\x\r\nend\r\n", true},
+        {"version 2 with a content hash", second + "F\t1\t-\t" + std::string(32, 'c') + "\t-\tC:\\x\r\nend\r\n", true},
+        {"a digest of neither length", second + "F\t1\t-\t" + std::string(48, 'c') + "\t-\tC:\\x\r\nend\r\n", false},
         {"a version 1 line in version 2", second + "F\t1\t" + kDigestA + "\t-\tC:\\x\r\nend\r\n", false},
         {"a stamp in version 1", header + "F\t1\t" + stamp + "\t-\t-\tC:\\x\r\nend\r\n", false},
         {"upper-case stamp", second + "F\t1\tCAFE0001:0123456789ABCDEF:01D9F00012345678\t-\t-\tC:\\x\r\nend\r\n",

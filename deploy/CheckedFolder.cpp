@@ -315,13 +315,16 @@ FileResult CCheckedFolder::ReadWhole(const char* name, size_t limit, std::string
     return FileResult::kDone;
 }
 
-FileResult CCheckedFolder::Facts(const char* name, ULONGLONG* size, LONGLONG* lastWrite) const {
+FileResult CCheckedFolder::Facts(const char* name,
+                                 ULONGLONG* size,
+                                 ULONGLONG* id,
+                                 LONGLONG* lastWrite,
+                                 DWORD* attributes) const {
     std::wstring wideName;
     CAutoHandle file;
     const FileResult opened =
         OpenOwnFile(*this, name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &wideName, &file);
-    ULONGLONG id = 0;
-    if (opened == FileResult::kDone && !FileFactsOf(file.Get(), size, &id, lastWrite))
+    if (opened == FileResult::kDone && !FileFactsOf(file.Get(), size, id, lastWrite, attributes))
         return FileResult::kFailed;
     return opened;
 }

@@ -74,8 +74,9 @@ class CCheckedFolder {
     FileResult RemoveEmptyFolder(const char* name) const;
     // Reads the whole file name of this folder, if it is at most limit bytes.
     FileResult ReadWhole(const char* name, size_t limit, std::string* content) const;
-    // The size and last-write time of the file name of this folder.
-    FileResult Facts(const char* name, ULONGLONG* size, LONGLONG* lastWrite) const;
+    // The size, id, last-write time and attributes of the file name of this
+    // folder (see FileFactsOf).
+    FileResult Facts(const char* name, ULONGLONG* size, ULONGLONG* id, LONGLONG* lastWrite, DWORD* attributes) const;
 
   private:
     friend class CFolderWriter;

@@ -124,6 +124,30 @@ PlaceResult CFolderWriter::PlaceCopy(const CCheckedFolder& folder,
         [&](HANDLE out, bool truncate) { return CopyContent(in.Get(), out, truncate, m_buffer); }, stamp);
 }
 
+// The copy's stamp as recorded tells it unchanged since it was placed; its
+// size and last-write time, which it took from its source, tell the source
+// unchanged since, as make and rsync tell it. A stamp that needed a digest
+// is no such proof: the file is placed again.
+bool CFolderWriter::IsCopyInPlace(const CCheckedFolder& folder,
+                                  const char* name,
+                                  const WIN32_FIND_DATAA& listed,
+                                  const CFileStamp& recorded) const {
+    const ULONGLONG size = (static_cast<ULONGLONG>(listed.nFileSizeHigh) << 32) | listed.nFileSizeLow;
+    const LONGLONG lastWrite = static_cast<LONGLONG>(
+        (static_cast<ULONGLONG>(listed.ftLastWriteTime.dwHighDateTime) << 32) | listed.ftLastWriteTime.dwLowDateTime);
+    if (!recorded.digest.empty() || recorded.id == 0 || size != recorded.size || lastWrite != recorded.lastWrite)
+        return false;
+    constexpr DWORD kKept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    ULONGLONG placedSize = 0;
+    ULONGLONG id = 0;
+    LONGLONG placedTime = 0;
+    DWORD attributes = 0;
+    DWORD volume = 0;
+    return folder.Facts(name, &placedSize, &id, &placedTime, &attributes) == FileResult::kDone &&
+           folder.VolumeSerial(&volume) && volume == recorded.volume && id == recorded.id && placedSize == size &&
+           placedTime == lastWrite && (attributes & kKept) == (CopyAttributes(listed.dwFileAttributes) & kKept);
+}
+
 PlaceResult CFolderWriter::PlaceData(const CCheckedFolder& folder, const char* name, const std::string& content) {
     std::wstring wideName;
     if (!folder.IsOpen() || !name || !ToWide(name, &wideName) || !IsPlainName(wideName)) {

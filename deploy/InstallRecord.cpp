@@ -164,14 +164,27 @@ CString ProgramFilesFolder() {
 // it. An install over an identical earlier one then copies nothing.
 bool IsUninstallerInPlace(const CCheckedFolder& folder, const char* module, ULONGLONG* size) {
     WIN32_FILE_ATTRIBUTE_DATA program = {};
+    ULONGLONG id = 0;
     LONGLONG lastWrite = 0;
+    DWORD attributes = 0;
     if (!GetFileAttributesExA(module, GetFileExInfoStandard, &program) ||
-        folder.Facts(kUninstallerName, size, &lastWrite) != FileResult::kDone)
+        folder.Facts(kUninstallerName, size, &id, &lastWrite, &attributes) != FileResult::kDone)
         return false;
     const ULONGLONG programSize = (static_cast<ULONGLONG>(program.nFileSizeHigh) << 32) | program.nFileSizeLow;
     const LONGLONG programTime = static_cast<LONGLONG>(
         (static_cast<ULONGLONG>(program.ftLastWriteTime.dwHighDateTime) << 32) | program.ftLastWriteTime.dwLowDateTime);
     return *size == programSize && lastWrite == programTime;
+}
+
+RecordState LoadRecordText(const CCheckedFolder& folder, CInstallRecord* record, std::string* text) {
+    switch (folder.ReadWhole(kRecordName, kMaxRecordSize, text)) {
+        case FileResult::kDone:
+            return record->Parse(*text) ? RecordState::kRead : RecordState::kFailed;
+        case FileResult::kMissing:
+            return RecordState::kMissing;
+        default:
+            return RecordState::kFailed;
+    }
 }
 
 }  // namespace
@@ -192,6 +205,13 @@ bool CInstallRecord::AddFile(const CRecordedFile& file) {
     m_fileIndex.emplace(key.GetString(), m_files.size());
     m_files.push_back(file);
     return true;
+}
+
+const CRecordedFile* CInstallRecord::Find(const CString& path) const {
+    CString key = path;
+    key.MakeLower();
+    const auto known = m_fileIndex.find(key.GetString());
+    return known == m_fileIndex.end() ? nullptr : &m_files[known->second];
 }
 
 bool CInstallRecord::AddFolder(const CString& path) {
@@ -292,33 +312,50 @@ CString RemovalFolderPath() {
 
 RecordState LoadInstallRecord(const CCheckedFolder& folder, CInstallRecord* record) {
     std::string text;
-    switch (folder.ReadWhole(kRecordName, kMaxRecordSize, &text)) {
-        case FileResult::kDone:
-            return record->Parse(text) ? RecordState::kRead : RecordState::kFailed;
-        case FileResult::kMissing:
-            return RecordState::kMissing;
+    return LoadRecordText(folder, record, &text);
+}
+
+// The folder is not made here: an install that ends early leaves nothing.
+void LoadEarlierInstalls(CEarlierInstalls* earlier) {
+    const CString folderPath = RemovalFolderPath();
+    switch (folderPath.IsEmpty() ? FolderState::kFailed : earlier->folder.Open(folderPath, FolderTrust::kExact)) {
+        case FolderState::kOpen:
+            earlier->state = LoadRecordText(earlier->folder, &earlier->record, &earlier->text);
+            break;
+        case FolderState::kMissing:
+            earlier->state = RecordState::kMissing;
+            break;
         default:
-            return RecordState::kFailed;
+            earlier->state = RecordState::kFailed;
+            break;
     }
 }
 
 // The record first holds what earlier installs placed; a record that is
 // there but cannot be read is left as it is, with the uninstaller and the
 // entry that go with it, rather than be replaced by one that lists less.
-void LeaveRemovalRecord(const CInstallRecord& placed, const CString& installDir, int buildStamp, CStringArray& failed) {
+void LeaveRemovalRecord(CEarlierInstalls& earlier,
+                        const CInstallRecord& placed,
+                        const CString& installDir,
+                        int buildStamp,
+                        CStringArray& failed) {
     const CString folderPath = RemovalFolderPath();
     const CString shownFolder = folderPath.IsEmpty() ? CString(kUnknownRemovalFolder) : folderPath;
     const CString uninstallerPath = shownFolder + "\\" + kUninstallerName;
     const CString recordPath = shownFolder + "\\" + kRecordName;
-    CCheckedFolder folder;
-    CInstallRecord record;
-    if (folderPath.IsEmpty() || folder.Open(folderPath, FolderTrust::kExact, true) != FolderState::kOpen ||
-        LoadInstallRecord(folder, &record) == RecordState::kFailed) {
+    // A folder that was not there at the start is made now, and read as
+    // it is by then.
+    CCheckedFolder& folder = earlier.folder;
+    if (earlier.state == RecordState::kMissing && !folder.IsOpen() && !folderPath.IsEmpty() &&
+        folder.Open(folderPath, FolderTrust::kExact, true) == FolderState::kOpen)
+        earlier.state = LoadRecordText(folder, &earlier.record, &earlier.text);
+    if (!folder.IsOpen() || earlier.state == RecordState::kFailed) {
         failed.Add(uninstallerPath);
         failed.Add(recordPath);
         failed.Add(kUninstallEntryName);
         return;
     }
+    CInstallRecord& record = earlier.record;
     record.Merge(placed);
 
     CFolderWriter writer;
@@ -331,7 +368,9 @@ void LeaveRemovalRecord(const CInstallRecord& placed, const CString& installDir,
          writer.PlaceCopy(folder, kUninstallerName, module, nullptr, &uninstaller) == PlaceResult::kPlaced);
     if (!uninstallerPlaced)
         failed.Add(uninstallerPath);
-    const bool recordPlaced = writer.PlaceData(folder, kRecordName, record.Format()) == PlaceResult::kPlaced;
+    const std::string text = record.Format();
+    const bool recordPlaced = (earlier.state == RecordState::kRead && text == earlier.text) ||
+                              writer.PlaceData(folder, kRecordName, text) == PlaceResult::kPlaced;
     if (!recordPlaced)
         failed.Add(recordPath);
 

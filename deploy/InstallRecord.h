@@ -35,6 +35,7 @@
 
 #include "framework/String.h"
 
+#include "deploy/CheckedFolder.h"
 #include "deploy/FileStamp.h"
 
 class CCheckedFolder;
@@ -66,6 +67,8 @@ class CInstallRecord {
 
     // The files in the order first recorded.
     const std::vector<CRecordedFile>& Files() const { return m_files; }
+    // The file recorded under path (letter case ignored), or null.
+    const CRecordedFile* Find(const CString& path) const;
 
     CStringArray folders;
     CStringArray loaders;
@@ -92,7 +95,23 @@ enum class RecordState {
 };
 RecordState LoadInstallRecord(const CCheckedFolder& folder, CInstallRecord* record);
 
+// What earlier installs left, read once as an install starts: its copies
+// pass over files unchanged since an earlier install placed them, and its
+// end adds to the record.
+struct CEarlierInstalls {
+    CCheckedFolder folder;  // %ProgramFiles%\Tovrel, if it was there
+    RecordState state = RecordState::kMissing;
+    CInstallRecord record;
+    std::string text;  // the record as read
+};
+void LoadEarlierInstalls(CEarlierInstalls* earlier);
+
 // After a completed install: the uninstaller, the record with placed added
 // to what earlier installs recorded, and the entry in the list of installed
-// programs. What could not be left is added to failed.
-void LeaveRemovalRecord(const CInstallRecord& placed, const CString& installDir, int buildStamp, CStringArray& failed);
+// programs; the uninstaller and the record only where they are not in place
+// already. What could not be left is added to failed.
+void LeaveRemovalRecord(CEarlierInstalls& earlier,
+                        const CInstallRecord& placed,
+                        const CString& installDir,
+                        int buildStamp,
+                        CStringArray& failed);

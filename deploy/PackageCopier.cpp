@@ -302,7 +302,13 @@ bool CopyEntry(CCopyJob& job,
         if (state != FolderState::kOpen)
             return false;
         CFileStamp stamp;
-        const PlaceResult placed = targets.writer.PlaceCopy(target.Folder(), name, source, &entry, &stamp);
+        const CRecordedFile* recorded =
+            job.earlier ? job.earlier->Find(JoinPath(target.Folder().FinalPathText(), name)) : nullptr;
+        PlaceResult placed = PlaceResult::kPlaced;
+        if (recorded && targets.writer.IsCopyInPlace(target.Folder(), name, entry, *recorded))
+            stamp = *recorded;
+        else
+            placed = targets.writer.PlaceCopy(target.Folder(), name, source, &entry, &stamp);
         if (placed == PlaceResult::kPlaced) {
             job.placed.AddPlaced(target.Folder(), name, stamp, false);
             job.placed.AddFolder(target.Folder().FinalPathText());

@@ -6,15 +6,33 @@
 
 #include <cstdarg>
 #include <cstddef>
-#include <stdexcept>
+#include <exception>
 #include <string>
 #include <vector>
 
-// Raised for an index outside the string or the list, as the framework's
-// invalid-argument exception.
-class CInvalidArgException : public std::invalid_argument {
+// The framework's exceptions. They carry a fixed text, not a string of the
+// runtime's: the runtime's own exception classes hold a reference-counted
+// string whose code would be linked for them alone.
+class CException : public std::exception {
   public:
-    using std::invalid_argument::invalid_argument;
+    explicit CException(const char* what) : m_what(what) {}
+    const char* what() const noexcept override { return m_what; }
+
+  private:
+    const char* m_what;
+};
+
+// Raised for an index outside the string or the list, and for other
+// arguments the string and list classes refuse.
+class CInvalidArgException : public CException {
+  public:
+    using CException::CException;
+};
+
+// Raised when the string or list classes cannot have the memory they need.
+class CMemoryException : public CException {
+  public:
+    CMemoryException() : CException("out of memory") {}
 };
 
 // vsnprintf with C99 results (the whole length, or -1 for a bad format; the

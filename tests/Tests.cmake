@@ -25,6 +25,7 @@ endforeach()
 add_executable(SetUpFaults WIN32 ${SETUP_APP_SOURCES} ${CMAKE_SOURCE_DIR}/tests/seam/FaultSeam.cpp
                ${CMAKE_SOURCE_DIR}/res/setup.rc)
 setup_target_options(SetUpFaults)
+set_target_properties(SetUpFaults PROPERTIES CXX_STANDARD 20)
 target_link_libraries(SetUpFaults PRIVATE setupcore)
 # The same entry point as SetUp.exe, so the same start-up is walked.
 target_link_options(SetUpFaults PRIVATE -Wl,--entry=SetupEntry)
@@ -77,5 +78,5 @@ set_tests_properties(Release.SignedCopyVerifies PROPERTIES TIMEOUT 60)
 # ignores read-only bits. The script makes that user's own prefix.
 add_test(NAME ReadOnlyFont.InstallsTwiceAsAnUnprivilegedUser
          COMMAND bash ${CMAKE_SOURCE_DIR}/tests/ui/readonly_font.sh ${CMAKE_SOURCE_DIR}
-                 ${CMAKE_BINARY_DIR}/readonly-font $<TARGET_FILE_DIR:SetUp>)
+                 $<TARGET_FILE_DIR:SetUp>)
 set_tests_properties(ReadOnlyFont.InstallsTwiceAsAnUnprivilegedUser PROPERTIES TIMEOUT 300 SKIP_RETURN_CODE 77)

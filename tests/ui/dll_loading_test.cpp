@@ -136,4 +136,14 @@ TEST(DllLoadingTest, SetUpImportsOnlyKnownDlls) {
         EXPECT_TRUE(kKnownDlls.count(name)) << "imported statically, not a KnownDLL: " << name;
 }
 
+// The download stays small: the runtime's prebuilt strings, its standard
+// exception classes and its thread library are what once pushed it over.
+TEST(DllLoadingTest, SetUpStaysWithin256KiB) {
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    ASSERT_TRUE(GetFileAttributesExA((ExeFolder() + "\\SetUp.exe").c_str(), GetFileExInfoStandard, &data))
+        << GetLastError();
+    EXPECT_EQ(0u, data.nFileSizeHigh);
+    EXPECT_LE(data.nFileSizeLow, 256u * 1024) << "SetUp.exe has grown past 256 KiB";
+}
+
 }  // namespace

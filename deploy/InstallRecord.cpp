@@ -296,7 +296,9 @@ bool CInstallRecord::Parse(const std::string& text) {
     return true;
 }
 
-CString RemovalFolderPath() {
+namespace {
+
+CString AskRemovalFolderPath() {
     const CString programFiles = ProgramFilesFolder();
     if (programFiles.IsEmpty())
         return CString();
@@ -307,6 +309,20 @@ CString RemovalFolderPath() {
     // The uninstaller's path must fit where paths are MAX_PATH bytes.
     if (folder.GetLength() + 1 + static_cast<int>(std::strlen(kUninstallerName)) >= MAX_PATH)
         return CString();
+    return folder;
+}
+
+}  // namespace
+
+// Asked once, at the start, where the program tells an install from a
+// removal: Program Files does not move while it runs.
+CString RemovalFolderPath() {
+    static bool asked = false;
+    static CString folder;
+    if (!asked) {
+        folder = AskRemovalFolderPath();
+        asked = true;
+    }
     return folder;
 }
 

@@ -1,23 +1,34 @@
 #include "app/WizardApp.h"
 
+#include "framework/DesktopUser.h"
 #include "host/HostInstaller.h"
 #include "ui/SetupDialog.h"
 #include "ui/Uninstall.h"
 
-// The two static objects, in this order: the application object first, then
-// the global installer record, so that the record is destroyed first at exit.
+// The static objects, in this order: the application object, the desktop
+// user, then the global installer record, which holds the desktop user's
+// token without owning it, so that the record is destroyed first at exit.
 CWizardApp theApp;
+CDesktopUser theDesktopUser;
 CHostInstaller theHostInstaller;
 
 BOOL CWizardApp::InitInstance() {
     AfxEnableControlContainer();
-    theHostInstaller.ScanHosts();
+    // The CAD profiles and the settings are those of the user at the desk,
+    // who may not be the administrator this program runs as.
+    theDesktopUser.Find();
+    if (theDesktopUser.IsOther()) {
+        theHostInstaller.profileUser.sid = theDesktopUser.Sid();
+        theHostInstaller.profileUser.token = theDesktopUser.Token();
+    }
 
     // Run as the uninstaller an install left, the program removes instead.
     if (IsRecordedUninstaller()) {
         RunUninstall();
         return FALSE;
     }
+
+    theHostInstaller.ScanHosts();
 
     Dlg_Setup dialog;
     dialog.DoModal();

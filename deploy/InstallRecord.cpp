@@ -130,6 +130,8 @@ bool ParseLine(const std::string& line, bool first, CInstallRecord& record) {
         return record.AddLoader(fields[1].c_str());
     if (fields[0] == "K" && fields.size() == 2)
         return record.AddMadeKey(fields[1].c_str());
+    if (fields[0] == "U" && fields.size() == 2)
+        return record.AddUser(fields[1].c_str());
     return false;
 }
 
@@ -226,6 +228,10 @@ bool CInstallRecord::AddMadeKey(const CString& key) {
     return AddOnce(madeKeys, key);
 }
 
+bool CInstallRecord::AddUser(const CString& sid) {
+    return AddOnce(users, sid);
+}
+
 bool CInstallRecord::AddPlaced(const CCheckedFolder& folder, const char* name, const CFileStamp& stamp, bool keep) {
     const CString folderText = folder.FinalPathText();
     if (folderText.IsEmpty())
@@ -246,6 +252,8 @@ void CInstallRecord::Merge(const CInstallRecord& newer) {
         AddLoader(newer.loaders[i]);
     for (int i = 0; i < newer.madeKeys.GetSize(); ++i)
         AddMadeKey(newer.madeKeys[i]);
+    for (int i = 0; i < newer.users.GetSize(); ++i)
+        AddUser(newer.users[i]);
 }
 
 std::string CInstallRecord::Format() const {
@@ -261,6 +269,8 @@ std::string CInstallRecord::Format() const {
         text += std::string("L\t") + loaders[i].GetString() + "\r\n";
     for (int i = 0; i < madeKeys.GetSize(); ++i)
         text += std::string("K\t") + madeKeys[i].GetString() + "\r\n";
+    for (int i = 0; i < users.GetSize(); ++i)
+        text += std::string("U\t") + users[i].GetString() + "\r\n";
     return text + kEnd + "\r\n";
 }
 

@@ -20,6 +20,9 @@
 //   L<TAB>text                         a LOADER that registration wrote
 //   K<TAB>key                          a key of the user's hive that registration
 //                                       made, removed once empty
+//   U<TAB>sid                          a user other than the installing one whose
+//                                       profiles registration wrote (absent: the
+//                                       current user's, as the removal finds them)
 //   end                                the last line: a record without it is cut
 //
 // No path or text may hold a control character, so none can break a line
@@ -55,6 +58,7 @@ class CInstallRecord {
     bool AddFolder(const CString& path);
     bool AddLoader(const CString& loader);
     bool AddMadeKey(const CString& key);
+    bool AddUser(const CString& sid);
     // Notes the file name placed into folder, with its stamp.
     bool AddPlaced(const CCheckedFolder& folder, const char* name, const CFileStamp& stamp, bool keep);
     // Adds everything newer lists.
@@ -72,7 +76,8 @@ class CInstallRecord {
 
     CStringArray folders;
     CStringArray loaders;
-    CStringArray madeKeys;  // relative to HKEY_CURRENT_USER
+    CStringArray madeKeys;  // relative to the hive of the user whose profile it is
+    CStringArray users;     // by SID
 
   private:
     std::vector<CRecordedFile> m_files;

@@ -14,6 +14,7 @@
 #include "deploy/FolderWriter.h"
 #include "deploy/PackageSource.h"
 #include "deploy/SkipList.h"
+#include "framework/DesktopUser.h"
 #include "framework/Handle.h"
 #include "framework/TrailingBackslash.h"
 #include "framework/MessageBox.h"
@@ -182,6 +183,8 @@ class CTargetFolder {
 struct CTargets {
     CTargetFolder install;
     CTargetFolder settings;
+    // The token of the settings folder's user, to write as; null: as this process.
+    HANDLE settingsToken = nullptr;
     CFolderWriter writer;
     // Whether the package's volume can hold a downloaded file's mark as a
     // stream of its own.
@@ -217,8 +220,11 @@ bool IsZoneMarkName(const CString& name) {
     return name.GetLength() > kSuffix && name.Mid(name.GetLength() - kSuffix).CompareNoCase(kZoneMarkSuffix) == 0;
 }
 
-CString SettingsFolder() {
-    const CString appData = RoamingAppDataFolder();
+// Another user's roaming folder is the one the system names for that
+// user's token, never one from this process's environment: unknown, the
+// settings file is asked about as when no roaming folder is known at all.
+CString SettingsFolder(const CDesktopUser* user) {
+    const CString appData = user ? user->RoamingFolder() : RoamingAppDataFolder();
     return appData.IsEmpty() ? CString() : JoinPath(appData, kSettingsFolder);
 }
 
@@ -294,6 +300,12 @@ bool CopyEntry(CCopyJob& job,
     auto copy = [&] {
         if (!usable)
             return false;
+        // Another user's settings are written as that user: a link that a
+        // program of that user planted leads nowhere that user could not
+        // write anyway, and the file is that user's own.
+        CActingAs acting(settings ? targets.settingsToken : nullptr);
+        if (acting.Failed())
+            return false;
         const FolderState state = target.Open();
         if (state == FolderState::kLinked) {
             NoteRefused(job, target.Path());
@@ -363,7 +375,8 @@ bool CopyPackageFiles(CCopyJob& job) {
     CTargets targets;
     targets.install.SetPath(job.targetFolder);
     targets.install.Open();
-    targets.settings.SetPath(SettingsFolder());
+    targets.settings.SetPath(SettingsFolder(job.settingsUser));
+    targets.settingsToken = job.settingsUser ? job.settingsUser->Token() : nullptr;
     targets.namedStreams = HasNamedStreams(source);
     job.listing.clear();
     job.listedWhole = false;

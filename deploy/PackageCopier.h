@@ -12,6 +12,8 @@
 #include "framework/Controls.h"
 #include "framework/String.h"
 
+class CDesktopUser;
+
 class CCopyJob {
   public:
     // One trailing backslash of folder is dropped; a second one stays.
@@ -19,6 +21,9 @@ class CCopyJob {
 
     CString targetFolder;
     CProgressCtrl* progressCtrl;  // not owned; only stepped
+    // The user whose roaming folder the settings file goes to, written as
+    // that user; null: this process's own user's, as ever. Not owned.
+    const CDesktopUser* settingsUser = nullptr;
     // The package folder, set once CopyPackageFiles has found it.
     CString sourceFolder;
     // What a link kept from being written (a folder, or a file), each once:

@@ -58,6 +58,7 @@ CRemovalOutcome::CRemovalOutcome(const CInstallRecord& record) {
     left.folders = record.folders;
     left.loaders = record.loaders;
     left.madeKeys = record.madeKeys;
+    left.users = record.users;
 }
 
 void CRemovalOutcome::NotDone(const CString& item) {

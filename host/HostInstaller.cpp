@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "framework/DesktopUser.h"
 #include "framework/Handle.h"
 #include "host/ReleaseName.h"
 #include "framework/TrailingBackslash.h"
@@ -61,16 +62,37 @@ void ForEachSubKey(HKEY key, Visit visit) {
 
 }  // namespace
 
+HKEY CProfileUser::OpenHive(REGSAM access, CRegKey& opened) const {
+    if (IsOwn())
+        return HKEY_CURRENT_USER;
+    // Never RegOpenCurrentUser while acting as that user: for a user whose
+    // hive is not loaded it opens HKEY_USERS\.DEFAULT instead.
+    if (RegOpenKeyExA(HKEY_USERS, sid, 0, access, opened.Receive()) != ERROR_SUCCESS)
+        return nullptr;
+    return opened.Get();
+}
+
+CString CProfileUser::HiveName() const {
+    return IsOwn() ? CString("HKEY_CURRENT_USER") : "HKEY_USERS\\" + sid;
+}
+
 CHostInstaller::CHostInstaller() : valueName("AcadLocation") {}
 
+// Another user's profiles are read as that user: what a program of that
+// user planted in them can show the walk nothing that user could not read.
 void CHostInstaller::ScanHosts() {
+    CActingAs acting(profileUser.token);
+    if (acting.Failed())
+        return;
     for (const char* root : kProductRoots)
         ScanProductRoot(root);
 }
 
 void CHostInstaller::ScanProductRoot(CString root) {
     CRegKey hive;
-    if (RegOpenKeyA(HKEY_CURRENT_USER, nullptr, hive.Receive()) != ERROR_SUCCESS)
+    const bool opened = profileUser.IsOwn() ? RegOpenKeyA(HKEY_CURRENT_USER, nullptr, hive.Receive()) == ERROR_SUCCESS
+                                            : profileUser.OpenHive(KEY_READ, hive) != nullptr;
+    if (!opened)
         return;
     CRegKey rootKey;
     if (RegOpenKeyExA(hive.Get(), root, 0, KEY_READ, rootKey.Receive()) != ERROR_SUCCESS)

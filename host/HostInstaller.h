@@ -1,9 +1,9 @@
 #pragma once
 
 // The installer's one global record: the CAD installations found in the
-// current user's registry, per release, and the folder the package was
-// installed into. Discovery fills the lists once at start; registration and
-// the host-side copies read them.
+// registry of the user the install is for, per release, and the folder the
+// package was installed into. Discovery fills the lists once at start;
+// registration and the host-side copies read them.
 
 #include <windows.h>
 
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "deploy/InstallRecord.h"
+#include "framework/Handle.h"
 #include "framework/String.h"
 
 class CFolderWriter;
@@ -37,6 +38,25 @@ struct CHostPackage {
 // room for it.
 extern const char kModuleFileName[];
 
+// Whose CAD profiles discovery reads and registration writes: this
+// process's own user's in HKEY_CURRENT_USER, as ever, unless sid names
+// another user, whose hive is HKEY_USERS\<sid>.
+struct CProfileUser {
+    CString sid;
+    // That user's token, to do the work in the hive as that user; null: as
+    // this process. Not owned: the desktop user's, kept for the whole run.
+    HANDLE token = nullptr;
+
+    bool IsOwn() const { return sid.IsEmpty(); }
+    // The key profile paths are relative to: HKEY_CURRENT_USER itself, or
+    // the other user's hive opened into opened. Null when that hive cannot
+    // be opened: it is loaded only while that user is logged on.
+    HKEY OpenHive(REGSAM access, CRegKey& opened) const;
+    // How the hive is named to the user: "HKEY_CURRENT_USER" or
+    // "HKEY_USERS\<sid>".
+    CString HiveName() const;
+};
+
 class CHostInstaller {
   public:
     CHostInstaller();
@@ -61,10 +81,12 @@ class CHostInstaller {
     void DeployHostFilesSelected(int tick2023, int tick2024, int tick2025);
 
     // Removal: deletes, in every profile found, each Applications entry
-    // whose LOADER the record lists. What could not be removed is added to
-    // notRemoved; false if there is any.
+    // whose LOADER the record lists: in the current user's profiles and in
+    // those of each user the record names. What could not be removed or
+    // reached is added to notRemoved; false if there is any.
     bool RemoveRegistrations(const CInstallRecord& record, CStringArray& notRemoved);
 
+    CProfileUser profileUser;
     CString installDir;
     // The package folder the package copy found; empty: looked up again.
     CString packageFolder;

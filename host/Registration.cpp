@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "framework/DesktopUser.h"
 #include "framework/Handle.h"
 #include "framework/TrailingBackslash.h"
 #include "host/OwnKey.h"
@@ -215,10 +216,14 @@ void CHostInstaller::RegisterSelected(int tick2023, int tick2024, int tick2025) 
 }
 
 // Skipped by decision, not failures: an empty profile path (it would open
-// HKEY_CURRENT_USER itself), an empty Location (its DLL would be looked for
+// the hive's root itself), an empty Location (its DLL would be looked for
 // in the root of the CAD's current drive), texts that do not fit, and a
 // profile key removed since the scan. A profile key that is there but
 // cannot be written is a failure.
+//
+// Another user's profiles are written as that user: a link or a key that a
+// program of that user planted can lead a write only where that user may
+// write anyway, never where only this administrator may.
 void CHostInstaller::RegisterPlugin(int release) {
     const CStringArray* keys = nullptr;
     const CStringArray* locations = nullptr;
@@ -239,24 +244,31 @@ void CHostInstaller::RegisterPlugin(int release) {
             return;
     }
 
+    CActingAs acting(profileUser.token);
+    CRegKey opened;
+    const HKEY hive = acting.Failed() ? nullptr : profileUser.OpenHive(KEY_CREATE_SUB_KEY | KEY_QUERY_VALUE, opened);
     for (int i = 0; i < keys->GetSize() && i < locations->GetSize(); ++i) {
         if (keys->GetAt(i).IsEmpty() || locations->GetAt(i).IsEmpty())
             continue;
         CLoadEntry entries[2];
         if (!FormLoadEntries(entries, release, installDir, locations->GetAt(i)))
             continue;
-        // The uninstaller removes the entries that hold these, and no other.
+        // The uninstaller removes the entries that hold these, and no other,
+        // in the profiles of the users recorded.
         placed.AddLoader(entries[0].loader);
         placed.AddLoader(entries[1].loader);
+        if (!profileUser.IsOwn())
+            placed.AddUser(profileUser.sid);
         const CString path = ProfileKeyPath(keys->GetAt(i));
         CRegKey profile;
-        const LONG status = RegOpenKeyExA(HKEY_CURRENT_USER, path, REG_OPTION_OPEN_LINK,
-                                          KEY_CREATE_SUB_KEY | KEY_QUERY_VALUE, profile.Receive());
+        const LONG status = hive ? RegOpenKeyExA(hive, path, REG_OPTION_OPEN_LINK, KEY_CREATE_SUB_KEY | KEY_QUERY_VALUE,
+                                                 profile.Receive())
+                                 : ERROR_ACCESS_DENIED;
         if (status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND)
             continue;
         if (status == ERROR_SUCCESS)
             NoteMadeApplications(profile.Get(), path, placed);
         if (status != ERROR_SUCCESS || IsRegistryLink(profile.Get()) || !WriteLoadEntries(profile.Get(), entries))
-            failedItems.Add("HKEY_CURRENT_USER\\" + path);
+            failedItems.Add(profileUser.HiveName() + "\\" + path);
     }
 }

@@ -1,6 +1,7 @@
 #include <cstring>
 #include <vector>
 
+#include "framework/DesktopUser.h"
 #include "framework/Handle.h"
 #include "framework/Mbcs.h"
 #include "host/HostInstaller.h"
@@ -12,6 +13,8 @@ namespace {
 constexpr DWORD kLoaderBufferSize = MAX_PATH;
 // The values registration sets on an entry.
 const char* const kLoadValues[] = {"LOADER", "LOADCTRLS", "MANAGED"};
+// Where a user's CAD profiles lie: named for a hive that cannot be reached.
+constexpr char kVendorKey[] = "SOFTWARE\\Gstarsoft";
 
 CString WithoutTrailingBackslash(const CString& key) {
     CString path = key;
@@ -85,10 +88,13 @@ bool RemoveEntry(HKEY applications, const CString& name) {
 
 // One profile, opened as registration opens it: a link is passed over, as
 // nothing was ever written through one.
-void RemoveFromProfile(const CString& profilePath, const CInstallRecord& record, CStringArray& notRemoved) {
+void RemoveFromProfile(HKEY hive,
+                       const CString& hiveName,
+                       const CString& profilePath,
+                       const CInstallRecord& record,
+                       CStringArray& notRemoved) {
     CRegKey profile;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, profilePath, REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE, profile.Receive()) !=
-            ERROR_SUCCESS ||
+    if (RegOpenKeyExA(hive, profilePath, REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE, profile.Receive()) != ERROR_SUCCESS ||
         IsRegistryLink(profile.Get()))
         return;
     CRegKey applications;
@@ -108,7 +114,7 @@ void RemoveFromProfile(const CString& profilePath, const CInstallRecord& record,
         if (RemoveEntry(applications.Get(), name))
             removedAny = true;
         else
-            notRemoved.Add("HKEY_CURRENT_USER\\" + profilePath + "\\Applications\\" + name);
+            notRemoved.Add(hiveName + "\\" + profilePath + "\\Applications\\" + name);
     }
     // An Applications key that the install made, or that held only the
     // plug-in's entries, goes once it is empty: also in a second run, after
@@ -120,17 +126,49 @@ void RemoveFromProfile(const CString& profilePath, const CInstallRecord& record,
     }
 }
 
+// One user's profiles, as discovery finds them now, each done as the
+// install did it: as that user where the user is at the desk. A hive that
+// cannot be opened (its user is not logged on, so it is not loaded) is
+// named, and the record keeps it for a later run.
+void RemoveFromUser(const CProfileUser& user, const CInstallRecord& record, CStringArray& notRemoved) {
+    CHostInstaller found;
+    found.profileUser = user;
+    found.ScanHosts();
+    CActingAs acting(user.token);
+    CRegKey opened;
+    const HKEY hive = acting.Failed() ? nullptr : user.OpenHive(KEY_QUERY_VALUE, opened);
+    if (!hive) {
+        notRemoved.Add(user.HiveName() + "\\" + kVendorKey);
+        return;
+    }
+    for (const CStringArray* keys : {&found.keys2023, &found.keys2024, &found.keys2025}) {
+        for (int i = 0; i < keys->GetSize(); ++i) {
+            if (!keys->GetAt(i).IsEmpty())
+                RemoveFromProfile(hive, user.HiveName(), WithoutTrailingBackslash(keys->GetAt(i)), record, notRemoved);
+        }
+    }
+}
+
 }  // namespace
 
+// The current user's profiles first, as ever; then those of each other
+// user the record names. The desktop user's token is used for that user
+// alone; another recorded user's hive is done by this administrator, with
+// the same refusal of every link.
 bool CHostInstaller::RemoveRegistrations(const CInstallRecord& record, CStringArray& notRemoved) {
     const int before = notRemoved.GetSize();
     if (record.loaders.IsEmpty())
         return true;
-    for (const CStringArray* keys : {&keys2023, &keys2024, &keys2025}) {
-        for (int i = 0; i < keys->GetSize(); ++i) {
-            if (!keys->GetAt(i).IsEmpty())
-                RemoveFromProfile(WithoutTrailingBackslash(keys->GetAt(i)), record, notRemoved);
-        }
+    RemoveFromUser(CProfileUser(), record, notRemoved);
+    const CString own = ProcessUserSid();
+    for (int i = 0; i < record.users.GetSize(); ++i) {
+        CProfileUser user;
+        user.sid = record.users[i];
+        if (!IsSidText(user.sid) || user.sid.CompareNoCase(own) == 0)
+            continue;
+        if (user.sid.CompareNoCase(profileUser.sid) == 0)
+            user.token = profileUser.token;
+        RemoveFromUser(user, record, notRemoved);
     }
     return notRemoved.GetSize() == before;
 }

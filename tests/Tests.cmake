@@ -20,10 +20,11 @@ foreach(src ${SETUP_FIXTURES})
 endforeach()
 
 # SetUpFaults.exe: the same program plus the fault seam, through which a test
-# fails any one registry, file or process call. Built for the tests only; it
-# is never packed, so the shipped program has no such door.
+# fails any one registry, file or process call, and names the user at the
+# desk (its LookUpDesktopUser takes the place of the core's). Built for the
+# tests only; it is never packed, so the shipped program has no such door.
 add_executable(SetUpFaults WIN32 ${SETUP_APP_SOURCES} ${CMAKE_SOURCE_DIR}/tests/seam/FaultSeam.cpp
-               ${CMAKE_SOURCE_DIR}/res/setup.rc)
+               ${CMAKE_SOURCE_DIR}/tests/seam/DesktopUserSeam.cpp ${CMAKE_SOURCE_DIR}/res/setup.rc)
 setup_target_options(SetUpFaults)
 set_target_properties(SetUpFaults PROPERTIES CXX_STANDARD 20)
 target_link_libraries(SetUpFaults PRIVATE setupcore)

@@ -9,6 +9,7 @@
 #include "deploy/PackageCopier.h"
 #include "framework/App.h"
 #include "framework/DataExchange.h"
+#include "framework/DesktopUser.h"
 #include "framework/TrailingBackslash.h"
 #include "host/HostInstaller.h"
 #include "res/resource.h"
@@ -211,6 +212,8 @@ bool Dlg_Setup::RunInstall() {
     CCopyJob job(installPath, &progressBar);
     if (earlier.state == RecordState::kRead)
         job.earlier = &earlier.record;
+    if (theDesktopUser.IsOther())
+        job.settingsUser = &theDesktopUser;
     if (!CopyPackageFiles(job)) {
         OnCancel();
         return false;

@@ -108,6 +108,7 @@ enum FailureKind {
     X(Process32Next, kBool)                 \
     X(OpenProcess, kNullHandle)             \
     X(SHGetFolderPathA, kHResult)           \
+    X(SHGetFolderPathW, kHResult)           \
     X(_mkdir, kCrt)                         \
     X(_rmdir, kCrt)                         \
     X(_access, kCrt)                        \

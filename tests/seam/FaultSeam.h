@@ -52,3 +52,14 @@ inline void FaultSeamEventName(DWORD processId, const char* what, char (&name)[6
 inline void FaultSeamSectionName(DWORD processId, char (&name)[64]) {
     std::snprintf(name, sizeof(name), "Local\\TovrelFaultSeam-%lu", static_cast<unsigned long>(processId));
 }
+
+// The user a test names as the one at the desk: Wine has one user, so the
+// test build finds this one at the desk instead of the shell's, for every
+// run started while the test holds the section. The desk is one for the
+// whole session, so the section's name is too.
+struct CFaultSeamDesktopUser {
+    char sid[192];
+    char roamingFolder[MAX_PATH];
+};
+
+constexpr char kFaultSeamDesktopUserSection[] = "Local\\TovrelFaultSeam-DesktopUser";

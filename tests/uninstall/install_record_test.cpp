@@ -37,6 +37,7 @@ CInstallRecord Sample() {
     record.AddFolder("C:\\Tovrel\\T-VazivIvir");
     record.AddLoader("D:\\乗\\CAD\\GCAD2024P.dll");
     record.AddMadeKey("SOFTWARE\\Gstarsoft\\GstarCAD\\R25\\Profiles\\乗\\Applications");
+    record.AddUser("S-1-5-21-1-2-3-1001");
     return record;
 }
 
@@ -111,6 +112,7 @@ TEST(InstallRecordTest, NoTextAddsALineOfItsOwn) {
         EXPECT_FALSE(record.AddLoader(text.c_str()));
         EXPECT_FALSE(record.AddFolder(text.c_str()));
         EXPECT_FALSE(record.AddMadeKey(text.c_str()));
+        EXPECT_FALSE(record.AddUser(text.c_str()));
         EXPECT_FALSE(record.AddFile(File(text.c_str(), 1, kDigestA, false)));
         EXPECT_EQ(before, record.Format());
     }

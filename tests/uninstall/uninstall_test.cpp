@@ -625,4 +625,109 @@ TEST_F(UninstallTest, RunsThatEndEarlyChangeNothing) {
     }
 }
 
+// Over-the-shoulder elevation: a standard user at the desk, the program
+// elevated with an administrator's name and so running as that
+// administrator. The test build finds at the desk the user a test names;
+// that user's registry is a key made for it under HKEY_USERS, its roaming
+// folder one of the test's. Wine cannot show a second logon (that user's
+// own hive, which Windows loads at logon and unloads at logoff, and that
+// user's explorer.exe, whose token the program opens), nor a standard
+// user's rights: the program acts as that user for the writes in that
+// user's hive and roaming folder, which restricts nothing under Wine, where
+// the one user may do everything.
+TEST_F(UninstallTest, InstallsAndRemovesForTheUserAtTheDesk) {
+    constexpr char kDeskSid[] = "S-1-5-21-0-0-0-1001";
+    constexpr char kOwnSid[] = "S-1-5-21-0-0-0-1000";  // Wine's one user
+    const std::string deskVendor = std::string("HKU\\") + kDeskSid + "\\SOFTWARE\\Gstarsoft";
+    const std::string deskProfile = deskVendor + "\\GstarCAD\\R25\\Profiles\\Desk";
+    const std::string cadDesk = cads / "CAD Desk";
+    const std::string roaming = cads / "Desk Roaming";
+    const std::vector<std::string> own = {"HKCU\\SOFTWARE\\Gstarsoft", SettingsFolder(), cadA, cadB};
+    const std::vector<std::string> desk = {deskVendor, roaming, cadDesk};
+    SetupLayout faults("SetUpFaults.exe");
+    faults.WritePackage();
+
+    auto usersKey = [](const std::string& path, CRegKey& key) {
+        return RegCreateKeyExA(HKEY_USERS, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Receive(),
+                               nullptr) == ERROR_SUCCESS;
+    };
+    auto state = [&] {
+        State state = Snapshot();
+        CRegKey vendor;
+        if (RegOpenKeyExA(HKEY_USERS, deskVendor.substr(4).c_str(), 0, KEY_READ, vendor.Receive()) == ERROR_SUCCESS)
+            AddKey(vendor.Get(), deskVendor, state);
+        return state;
+    };
+    // The user logs off (the hive is put aside) and on again.
+    const std::string away = std::string(kDeskSid) + ".away";
+    auto moveHive = [&](const std::string& from, const std::string& to) {
+        CRegKey source;
+        CRegKey target;
+        ASSERT_TRUE(usersKey(from, source) && usersKey(to, target));
+        ASSERT_EQ(ERROR_SUCCESS, RegCopyTreeA(source.Get(), nullptr, target.Get()));
+        ASSERT_EQ(ERROR_SUCCESS, RegDeleteTreeA(HKEY_USERS, from.c_str()));
+    };
+    auto within = [](const std::string& path, const std::string& place) {
+        const std::string lower = Lower(path);
+        const std::string prefix = Lower(place);
+        return lower == prefix || lower.rfind(prefix + "\\", 0) == 0 || lower.rfind(prefix + "|", 0) == 0;
+    };
+
+    const struct {
+        const char* name;
+        const char* sid;      // the user at the desk during the install
+        bool atDeskToRemove;  // else logged off, and an administrator removes it
+    } cases[] = {
+        {"another user, who removes it too", kDeskSid, true},
+        {"another user, logged off when an administrator removes it", kDeskSid, false},
+        {"the program's own user", kOwnSid, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Reset();
+        RegDeleteTreeA(HKEY_USERS, kDeskSid);
+        for (const std::string& folder : {cadDesk, cadDesk + "\\Fonts", roaming})
+            CreateDirectoryA(folder.c_str(), nullptr);
+        CRegKey profile;
+        ASSERT_TRUE(usersKey(deskProfile.substr(4), profile));
+        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(profile.Get(), "Location", 0, REG_SZ,
+                                                reinterpret_cast<const BYTE*>(cadDesk.c_str()), cadDesk.size() + 1));
+        profile.Close();
+        const bool forDesk = std::string(c.sid) == kDeskSid;
+        const State before = state();
+
+        CAutoHandle named(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                             sizeof(CFaultSeamDesktopUser), kFaultSeamDesktopUserSection));
+        auto* user = static_cast<CFaultSeamDesktopUser*>(MapViewOfFile(named.Get(), FILE_MAP_WRITE, 0, 0, 0));
+        ASSERT_NE(nullptr, user);
+        snprintf(user->sid, sizeof(user->sid), "%s", c.sid);
+        snprintf(user->roamingFolder, sizeof(user->roamingFolder), "%s", roaming.c_str());
+        UnmapViewOfFile(user);
+        ASSERT_EQ("", Install(kChosenFolder, faults.Exe())) << "the install told of a failure";
+
+        // Discovery, registration and the settings file reached the user
+        // at the desk, and nothing of the other user's changed.
+        const std::set<std::string> changed = Differences(before, state());
+        for (const std::string& path : changed) {
+            for (const std::string& other : forDesk ? own : desk)
+                EXPECT_FALSE(within(path, other)) << path;
+        }
+        const std::string registered = forDesk ? deskProfile : Profile(kProfileA);
+        EXPECT_EQ(1u, changed.count(registered + "\\Applications\\TR_VazivIvir2025|LOADER"));
+        EXPECT_EQ(1u, changed.count((forDesk ? roaming + "\\Tovrel" : SettingsFolder()) + "\\Tovrel.Ini"));
+        EXPECT_EQ(forDesk, ReadFile(kRecord).find(std::string("\nU\t") + kDeskSid + "\r\n") != std::string::npos);
+
+        if (!c.atDeskToRemove) {
+            named.Close();
+            moveHive(kDeskSid, away);
+            EXPECT_EQ(std::set<std::string>{"HKEY_USERS\\" + std::string(kDeskSid) + "\\SOFTWARE\\Gstarsoft"},
+                      NamedItems(Uninstall()));
+            moveHive(away, kDeskSid);
+        }
+        EXPECT_EQ(kRemoved, Uninstall());
+        EXPECT_EQ((std::set<std::string>{RemovalFolder(), kUninstaller}), Differences(before, state()));
+    }
+    RegDeleteTreeA(HKEY_USERS, kDeskSid);
+}
+
 }  // namespace

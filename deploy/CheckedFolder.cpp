@@ -1,5 +1,6 @@
 #include "deploy/CheckedFolder.h"
 
+#include "deploy/FolderSecurity.h"
 #include "deploy/PackageSource.h"
 #include "framework/NativeFile.h"
 #include "framework/WidePath.h"
@@ -66,7 +67,7 @@ FolderState StateOfOpenError(DWORD error) {
 
 }  // namespace
 
-FolderState CCheckedFolder::Open(const char* path, FolderTrust trust, bool create) {
+FolderState CCheckedFolder::Open(const char* path, FolderTrust trust, bool create, NewFolder made) {
     m_handle.Reset();
     m_final.clear();
     m_made = false;
@@ -89,7 +90,7 @@ FolderState CCheckedFolder::Open(const char* path, FolderTrust trust, bool creat
     const FolderState state = parent.OpenPath(parentPath, trust);
     if (state != FolderState::kOpen)
         return state;
-    return OpenChildWide(parent, full.substr(split + 1), true, false);
+    return OpenChildWide(parent, full.substr(split + 1), true, false, made);
 }
 
 FolderState CCheckedFolder::OpenChild(const CCheckedFolder& parent, const char* name, bool create) {
@@ -104,18 +105,24 @@ FolderState CCheckedFolder::OpenChild(const CCheckedFolder& parent, const char* 
 FolderState CCheckedFolder::OpenChildWide(const CCheckedFolder& parent,
                                           const std::wstring& name,
                                           bool create,
-                                          bool deletable) {
+                                          bool deletable,
+                                          NewFolder made) {
     m_handle.Reset();
     m_final.clear();
     m_made = false;
     m_volumeKnown = false;
     if (!IsPlainName(name))
         return FolderState::kFailed;
+    // A folder that must be the administrators' alone is not made at all
+    // where its security cannot be had.
+    PSECURITY_DESCRIPTOR security = nullptr;
+    if (create && made == NewFolder::kAdminOnly && !(security = InstallFolderSecurity()))
+        return FolderState::kFailed;
     HANDLE raw = nullptr;
     ULONG_PTR information = 0;
     const NTSTATUS status =
         OpenRelative(parent.Get(), name, kFolderAccess | (deletable ? DELETE : 0), FILE_ATTRIBUTE_NORMAL, kFolderShare,
-                     create ? FILE_OPEN_IF : FILE_OPEN, FILE_DIRECTORY_FILE, &raw, &information);
+                     create ? FILE_OPEN_IF : FILE_OPEN, FILE_DIRECTORY_FILE, &raw, &information, security);
     CAutoHandle folder(raw);
     if (status < 0) {
         SetLastStatus(status);
@@ -290,6 +297,14 @@ FileResult CCheckedFolder::RemoveEmptyFolder(const char* name) const {
     if (DeleteOnClose(child.Get()))
         return FileResult::kDone;
     return GetLastError() == ERROR_DIR_NOT_EMPTY ? FileResult::kChanged : FileResult::kFailed;
+}
+
+FileResult CCheckedFolder::OpenToRead(const char* name, CAutoHandle* file) const {
+    std::wstring wideName;
+    const FileResult opened = OpenOwnFile(*this, name, GENERIC_READ, FILE_SHARE_READ, &wideName, file);
+    if (opened != FileResult::kDone)
+        file->Reset();
+    return opened;
 }
 
 FileResult CCheckedFolder::ReadWhole(const char* name, size_t limit, std::string* content) const {

@@ -40,6 +40,12 @@ enum class FolderTrust {
     kResolved,
 };
 
+// What a folder made by Open or OpenChild carries.
+enum class NewFolder {
+    kInherits,   // what its parent passes on: the settings and temporary folders
+    kAdminOnly,  // InstallFolderSecurity(): the install folder and its levels
+};
+
 class CCheckedFolder {
   public:
     CCheckedFolder() = default;
@@ -47,8 +53,9 @@ class CCheckedFolder {
     CCheckedFolder& operator=(const CCheckedFolder&) = delete;
 
     // Opens path. With create, its last level is made when missing, inside
-    // its parent opened under the same trust; no other level is made.
-    FolderState Open(const char* path, FolderTrust trust, bool create = false);
+    // its parent opened under the same trust, carrying made; no other level
+    // is made.
+    FolderState Open(const char* path, FolderTrust trust, bool create = false, NewFolder made = NewFolder::kInherits);
     // Opens the folder name inside parent, made first with create. It must
     // be parent's own: no link.
     FolderState OpenChild(const CCheckedFolder& parent, const char* name, bool create = false);
@@ -77,10 +84,18 @@ class CCheckedFolder {
     // The size, id, last-write time and attributes of the file name of this
     // folder (see FileFactsOf).
     FileResult Facts(const char* name, ULONGLONG* size, ULONGLONG* id, LONGLONG* lastWrite, DWORD* attributes) const;
+    // Opens the file name of this folder for reading, sharing it for
+    // reading only: no one changes its bytes while it is open. kDone only
+    // for the folder's own file, never one behind a link.
+    FileResult OpenToRead(const char* name, CAutoHandle* file) const;
 
   private:
     friend class CFolderWriter;
-    FolderState OpenChildWide(const CCheckedFolder& parent, const std::wstring& name, bool create, bool deletable);
+    FolderState OpenChildWide(const CCheckedFolder& parent,
+                              const std::wstring& name,
+                              bool create,
+                              bool deletable,
+                              NewFolder made = NewFolder::kInherits);
     FolderState OpenPath(const std::wstring& full, FolderTrust trust);
     // Deletes the folder through its handle if it is empty, and closes it.
     void RemoveIfEmpty();

@@ -3,6 +3,8 @@
 #ifdef _WIN32
 #include <windows.h>
 #include <io.h>
+
+#include "deploy/FolderSecurity.h"
 #else
 #include <sys/stat.h>
 #include <unistd.h>
@@ -35,8 +37,12 @@ bool LevelExists(const char* level) {
     return _access(level, 0) == 0;
 }
 
+// Every level made here is made for the install folder: the
+// administrators' alone from its first moment, or not made at all.
 void MakeLevel(const char* level) {
-    ::CreateDirectoryA(level, nullptr);
+    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), InstallFolderSecurity(), FALSE};
+    if (attributes.lpSecurityDescriptor)
+        ::CreateDirectoryA(level, &attributes);
 }
 #else
 // The native build of the rules is fuzzed in check-only mode; these keep it

@@ -148,6 +148,21 @@ bool CFolderWriter::IsCopyInPlace(const CCheckedFolder& folder,
            placedTime == lastWrite && (attributes & kKept) == (CopyAttributes(listed.dwFileAttributes) & kKept);
 }
 
+PlaceResult CFolderWriter::PlaceFrom(const CCheckedFolder& folder, const char* name, HANDLE source) {
+    std::wstring wideName;
+    FILE_BASIC_INFO sourceInfo = {};
+    if (!folder.IsOpen() || !name || !ToWide(name, &wideName) || !IsPlainName(wideName)) {
+        SetLastError(ERROR_INVALID_NAME);
+        return PlaceResult::kFailed;
+    }
+    if (!GetFileInformationByHandleEx(source, FileBasicInfo, &sourceInfo, sizeof(sourceInfo)))
+        return PlaceResult::kFailed;
+    if (m_buffer.size() < kCopyBufferSize)
+        m_buffer.resize(kCopyBufferSize);
+    return Place(folder, wideName, sourceInfo,
+                 [&](HANDLE out, bool truncate) { return CopyContent(source, out, truncate, m_buffer); });
+}
+
 PlaceResult CFolderWriter::PlaceData(const CCheckedFolder& folder, const char* name, const std::string& content) {
     std::wstring wideName;
     if (!folder.IsOpen() || !name || !ToWide(name, &wideName) || !IsPlainName(wideName)) {

@@ -57,6 +57,9 @@ class CFolderWriter {
                        const char* name,
                        const WIN32_FIND_DATAA& listed,
                        const CFileStamp& recorded) const;
+    // Copies the file open as source, from where it stands to its end (a
+    // handle just opened: the whole file), the same way.
+    PlaceResult PlaceFrom(const CCheckedFolder& folder, const char* name, HANDLE source);
     // Places a file with the given content the same way: whole or not at all.
     PlaceResult PlaceData(const CCheckedFolder& folder, const char* name, const std::string& content);
 

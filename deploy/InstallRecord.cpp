@@ -4,16 +4,20 @@
 
 #include <cstring>
 
+#include "deploy/FileDigest.h"
 #include "deploy/FolderWriter.h"
+#include "deploy/PendingRename.h"
 #include "deploy/UninstallEntry.h"
 #include "framework/Handle.h"
 #include "framework/SystemDll.h"
 
 namespace {
 
-constexpr char kHeader[] = "TovrelUninstall\t2";
-// What an earlier install wrote: files with digests and no stamps.
+constexpr char kHeader[] = "TovrelUninstall\t3";
+// Records of earlier versions are read as well: version 1 has no B lines,
+// and neither it nor version 2 has stamps in its file lines.
 constexpr char kFirstHeader[] = "TovrelUninstall\t1";
+constexpr char kSecondHeader[] = "TovrelUninstall\t2";
 constexpr char kEnd[] = "end";
 constexpr char kVendorFolder[] = "Tovrel";
 // Named to the user when the system cannot tell where Program Files is.
@@ -22,6 +26,10 @@ constexpr char kUnknownRemovalFolder[] = "%ProgramFiles%\\Tovrel";
 constexpr size_t kMaxRecordSize = 16 * 1024 * 1024;
 constexpr size_t kHashLength = 32;
 constexpr size_t kSha256Length = 64;
+// A saved copy's name: the first hex digits of the digest of its file's
+// path in lower case, and this suffix.
+constexpr size_t kSavedNameLength = 16;
+constexpr char kSavedSuffix[] = ".saved";
 
 bool IsRecordable(const CString& text) {
     if (text.IsEmpty())
@@ -124,6 +132,8 @@ bool ParseLine(const std::string& line, bool first, CInstallRecord& record) {
                (file.digest.empty() || IsDigest(file.digest)) && (fields[4] == "k" || fields[4] == "-") &&
                record.AddFile(file);
     }
+    if (fields[0] == "B" && fields.size() == 3)
+        return record.AddSaved(fields[2].c_str(), fields[1].c_str());
     if (fields[0] == "D" && fields.size() == 2)
         return record.AddFolder(fields[1].c_str());
     if (fields[0] == "L" && fields.size() == 2)
@@ -209,11 +219,27 @@ bool CInstallRecord::AddFile(const CRecordedFile& file) {
     return true;
 }
 
-const CRecordedFile* CInstallRecord::Find(const CString& path) const {
+const CRecordedFile* CInstallRecord::FileAt(const CString& path) const {
     CString key = path;
     key.MakeLower();
     const auto known = m_fileIndex.find(key.GetString());
     return known == m_fileIndex.end() ? nullptr : &m_files[known->second];
+}
+
+// A saved copy's name is one SavedNameFor makes: nothing in the record can
+// name another file of its folder, such as the uninstaller.
+bool CInstallRecord::AddSaved(const CString& path, const CString& name) {
+    const std::string text = name.GetString();
+    if (!IsRecordable(path) || text.size() != kSavedNameLength + std::strlen(kSavedSuffix) ||
+        text.find_first_not_of("0123456789abcdef") != kSavedNameLength ||
+        text.compare(kSavedNameLength, std::string::npos, kSavedSuffix) != 0)
+        return false;
+    for (const CSavedFile& saved : m_saved) {
+        if (saved.path.CompareNoCase(path) == 0)
+            return true;
+    }
+    m_saved.push_back({path, name});
+    return true;
 }
 
 bool CInstallRecord::AddFolder(const CString& path) {
@@ -246,6 +272,8 @@ bool CInstallRecord::AddPlaced(const CCheckedFolder& folder, const char* name, c
 void CInstallRecord::Merge(const CInstallRecord& newer) {
     for (const CRecordedFile& file : newer.m_files)
         AddFile(file);
+    for (const CSavedFile& saved : newer.m_saved)
+        AddSaved(saved.path, saved.name);
     for (int i = 0; i < newer.folders.GetSize(); ++i)
         AddFolder(newer.folders[i]);
     for (int i = 0; i < newer.loaders.GetSize(); ++i)
@@ -263,6 +291,8 @@ std::string CInstallRecord::Format() const {
                 (file.digest.empty() ? "-" : file.digest) + "\t" + (file.keep ? "k" : "-") + "\t" +
                 file.path.GetString() + "\r\n";
     }
+    for (const CSavedFile& saved : m_saved)
+        text += std::string("B\t") + saved.name.GetString() + "\t" + saved.path.GetString() + "\r\n";
     for (int i = 0; i < folders.GetSize(); ++i)
         text += std::string("D\t") + folders[i].GetString() + "\r\n";
     for (int i = 0; i < loaders.GetSize(); ++i)
@@ -290,7 +320,7 @@ bool CInstallRecord::Parse(const std::string& text) {
             line.pop_back();
         start = end + 1;
         if (!header) {
-            first = line == kFirstHeader;
+            first = line == kFirstHeader || line == kSecondHeader;
             if (line != kHeader && !first)
                 return false;
             header = true;
@@ -304,6 +334,20 @@ bool CInstallRecord::Parse(const std::string& text) {
         return false;
     *this = parsed;
     return true;
+}
+
+// The same path gives the same name, so that an install killed after it
+// saved a file's bytes finds them there when it runs again, rather than
+// saving its own copy over them.
+CString SavedNameFor(const CString& path) {
+    CString lower = path;
+    lower.MakeLower();
+    CFileDigest digest;
+    digest.Begin();
+    digest.Add(lower.GetString(), static_cast<size_t>(lower.GetLength()));
+    if (!digest.Finish())
+        return CString();
+    return CString((digest.Hex().substr(0, kSavedNameLength) + kSavedSuffix).c_str());
 }
 
 namespace {
@@ -384,6 +428,10 @@ void LeaveRemovalRecord(CEarlierInstalls& earlier,
     CInstallRecord& record = earlier.record;
     record.Merge(placed);
 
+    // A removal since the last restart handed the uninstaller and its folder
+    // to the restart: that is taken back before the new one is placed, or
+    // the restart would delete it and leave the entry pointing at nothing.
+    const bool stays = TakeBackPendingRenames({uninstallerPath, folderPath});
     CFolderWriter writer;
     CFileStamp uninstaller;
     char module[MAX_PATH + 1] = {};
@@ -392,7 +440,7 @@ void LeaveRemovalRecord(CEarlierInstalls& earlier,
         length > 0 && length < MAX_PATH &&
         (IsUninstallerInPlace(folder, module, &uninstaller.size) ||
          writer.PlaceCopy(folder, kUninstallerName, module, nullptr, &uninstaller) == PlaceResult::kPlaced);
-    if (!uninstallerPlaced)
+    if (!uninstallerPlaced || !stays)
         failed.Add(uninstallerPath);
     const std::string text = record.Format();
     const bool recordPlaced = (earlier.state == RecordState::kRead && text == earlier.text) ||

@@ -8,7 +8,7 @@
 //
 // The record is a text in the ANSI code page, one item a line:
 //
-//   TovrelUninstall<TAB>2              the format and its version
+//   TovrelUninstall<TAB>3              the format and its version
 //   F<TAB>size<TAB>stamp<TAB>digest<TAB>k|-<TAB>path
 //                                      a placed file: stamp is volume:id:time
 //                                       (hex digits, see FileStamp.h) or -,
@@ -16,6 +16,8 @@
 //                                       a SHA-256 digest (64) or -; k: a
 //                                       host-side file of that name was there
 //                                       before
+//   B<TAB>name<TAB>path                the bytes the host-side file path had before
+//                                       the install, saved as name beside the record
 //   D<TAB>path                         a folder to remove once empty
 //   L<TAB>text                         a LOADER that registration wrote
 //   K<TAB>key                          a key of the user's hive that registration
@@ -26,9 +28,9 @@
 //   end                                the last line: a record without it is cut
 //
 // No path or text may hold a control character, so none can break a line
-// or add one of its own. A record of version 1, whose file lines hold a
-// digest and no stamp (F<TAB>size<TAB>sha256<TAB>k|-<TAB>path), is read as
-// well; it is written again as version 2.
+// or add one of its own. Records of versions 1 and 2, whose file lines hold
+// a digest and no stamp (F<TAB>size<TAB>sha256<TAB>k|-<TAB>path), are read
+// as well (version 1 has no B lines); they are written again as version 3.
 
 #include <windows.h>
 
@@ -49,6 +51,11 @@ struct CRecordedFile : CFileStamp {
     bool keep = false;  // a host-side file of that name was there before the install
 };
 
+struct CSavedFile {
+    CString path;  // the host-side file, as the file system had it
+    CString name;  // its bytes from before the install, in the record's folder
+};
+
 class CInstallRecord {
   public:
     // Each refuses (false) a text that is empty or holds a control character.
@@ -61,18 +68,23 @@ class CInstallRecord {
     bool AddUser(const CString& sid);
     // Notes the file name placed into folder, with its stamp.
     bool AddPlaced(const CCheckedFolder& folder, const char* name, const CFileStamp& stamp, bool keep);
+    // Notes that the bytes path had before the install are saved as name,
+    // a name SavedNameFor makes (any other is refused). The first note for
+    // a path stays.
+    bool AddSaved(const CString& path, const CString& name);
     // Adds everything newer lists.
     void Merge(const CInstallRecord& newer);
 
     std::string Format() const;
     // False, and nothing taken, for a text that is not a whole record of
-    // this version or of version 1.
+    // this version or of an earlier one.
     bool Parse(const std::string& text);
 
     // The files in the order first recorded.
     const std::vector<CRecordedFile>& Files() const { return m_files; }
     // The file recorded under path (letter case ignored), or null.
-    const CRecordedFile* Find(const CString& path) const;
+    const CRecordedFile* FileAt(const CString& path) const;
+    const std::vector<CSavedFile>& Saved() const { return m_saved; }
 
     CStringArray folders;
     CStringArray loaders;
@@ -84,10 +96,15 @@ class CInstallRecord {
     // Each file's place in m_files by its path in lower case: an install of
     // thousands of files is recorded, merged and read in one pass each.
     std::unordered_map<std::string, size_t> m_fileIndex;
+    std::vector<CSavedFile> m_saved;
 };
 
 extern const char kUninstallerName[];
 extern const char kRecordName[];
+
+// The name the bytes of the host-side file path are saved under in the
+// record's folder; empty if it cannot be made.
+CString SavedNameFor(const CString& path);
 
 // %ProgramFiles%\Tovrel, as the system names it (never from the
 // environment, which the user sets); empty if it cannot be told.

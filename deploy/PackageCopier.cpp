@@ -159,7 +159,11 @@ class CTargetFolder {
     CTargetFolder& operator=(const CTargetFolder&) = delete;
 
     // path empty: unknown (no roaming folder); every copy into it fails.
-    void SetPath(const CString& path) { m_path = path; }
+    // made: what the folder carries if it is made here.
+    void SetPath(const CString& path, NewFolder made) {
+        m_path = path;
+        m_made = made;
+    }
     const CString& Path() const { return m_path; }
 
     // Opens the folder, making its last level when missing.
@@ -168,12 +172,13 @@ class CTargetFolder {
             return m_state;
         if (m_path.IsEmpty() || !FitsPath(m_path))
             return m_state = FolderState::kFailed;
-        return m_state = m_folder.Open(m_path, FolderTrust::kExact, true);
+        return m_state = m_folder.Open(m_path, FolderTrust::kExact, true, m_made);
     }
     const CCheckedFolder& Folder() const { return m_folder; }
 
   private:
     CString m_path;
+    NewFolder m_made = NewFolder::kInherits;
     CCheckedFolder m_folder;
     FolderState m_state = FolderState::kFailed;
 };
@@ -315,7 +320,7 @@ bool CopyEntry(CCopyJob& job,
             return false;
         CFileStamp stamp;
         const CRecordedFile* recorded =
-            job.earlier ? job.earlier->Find(JoinPath(target.Folder().FinalPathText(), name)) : nullptr;
+            job.earlier ? job.earlier->FileAt(JoinPath(target.Folder().FinalPathText(), name)) : nullptr;
         PlaceResult placed = PlaceResult::kPlaced;
         if (recorded && targets.writer.IsCopyInPlace(target.Folder(), name, entry, *recorded))
             stamp = *recorded;
@@ -373,9 +378,10 @@ bool CopyPackageFiles(CCopyJob& job) {
     // The install folder's last level is made now; the settings folder when
     // the settings file comes.
     CTargets targets;
-    targets.install.SetPath(job.targetFolder);
+    // The settings folder is the user's own.
+    targets.install.SetPath(job.targetFolder, NewFolder::kAdminOnly);
     targets.install.Open();
-    targets.settings.SetPath(SettingsFolder(job.settingsUser));
+    targets.settings.SetPath(SettingsFolder(job.settingsUser), NewFolder::kInherits);
     targets.settingsToken = job.settingsUser ? job.settingsUser->Token() : nullptr;
     targets.namedStreams = HasNamedStreams(source);
     job.listing.clear();

@@ -4,6 +4,7 @@
 #include <memory>
 #include <vector>
 
+#include "deploy/FileDigest.h"
 #include "deploy/FileStamp.h"
 #include "deploy/FolderWriter.h"
 #include "deploy/UninstallEntry.h"
@@ -52,6 +53,60 @@ class CFolders {
     std::vector<std::unique_ptr<CEntry>> m_folders;
 };
 
+// Whether two open files hold the same bytes, read from where each stands.
+bool IsSameContent(HANDLE a, HANDLE b, std::vector<char>& buffer) {
+    CFileDigest first;
+    CFileDigest second;
+    first.Begin();
+    second.Begin();
+    return DigestOfOpenFile(a, first, buffer) && first.Finish() && DigestOfOpenFile(b, second, buffer) &&
+           second.Finish() && first.Size() == second.Size() && first.Hex() == second.Hex();
+}
+
+// What to do with a host-side file whose bytes from before are saved.
+enum class GiveBack {
+    kPutBack,  // it holds what the install placed
+    kSettled,  // nothing to give back to: gone, or given back already
+    kKept,     // changed since, or behind a link: it stays, named
+    kLater,    // it could not be looked at now
+};
+
+GiveBack JudgeSavedFile(const CCheckedFolder* folder,
+                        FolderState folderState,
+                        const CString& name,
+                        const CRecordedFile& file,
+                        const CCheckedFolder& store,
+                        const CString& savedName,
+                        std::vector<char>& buffer) {
+    if (!folder) {
+        return folderState == FolderState::kMissing  ? GiveBack::kSettled
+               : folderState == FolderState::kLinked ? GiveBack::kKept
+                                                     : GiveBack::kLater;
+    }
+    CAutoHandle target;
+    switch (folder->OpenToRead(name, &target)) {
+        case FileResult::kMissing:
+            return GiveBack::kSettled;
+        case FileResult::kChanged:
+        case FileResult::kLinked:
+            return GiveBack::kKept;
+        case FileResult::kFailed:
+            return GiveBack::kLater;
+        case FileResult::kDone:
+            break;
+    }
+    if (IsAsStamped(target.Get(), *folder, file, buffer))
+        return GiveBack::kPutBack;
+    // A run killed after it gave the file back finds the saved bytes there.
+    CAutoHandle saved;
+    CAutoHandle again;
+    return store.OpenToRead(savedName, &saved) == FileResult::kDone &&
+                   folder->OpenToRead(name, &again) == FileResult::kDone &&
+                   IsSameContent(again.Get(), saved.Get(), buffer)
+               ? GiveBack::kSettled
+               : GiveBack::kKept;
+}
+
 }  // namespace
 
 CRemovalOutcome::CRemovalOutcome(const CInstallRecord& record) {
@@ -70,10 +125,10 @@ void CRemovalOutcome::Kept(const CString& item) {
     named.Add(item);
 }
 
-// A file that was there before the install is the CAD's own and stays
-// unnamed. One whose bytes changed, or that stands behind a link now, is
-// kept and named. One that cannot be deleted (held open, no right) is
-// named and left for a second run.
+// A file that was there before the install is the CAD's own: it is given
+// back (GiveBackSavedFiles) or stays unnamed. One whose bytes changed, or
+// that stands behind a link now, is kept and named. One that cannot be
+// deleted (held open, no right) is named and left for a second run.
 void RemoveRecordedFiles(const CInstallRecord& record, CRemovalOutcome& outcome) {
     CFolders folders;
     std::vector<char> buffer(kReadBufferSize);
@@ -105,6 +160,48 @@ void RemoveRecordedFiles(const CInstallRecord& record, CRemovalOutcome& outcome)
                 outcome.left.AddFile(file);
                 break;
         }
+    }
+}
+
+// The saved bytes replace the plug-in's copy whole, through the checked
+// writer, so a kill leaves one or the other. A saved copy whose file is
+// settled goes; one whose file cannot be looked at now stays, with its line
+// in the record, for a second run. A file that was there before without
+// saved bytes (an earlier version's record) stays unnamed, as the CAD's own.
+void GiveBackSavedFiles(const CInstallRecord& record, const CCheckedFolder& store, CRemovalOutcome& outcome) {
+    CFolders folders;
+    CFolderWriter writer;
+    std::vector<char> buffer(kReadBufferSize);
+    for (const CSavedFile& saved : record.Saved()) {
+        const CRecordedFile* file = record.FileAt(saved.path);
+        CString folderPath;
+        CString name;
+        // Saved, but never replaced (its copy failed): the CAD has its own.
+        GiveBack judged = GiveBack::kSettled;
+        if (file && file->keep && SplitPath(saved.path, &folderPath, &name)) {
+            FolderState state = FolderState::kFailed;
+            const CCheckedFolder* folder = folders.Open(folderPath, &state);
+            judged = JudgeSavedFile(folder, state, name, *file, store, saved.name, buffer);
+            if (judged == GiveBack::kPutBack) {
+                CAutoHandle bytes;
+                judged = store.OpenToRead(saved.name, &bytes) != FileResult::kDone              ? GiveBack::kKept
+                         : writer.PlaceFrom(*folder, name, bytes.Get()) == PlaceResult::kPlaced ? GiveBack::kSettled
+                                                                                                : GiveBack::kLater;
+            }
+        }
+        if (judged == GiveBack::kKept)
+            outcome.Kept(saved.path);
+        if (judged == GiveBack::kLater) {
+            outcome.NotDone(saved.path);
+        } else {
+            const FileResult removed = store.RemoveFile(saved.name, [](HANDLE) { return true; });
+            if (removed == FileResult::kDone || removed == FileResult::kMissing)
+                continue;
+            outcome.NotDone(store.FinalPathText() + "\\" + saved.name);
+        }
+        if (file)
+            outcome.left.AddFile(*file);
+        outcome.left.AddSaved(saved.path, saved.name);
     }
 }
 

@@ -27,6 +27,9 @@ struct CRemovalOutcome {
 
 // Files first, then the folders, the deepest first.
 void RemoveRecordedFiles(const CInstallRecord& record, CRemovalOutcome& outcome);
+// Puts back the bytes the CAD's own files had before the install, saved in
+// store (the record's folder), where a file still holds what was placed.
+void GiveBackSavedFiles(const CInstallRecord& record, const CCheckedFolder& store, CRemovalOutcome& outcome);
 void RemoveRecordedFolders(const CInstallRecord& record, CRemovalOutcome& outcome);
 
 // The end of a removal, in the folder that holds the record. While

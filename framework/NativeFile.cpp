@@ -127,7 +127,8 @@ NTSTATUS OpenRelative(HANDLE root,
                       ULONG disposition,
                       ULONG options,
                       HANDLE* handle,
-                      ULONG_PTR* information) {
+                      ULONG_PTR* information,
+                      PSECURITY_DESCRIPTOR security) {
     *handle = nullptr;
     *information = 0;
     const CNativeCalls& native = Native();
@@ -138,7 +139,7 @@ NTSTATUS OpenRelative(HANDLE root,
     text.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
     text.MaximumLength = text.Length;
     OBJECT_ATTRIBUTES object;
-    InitializeObjectAttributes(&object, &text, OBJ_CASE_INSENSITIVE, root, nullptr);
+    InitializeObjectAttributes(&object, &text, OBJ_CASE_INSENSITIVE, root, security);
     IO_STATUS_BLOCK io = {};
     const NTSTATUS status =
         native.createFile(handle, access | SYNCHRONIZE, &object, &io, nullptr, attributes, share, disposition,

@@ -32,7 +32,8 @@ bool DeleteOnClose(HANDLE handle);
 
 // Opens or creates name, one path component, relative to the folder open
 // as root, never following a link at that name. information receives
-// whether the object was created (kFileCreated) or opened.
+// whether the object was created (kFileCreated) or opened. security, if
+// given, is what an object made by the call carries from its first moment.
 NTSTATUS OpenRelative(HANDLE root,
                       const std::wstring& name,
                       ACCESS_MASK access,
@@ -41,6 +42,7 @@ NTSTATUS OpenRelative(HANDLE root,
                       ULONG disposition,
                       ULONG options,
                       HANDLE* handle,
-                      ULONG_PTR* information);
+                      ULONG_PTR* information,
+                      PSECURITY_DESCRIPTOR security = nullptr);
 
 bool RenameInto(HANDLE file, HANDLE folder, const std::wstring& name);

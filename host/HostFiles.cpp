@@ -5,6 +5,7 @@
 
 #include "deploy/FileStamp.h"
 #include "deploy/FolderWriter.h"
+#include "deploy/SavedFiles.h"
 #include "framework/WidePath.h"
 #include "deploy/PackageSource.h"
 #include "framework/Handle.h"
@@ -58,6 +59,7 @@ void CopyHostFile(const CHostPackage& package,
                   const char* folderText,
                   const char* fileName,
                   CFolderWriter& writer,
+                  CFileSaver& saver,
                   CStringArray& failed,
                   CInstallRecord& record) {
     char source[MAX_PATH];
@@ -65,10 +67,15 @@ void CopyHostFile(const CHostPackage& package,
     if (!FormatInto(source, "%s\\%s", package.folder.GetString(), fileName) ||
         !FormatInto(target, "%s\\%s", folderText, fileName))
         return;
-    if (folder) {
-        // A file of that name that was there before is the CAD's own: the
-        // uninstaller keeps it. Where that cannot be told, it counts as there.
-        const bool existed = GetFileAttributesA(target) != INVALID_FILE_ATTRIBUTES || !IsAbsenceError(GetLastError());
+    // A listing that broke off offers names the package may not hold: no
+    // CAD file is saved for a copy that cannot come.
+    if (folder && !package.Entry(fileName) && GetFileAttributesA(source) == INVALID_FILE_ATTRIBUTES &&
+        IsAbsenceError(GetLastError()))
+        return;
+    bool existed = true;
+    // A file of that name that was there before is the CAD's own: its bytes
+    // are saved for the removal to give back, or it stays as it is.
+    if (folder && saver.SaveBeforeReplacing(*folder, fileName, writer, record, &existed)) {
         CFileStamp stamp;
         const PlaceResult placed = writer.PlaceCopy(*folder, fileName, source, package.Entry(fileName), &stamp);
         if (placed == PlaceResult::kPlaced)
@@ -162,6 +169,7 @@ const WIN32_FIND_DATAA* CHostPackage::Entry(const char* name) const {
 void CHostInstaller::DeployHostFiles(const CString& location,
                                      const CHostPackage& package,
                                      CFolderWriter& writer,
+                                     CFileSaver& saver,
                                      std::vector<std::wstring>& served) {
     char fontsPath[MAX_PATH];
     const HostLocationCheck check = CheckHostLocation(location);
@@ -206,13 +214,14 @@ void CHostInstaller::DeployHostFiles(const CString& location,
                (fontsState == FolderState::kFailed && MayExist(fontsPath))) {
         for (int i = 0; i < package.fonts.GetSize(); ++i)
             CopyHostFile(package, fontsState == FolderState::kOpen ? &fonts : nullptr, fontsPath, package.fonts[i],
-                         writer, failedItems, placed);
+                         writer, saver, failedItems, placed);
     }
 
     // Every folder is offered every year's host DLL that the package holds:
     // the registration of a later release may name an earlier year's DLL.
     for (int i = 0; i < package.cadFiles.GetSize(); ++i)
-        CopyHostFile(package, checked ? &cad : nullptr, location, package.cadFiles[i], writer, failedItems, placed);
+        CopyHostFile(package, checked ? &cad : nullptr, location, package.cadFiles[i], writer, saver, failedItems,
+                     placed);
 }
 
 void CHostInstaller::DeployHostFilesSelected(int tick2023, int tick2024, int tick2025) {
@@ -243,12 +252,13 @@ void CHostInstaller::DeployHostFilesSelected(int tick2023, int tick2024, int tic
     // One CAD folder may be found under several spellings and releases: it
     // is served once, by where the file system has it.
     CFolderWriter writer;
+    CFileSaver saver;
     std::vector<std::wstring> served;
     for (const auto& release : kReleases) {
         if (!release.ticked)
             continue;
         const int count = release.locations.GetSize();
         for (int i = 0; i < count; ++i)
-            DeployHostFiles(release.locations[i], package, writer, served);
+            DeployHostFiles(release.locations[i], package, writer, saver, served);
     }
 }

@@ -14,6 +14,7 @@
 #include "framework/Handle.h"
 #include "framework/String.h"
 
+class CFileSaver;
 class CFolderWriter;
 
 // The package's files that go to the CAD folders, from one listing of the
@@ -77,6 +78,7 @@ class CHostInstaller {
     void DeployHostFiles(const CString& location,
                          const CHostPackage& package,
                          CFolderWriter& writer,
+                         CFileSaver& saver,
                          std::vector<std::wstring>& served);
     void DeployHostFilesSelected(int tick2023, int tick2024, int tick2025);
 

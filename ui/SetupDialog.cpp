@@ -23,12 +23,13 @@ constexpr COLORREF kBackgroundColour = RGB(170, 210, 150);
 constexpr COLORREF kCaptionColour = RGB(10, 70, 40);
 constexpr char kSubFolder[] = "\\T-VazivIvir";
 
-// Makes a folder's last level where no link leads elsewhere. The
-// uninstaller removes the install folder again once it is empty, and the
-// chosen folder only if this install made it.
+// Makes a folder's last level where no link leads elsewhere, the
+// administrators' alone. The uninstaller removes the install folder again
+// once it is empty, and the chosen folder only if this install made it.
 void MakeFolder(const CString& path, bool removable) {
     CCheckedFolder folder;
-    if (folder.Open(path, FolderTrust::kExact, true) == FolderState::kOpen && (removable || folder.WasMade()))
+    if (folder.Open(path, FolderTrust::kExact, true, NewFolder::kAdminOnly) == FolderState::kOpen &&
+        (removable || folder.WasMade()))
         theHostInstaller.placed.AddFolder(folder.FinalPathText());
 }
 

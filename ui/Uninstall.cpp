@@ -74,6 +74,7 @@ void RunUninstall() {
     if (!theHostInstaller.RemoveRegistrations(record, outcome.named))
         outcome.unfinished = true;
     RemoveRecordedFiles(record, outcome);
+    GiveBackSavedFiles(record, folder, outcome);
     RemoveRecordedFolders(record, outcome);
     FinishRemoval(folder, folderPath, outcome);
     TellOutcome(outcome.named);

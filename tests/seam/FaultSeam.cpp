@@ -11,6 +11,7 @@
 #include <windows.h>
 #include <direct.h>
 #include <io.h>
+#include <sddl.h>
 #include <shlobj.h>
 #include <tlhelp32.h>
 #include <winternl.h>
@@ -18,7 +19,9 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <cwchar>
 #include <initializer_list>
+#include <string>
 #include <type_traits>
 
 namespace {
@@ -50,12 +53,15 @@ enum FailureKind {
     X(RegEnumKeyExA, kStatus)               \
     X(RegEnumValueA, kStatus)               \
     X(RegQueryValueExA, kStatus)            \
+    X(RegQueryValueExW, kStatus)            \
     X(RegGetValueA, kStatus)                \
     X(RegSetValueExA, kStatus)              \
+    X(RegSetValueExW, kStatus)              \
     X(RegDeleteKeyA, kStatus)               \
     X(RegDeleteKeyExA, kStatus)             \
     X(RegDeleteTreeA, kStatus)              \
     X(RegDeleteValueA, kStatus)             \
+    X(RegDeleteValueW, kStatus)             \
     X(RegRenameKey, kStatus)                \
     X(RegCopyTreeA, kStatus)                \
     X(RegFlushKey, kStatus)                 \
@@ -228,6 +234,56 @@ R FailureValue(FailureKind kind) {
         return static_cast<R>(value);
 }
 
+// Adds "path|SDDL" to the made folders; the seam's own calls go to the
+// originals, so that they are neither counted nor failed.
+void NoteMadeFolder(const std::string& path, PSECURITY_DESCRIPTOR security) {
+    std::string line = path + "|";
+    char* sddl = nullptr;
+    if (security &&
+        ConvertSecurityDescriptorToStringSecurityDescriptorA(
+            security, SDDL_REVISION_1,
+            OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &sddl, nullptr)) {
+        line += sddl;
+        LocalFree(sddl);
+    }
+    line += "\n";
+    const size_t used = std::strlen(g_state->madeFolders);
+    if (used + line.size() < sizeof(g_state->madeFolders))
+        std::memcpy(g_state->madeFolders + used, line.c_str(), line.size() + 1);
+}
+
+// A folder made relative to a folder's handle: named by where it was made.
+void NoteMadeFolder(NTSTATUS status,
+                    PHANDLE handle,
+                    ACCESS_MASK,
+                    POBJECT_ATTRIBUTES object,
+                    PIO_STATUS_BLOCK io,
+                    PLARGE_INTEGER,
+                    ULONG,
+                    ULONG,
+                    ULONG,
+                    ULONG options,
+                    PVOID,
+                    ULONG) {
+    using FinalPathFn = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
+    const auto finalPath = reinterpret_cast<FinalPathFn>(g_entries[k_GetFinalPathNameByHandleW].original);
+    if (status < 0 || io->Information != FILE_CREATED || !(options & FILE_DIRECTORY_FILE) || !finalPath)
+        return;
+    wchar_t wide[MAX_PATH * 2] = {};
+    const DWORD length = finalPath(*handle, wide, MAX_PATH * 2, VOLUME_NAME_DOS);
+    char path[MAX_PATH * 4] = {};
+    if (length == 0 || length >= MAX_PATH * 2 ||
+        !WideCharToMultiByte(CP_ACP, 0, std::wcsncmp(wide, L"\\\\?\\", 4) == 0 ? wide + 4 : wide, -1, path,
+                             sizeof(path), nullptr, nullptr))
+        return;
+    NoteMadeFolder(path, object->SecurityDescriptor);
+}
+
+void NoteMadeFolder(BOOL made, LPCSTR path, LPSECURITY_ATTRIBUTES attributes) {
+    if (made)
+        NoteMadeFolder(path, attributes ? attributes->lpSecurityDescriptor : nullptr);
+}
+
 template <CallId Id, class F>
 struct CHook;
 
@@ -236,7 +292,12 @@ struct CHook<Id, R (*)(A...)> {
     static R Call(A... args) {
         if (CountCall(Id))
             return FailureValue<R>(g_entries[Id].kind);
-        return reinterpret_cast<R (*)(A...)>(g_entries[Id].original)(args...);
+        const R result = reinterpret_cast<R (*)(A...)>(g_entries[Id].original)(args...);
+        if constexpr (Id == k_NtCreateFile || Id == k_CreateDirectoryA) {
+            if (g_state)
+                NoteMadeFolder(result, args...);
+        }
+        return result;
     }
 };
 

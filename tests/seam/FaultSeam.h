@@ -43,6 +43,11 @@ struct CFaultSeamState {
     // The counted calls in their order, as indexes into perCall: the first
     // sizeof(trace) of them.
     unsigned char trace[8192];
+    // The folders the program made, whether armed or not, one a line:
+    // "path|SDDL", the SDDL of the security the creating call was given
+    // (owner, group and list), empty for none: what a folder made on
+    // Windows carries, which Wine (Unix mode bits only) cannot show.
+    char madeFolders[4096];
 };
 
 inline void FaultSeamEventName(DWORD processId, const char* what, char (&name)[64]) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "res/resource.h"
+#include "tests/support/SeamView.h"
 #include "tests/support/UiDriver.h"
 
 using namespace testsupport;
@@ -18,7 +19,8 @@ constexpr char kAppTitle[] = "SetUp";
 
 class BrowseTest : public ::testing::Test {
   protected:
-    SetupLayout layout;
+    // The test build: its seam shows what each folder was made with.
+    SetupLayout layout{"SetUpFaults.exe"};
     ScratchFolder folders{"setup-browse"};
     SetupDriver setup;
     HWND browser = nullptr;
@@ -91,6 +93,12 @@ TEST_F(BrowseTest, AMissingFolderIsCreatedAfterYesAndNoKeepsTheBrowserOpen) {
     ASSERT_TRUE(BrowserClosed());
     EXPECT_TRUE(FolderExists(missing));
     EXPECT_EQ(missing, setup.GetText(IDC_INSTALL_PATH));
+    // Each level is made for the install folder, the administrators' alone
+    // from its first moment (what Wine then keeps cannot be read back here).
+    CSeamView seam(setup.ProcessId());
+    ASSERT_TRUE(seam.IsOpen());
+    const std::string adminOnly = "|O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)\n";
+    EXPECT_EQ(folders / "New" + adminOnly + missing + adminOnly, std::string(seam->madeFolders));
 }
 
 TEST_F(BrowseTest, InvalidPathsAreRefusedAndTheBrowserStaysOpen) {

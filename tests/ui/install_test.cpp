@@ -8,6 +8,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "res/resource.h"
 #include "tests/support/CadStandin.h"
 #include "tests/support/InstallWorld.h"
+#include "tests/support/SeamView.h"
 
 using namespace testsupport;
 
@@ -378,6 +380,40 @@ TEST_F(InstallTest, UnfinishedItemsAreToldBeforeTheCompletionView) {
         EXPECT_EQ(volatileProfiles == 1 ? "old" : "content of GCAD2024P.dll", ReadFile(held));
         run.Press(IDOK);
         EXPECT_TRUE(run.WaitForExit(10000));
+    }
+}
+
+// Every folder made for the install folder is the administrators' alone from
+// its first moment: the call that makes it is given a protected list like
+// Program Files' (SYSTEM and Administrators full control, Users read and
+// execute, owner Administrators), never a list set by name afterwards. The
+// settings folder is the user's own, and the temporary folders take what
+// their parent passes on. Wine keeps only Unix mode bits and reads every
+// folder's list back from them: what a made folder then carries, and that
+// another user cannot change it, cannot be shown here; the test build's
+// seam shows what each creating call was given.
+TEST_F(InstallTest, FoldersMadeForTheInstallAreTheAdministratorsAlone) {
+    SetupLayout faults("SetUpFaults.exe");
+    faults.WritePackage();
+    ASSERT_TRUE(setup.Start(faults.Exe()));
+    CSeamView seam(setup.ProcessId());
+    ASSERT_TRUE(seam.IsOpen());
+    setup.Press(IDC_INSTALL);
+    ASSERT_TRUE(setup.WaitForCompletionView());
+
+    std::map<std::string, std::string> made;
+    const std::string lines = seam->madeFolders;
+    for (size_t start = 0, end; (end = lines.find('\n', start)) != std::string::npos; start = end + 1) {
+        const std::string line = lines.substr(start, end - start);
+        made[line.substr(0, line.find('|'))] = line.substr(line.find('|') + 1);
+    }
+    const std::string adminOnly = "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+    const std::string installDir = std::string(kDefaultFolder) + "\\" + kInstallFolderName;
+    for (const std::string& folder : {std::string(kDefaultFolder), installDir, SettingsFolder()})
+        EXPECT_EQ(1u, made.count(folder)) << folder << " was not made, or not seen made: " << lines;
+    for (const auto& [folder, security] : made) {
+        SCOPED_TRACE(folder);
+        EXPECT_EQ(folder == kDefaultFolder || folder == installDir ? adminOnly : "", security);
     }
 }
 

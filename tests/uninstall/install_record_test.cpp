@@ -9,6 +9,7 @@
 #include <string>
 
 #include "deploy/InstallRecord.h"
+#include "deploy/PendingRename.h"
 
 namespace {
 
@@ -34,6 +35,7 @@ CInstallRecord Sample() {
     record.AddFile(stamped);
     record.AddFile(File("C:\\Tovrel\\T-VazivIvir\\TR_VazivIvir2023.GRX", 31, kDigestA, false));
     record.AddFile(File("D:\\乗\\CAD\\GCAD2024P.dll", 0, "", true));
+    record.AddSaved("D:\\乗\\CAD\\GCAD2024P.dll", SavedNameFor("D:\\乗\\CAD\\GCAD2024P.dll"));
     record.AddFolder("C:\\Tovrel\\T-VazivIvir");
     record.AddLoader("D:\\乗\\CAD\\GCAD2024P.dll");
     record.AddMadeKey("SOFTWARE\\Gstarsoft\\GstarCAD\\R25\\Profiles\\乗\\Applications");
@@ -50,6 +52,8 @@ TEST(InstallRecordTest, OnlyAWholeRecordOfItsVersionIsRead) {
     EXPECT_EQ(0x123456789abcdefULL, read.Files()[0].id);
     EXPECT_TRUE(read.Files()[2].keep);
     EXPECT_EQ("D:\\乗\\CAD\\GCAD2024P.dll", std::string(read.loaders[0].GetString()));
+    ASSERT_EQ(1u, read.Saved().size());
+    EXPECT_EQ(SavedNameFor("d:\\乗\\cad\\gcad2024p.DLL"), read.Saved()[0].name);
 
     // A record cut anywhere, as by a copy that stopped, is no record.
     for (size_t length = 0; length < whole.size(); ++length) {
@@ -59,9 +63,11 @@ TEST(InstallRecordTest, OnlyAWholeRecordOfItsVersionIsRead) {
         EXPECT_EQ(whole, cut.Format()) << "a refused text changed the record";
     }
 
-    // Version 1 file lines hold a digest and no stamp.
-    const std::string header = "TovrelUninstall\t1\r\n";
-    const std::string second = "TovrelUninstall\t2\r\n";
+    // Versions 1 and 2 hold a digest and no stamp in their file lines.
+    const std::string first = "TovrelUninstall\t1\r\n";
+    const std::string header = "TovrelUninstall\t2\r\n";
+    const std::string third = "TovrelUninstall\t3\r\n";
+    const std::string saved = SavedNameFor("C:\\x").GetString();
     const std::string stamp = "cafe0001:0123456789abcdef:01d9f00012345678";
     const struct {
         const char* name;
@@ -69,19 +75,22 @@ TEST(InstallRecordTest, OnlyAWholeRecordOfItsVersionIsRead) {
         bool read;
     } cases[] = {
         {"empty record", header + "end\r\n", true},
-        {"line breaks without carriage returns", "TovrelUninstall\t1\nD\tC:\\x\nend\n", true},
-        {"another version", "TovrelUninstall\t3\r\nend\r\n", false},
-        {"version 1 with a digest", header + "F\t1\t" + kDigestA + "\t-\tC:\\x\r\nend\r\n", true},
-        {"version 2 with a stamp", second + "F\t1\t" + stamp + "\t-\t-\tC:\\x\r\nend\r\n", true},
-        {"version 2 with neither", second + "F\t1\t-\t-\t-\tC:\\x\r\nend\r\n", true},
-        {"version 2 with a content hash", second + "F\t1\t-\t" + std::string(32, 'c') + "\t-\tC:\\x\r\nend\r\n", true},
-        {"a digest of neither length", second + "F\t1\t-\t" + std::string(48, 'c') + "\t-\tC:\\x\r\nend\r\n", false},
-        {"a version 1 line in version 2", second + "F\t1\t" + kDigestA + "\t-\tC:\\x\r\nend\r\n", false},
-        {"a stamp in version 1", header + "F\t1\t" + stamp + "\t-\t-\tC:\\x\r\nend\r\n", false},
-        {"upper-case stamp", second + "F\t1\tCAFE0001:0123456789ABCDEF:01D9F00012345678\t-\t-\tC:\\x\r\nend\r\n",
-         false},
-        {"short stamp", second + "F\t1\tcafe0001:123456789abcdef:01d9f00012345678\t-\t-\tC:\\x\r\nend\r\n", false},
-        {"stamp without an id", second + "F\t1\tcafe0001:0000000000000000:01d9f00012345678\t-\t-\tC:\\x\r\nend\r\n",
+        {"line breaks without carriage returns", "TovrelUninstall\t2\nD\tC:\\x\nend\n", true},
+        {"the first version", first + "D\tC:\\x\r\nend\r\n", true},
+        {"another version", "TovrelUninstall\t4\r\nend\r\n", false},
+        {"saved bytes", header + "B\t" + saved + "\tC:\\x\r\nend\r\n", true},
+        {"saved bytes under a name it never makes", header + "B\tUninstall.exe\tC:\\x\r\nend\r\n", false},
+        {"saved bytes in another folder", header + "B\t..\\" + saved + "\tC:\\x\r\nend\r\n", false},
+        {"version 1 with a digest", first + "F\t1\t" + kDigestA + "\t-\tC:\\x\r\nend\r\n", true},
+        {"version 3 with a stamp", third + "F\t1\t" + stamp + "\t-\t-\tC:\\x\r\nend\r\n", true},
+        {"version 3 with neither", third + "F\t1\t-\t-\t-\tC:\\x\r\nend\r\n", true},
+        {"version 3 with a content hash", third + "F\t1\t-\t" + std::string(32, 'c') + "\t-\tC:\\x\r\nend\r\n", true},
+        {"a digest of neither length", third + "F\t1\t-\t" + std::string(48, 'c') + "\t-\tC:\\x\r\nend\r\n", false},
+        {"a version 2 file line in version 3", third + "F\t1\t" + kDigestA + "\t-\tC:\\x\r\nend\r\n", false},
+        {"a stamp in version 2", header + "F\t1\t" + stamp + "\t-\t-\tC:\\x\r\nend\r\n", false},
+        {"upper-case stamp", third + "F\t1\tCAFE0001:0123456789ABCDEF:01D9F00012345678\t-\t-\tC:\\x\r\nend\r\n", false},
+        {"short stamp", third + "F\t1\tcafe0001:123456789abcdef:01d9f00012345678\t-\t-\tC:\\x\r\nend\r\n", false},
+        {"stamp without an id", third + "F\t1\tcafe0001:0000000000000000:01d9f00012345678\t-\t-\tC:\\x\r\nend\r\n",
          false},
         {"no header", "D\tC:\\x\r\nend\r\n", false},
         {"text after the end", header + "end\r\nD\tC:\\x\r\n", false},
@@ -149,6 +158,48 @@ TEST(InstallRecordTest, ASecondInstallAddsToTheRecord) {
     }
     EXPECT_EQ(1, first.folders.GetSize());
     EXPECT_EQ(2, first.loaders.GetSize());
+}
+
+// The restart's list as the registry holds it: the pairs whose source is
+// the uninstaller or its folder go, and every other byte stays, however the
+// list is cut or malformed.
+TEST(PendingRenameTest, TakesBackOnlyWholePairsOfItsOwn) {
+    const std::wstring z(1, L'\0');
+    const std::wstring ours = L"\\??\\C:\\Program Files\\Tovrel\\Uninstall.exe" + z + z;
+    const std::wstring folder = L"\\??\\C:\\Program Files\\Tovrel" + z + z;
+    const std::wstring other = L"\\??\\C:\\other.tmp" + z + L"!\\??\\C:\\other.dll" + z;
+    const std::vector<std::wstring> paths = {L"C:\\Program Files\\Tovrel\\Uninstall.exe", L"C:\\Program Files\\Tovrel"};
+    auto bytes = [](const std::wstring& text) {
+        return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+    };
+    const std::wstring lower = L"\\??\\c:\\PROGRAM FILES\\tovrel\\uninstall.EXE" + z + z;
+    const std::wstring onto = L"\\??\\C:\\x" + z + L"\\??\\C:\\Program Files\\Tovrel" + z + z;
+    const std::wstring inside = L"\\??\\C:\\Program Files\\Tovrel\\Uninstall.lst" + z + z;
+    const std::wstring bare = L"C:\\Program Files\\Tovrel" + z + z;
+    const std::wstring cut = ours.substr(0, ours.size() - 1);
+    const struct {
+        const char* name;
+        std::string value;
+        std::string kept;
+        bool removed;
+    } cases[] = {
+        {"ours among others", bytes(other + ours + folder + z), bytes(other + z), true},
+        {"letter case", bytes(lower + z), bytes(z), true},
+        {"an odd byte after ours", bytes(ours) + "x", "x", true},
+        {"a rename onto ours", bytes(onto), bytes(onto), false},
+        {"another file of the folder", bytes(inside), bytes(inside), false},
+        {"no NT prefix", bytes(bare), bytes(bare), false},
+        {"a target without its zero", bytes(cut + L"C:\\y"), bytes(cut + L"C:\\y"), false},
+        {"a source without a target", bytes(other + cut), bytes(other + cut), false},
+        {"after an empty source", bytes(z + ours), bytes(z + ours), false},
+        {"empty", "", "", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        bool removed = !c.removed;
+        EXPECT_EQ(c.kept, WithoutPendingRenamesOf(c.value, paths, &removed));
+        EXPECT_EQ(c.removed, removed);
+    }
 }
 
 }  // namespace

@@ -145,6 +145,19 @@ std::string PendingAtRestart() {
     return text;
 }
 
+// The list's raw bytes (UTF-16), for a test that must see every byte kept.
+std::string PendingBytes() {
+    CRegKey key;
+    std::string data(65536, '\0');
+    DWORD size = static_cast<DWORD>(data.size());
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS ||
+        RegQueryValueExW(key.Get(), L"PendingFileRenameOperations", nullptr, nullptr, reinterpret_cast<BYTE*>(&data[0]),
+                         &size) != ERROR_SUCCESS)
+        return std::string();
+    data.resize(size);
+    return data;
+}
+
 std::string Lower(std::string text) {
     for (char& c : text)
         c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
@@ -394,10 +407,24 @@ TEST_F(UninstallTest, RemovesWhatTheInstallPlacedAndKeepsWhatItDecides) {
          {kChosenFolder, kInstallDir, kInstallDir + "\\Tovrel.lsp", SettingsFolder(),
           SettingsFolder() + "\\Tovrel.Ini"},
          false},
+        // The CAD's own bytes come back, also after a second install, which
+        // must not save the plug-in's copy as the CAD's.
         {"a host DLL the CAD had before",
          [&] { WriteFile(cadA + "\\GCAD2024P.dll", "the CAD's own"); },
          {},
          {},
+         {},
+         false},
+        {"a host DLL the CAD had before, installed twice",
+         [&] { WriteFile(cadA + "\\GCAD2024P.dll", "the CAD's own"); },
+         [&] { EXPECT_EQ("", Install(kChosenFolder)); },
+         {},
+         {},
+         false},
+        {"a host DLL the CAD had before, changed since the install",
+         [&] { WriteFile(cadA + "\\GCAD2024P.dll", "the CAD's own"); },
+         [&] { WriteFile(cadA + "\\GCAD2024P.dll", "the CAD's update"); },
+         {cadA + "\\GCAD2024P.dll"},
          {cadA + "\\GCAD2024P.dll"},
          false},
         {"a host DLL held open",
@@ -570,6 +597,32 @@ TEST_F(UninstallTest, AKilledRemovalIsFinishedByASecondRun) {
         EXPECT_TRUE(text == kRemoved || text == kNoRecord) << text;
         EXPECT_EQ(left, Differences(before, Snapshot()));
     }
+}
+
+// The removal hands the uninstaller and its folder to the next restart; an
+// install before the restart takes exactly that back: another program's
+// pending rename stays, byte for byte, and the new uninstaller is no longer
+// due to go. Wine never restarts: the list is read instead.
+TEST_F(UninstallTest, AnInstallBeforeTheRestartTakesTheUninstallersDeleteBack) {
+    ASSERT_EQ("", Install(kChosenFolder));
+    ASSERT_EQ(kRemoved, Uninstall());
+    const std::string ours = PendingBytes();
+    ASSERT_NE(std::string::npos, PendingAtRestart().find(Lower(kUninstaller) + "||")) << PendingAtRestart();
+    const std::wstring otherPair = std::wstring(L"\\??\\C:\\other.tmp") + L'\0' + L"\\??\\C:\\other.dll" + L'\0';
+    const std::string other(reinterpret_cast<const char*>(otherPair.data()), otherPair.size() * sizeof(wchar_t));
+    const std::string listed = other + ours;
+    {
+        CRegKey key;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE, key.Receive()));
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegSetValueExW(key.Get(), L"PendingFileRenameOperations", 0, REG_MULTI_SZ,
+                                 reinterpret_cast<const BYTE*>(listed.data()), static_cast<DWORD>(listed.size())));
+    }
+
+    ASSERT_EQ("", Install(kChosenFolder));
+    EXPECT_EQ(other + std::string(2, '\0'), PendingBytes()) << PendingAtRestart();
+    EXPECT_TRUE(FileExists(kUninstaller));
+    EXPECT_EQ("\"" + kUninstaller + "\"", EntryText("UninstallString"));
 }
 
 // Runs that end before removing anything change nothing: the question

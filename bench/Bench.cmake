@@ -11,5 +11,5 @@ setup_target_options(bench_driver)
 target_link_libraries(bench_driver PRIVATE testsupport psapi)
 add_dependencies(bench_driver bench_bare SetUp)
 
-add_test(NAME BenchSmoke COMMAND bench_driver install 100 4096 1)
+add_test(NAME BenchSmoke COMMAND bench_driver install 100 4096 1 1.20)
 set_tests_properties(BenchSmoke PROPERTIES TIMEOUT 120)

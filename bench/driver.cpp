@@ -4,6 +4,12 @@
 // range, min and max. An untimed warm-up pair comes first, and the program
 // that starts a pair alternates from one pair to the next.
 //
+// With BENCH_BASELINE naming another SetUp.exe (a Windows path), each round
+// runs that one too, as a third program in the same rotation, against the
+// same bare program: two builds compared side by side under the same load.
+// Each SetUp.exe then keeps its own %ProgramFiles%\Tovrel (moved aside
+// while the other runs), so each finds only its own earlier installs.
+//
 // Every clock stops where the step is finished, seen the same way for both
 // programs from this process:
 //   dialog shown  the dialog is visible, neither it nor any of its controls
@@ -16,15 +22,19 @@
 // Between those signals this process polls every millisecond; both programs
 // pay the same polling.
 //
-//   bench_driver.exe install FILES BYTES ROUNDS   Install press -> install done, against the copy floor
-//   bench_driver.exe reinstall FILES BYTES ROUNDS the same, each over an earlier install of its own
-//   bench_driver.exe e2e FILES BYTES ROUNDS       start -> dialog shown -> install done -> exit,
-//                                                 against the bare program doing the whole job
+//   bench_driver.exe install FILES BYTES ROUNDS GOAL   Install press -> install done, against the copy floor
+//   bench_driver.exe reinstall FILES BYTES ROUNDS GOAL the same, each over an earlier install of its own
+//   bench_driver.exe e2e FILES BYTES ROUNDS GOAL       start -> dialog shown -> install done -> exit,
+//                                                      against the bare program doing the whole job;
+//                                                      SetUp.exe's peak working set is held to within
+//                                                      1 MiB of the bare job's
+// GOAL is the highest median ratio that meets the figure's goal.
 //   bench_driver.exe dialog ROUNDS                start -> dialog shown
 //   bench_driver.exe scan ROUNDS KEYS...          what a registry tree adds to start -> dialog shown
 
 #include <windows.h>
 #include <psapi.h>
+#include <shlobj.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -46,6 +56,7 @@ const char kProfile[] = "SOFTWARE\\Gstarsoft\\GstarCAD\\R25\\Profiles\\Main\\";
 const char kTreeRoot[] = "SOFTWARE\\Gstarsoft\\GstarCAD\\R25\\Tree";
 const char kSubFolder[] = "\\T-VazivIvir";
 const DWORD kTimeoutMs = 120000;
+const double kPeakAllowanceKiB = 1024;
 
 // The plug-in's own files, beside the filler files of the end-to-end
 // package, and where each of them goes besides the install folder.
@@ -60,7 +71,7 @@ const CPluginFile kPluginFiles[] = {
     {"Tovrel.prt5", false, nullptr},
 };
 
-enum Program { kSetup, kBare };
+enum Program { kSetup, kBare, kBaseline };
 
 double NowMs() {
     static LARGE_INTEGER frequency = [] {
@@ -139,9 +150,17 @@ std::vector<double> Ratios(const std::vector<double>& setup, const std::vector<d
 }
 
 // The order of a pair: the warm-up (pair 0) starts with SetUp.exe, and the
-// first program alternates from there.
-Program FirstOfPair(int pair) {
-    return pair % 2 == 0 ? kSetup : kBare;
+// first program alternates from there; a baseline takes its turn as third.
+std::vector<Program> OrderOfPair(int pair, bool baseline) {
+    std::vector<Program> order =
+        baseline ? std::vector<Program>{kSetup, kBaseline, kBare} : std::vector<Program>{kSetup, kBare};
+    std::rotate(order.begin(), order.begin() + pair % order.size(), order.end());
+    return order;
+}
+
+std::string Baseline() {
+    const char* path = std::getenv("BENCH_BASELINE");
+    return path ? path : "";
 }
 
 // The dialog and every window below it. The list is taken once for a wait:
@@ -253,10 +272,16 @@ class CRun {
 // a folder of its own.
 class CBench {
   public:
-    CBench() : m_root("bench") {
+    CBench() : m_root("bench"), m_baseline(!Baseline().empty()) {
         const std::string bin = ExeFolder();
         CreateDirectoryA(Setup().c_str(), nullptr);
         CreateDirectoryA(Data().c_str(), nullptr);
+        if (m_baseline) {
+            CreateDirectoryA((m_root / "base").c_str(), nullptr);
+            CreateDirectoryA(Data(kBaseline).c_str(), nullptr);
+            if (!CopyFileA(Baseline().c_str(), Exe(kBaseline).c_str(), FALSE))
+                Fail("no baseline SetUp.exe at " + Baseline());
+        }
         CreateDirectoryA(Cad().c_str(), nullptr);
         CreateDirectoryA((Cad() + "\\Fonts").c_str(), nullptr);
         if (!CopyFileA((bin + "\\SetUp.exe").c_str(), Exe(kSetup).c_str(), FALSE) ||
@@ -267,25 +292,50 @@ class CBench {
         if (length == 0 || length >= sizeof(appData))
             Fail("no APPDATA");
         m_settings = std::string(appData) + "\\Tovrel\\Tovrel.Ini";
+        char programFiles[MAX_PATH] = {};
+        if (FAILED(SHGetFolderPathA(nullptr, CSIDL_PROGRAM_FILES, nullptr, SHGFP_TYPE_CURRENT, programFiles)))
+            Fail("no Program Files folder");
+        m_removal = std::string(programFiles) + "\\Tovrel";
         DeleteRegistryTree(kCadRoot);
         SetRegistryString(kProfile, "Location", Cad());
     }
     ~CBench() {
+        if (m_baseline) {
+            for (Program program : {kSetup, kBaseline})
+                RemoveTree(m_removal + "." + std::to_string(program));
+        }
         DeleteRegistryTree(kCadRoot);
         if (m_plugin)
             RemovePluginFiles();
     }
 
     std::string Setup() const { return m_root / "setup"; }
-    std::string Data() const { return m_root / "setup\\Data"; }
+    // The package beside each program; the baseline has a folder of its own.
+    std::string Data(Program program = kSetup) const {
+        return m_root / (program == kBaseline ? "base\\Data" : "setup\\Data");
+    }
     std::string Cad() const { return m_root / "cad"; }
     std::string Exe(Program program) const {
-        return m_root / (program == kSetup ? "setup\\SetUp.exe" : "setup\\bench_bare.exe");
+        return m_root / (program == kSetup  ? "setup\\SetUp.exe"
+                         : program == kBare ? "setup\\bench_bare.exe"
+                                            : "base\\SetUp.exe");
     }
+    bool HasBaseline() const { return m_baseline; }
     // The folder typed into the dialog; the program installs into its
     // T-VazivIvir sub-folder.
     std::string Folder(Program program) const {
-        return m_root / (program == kSetup ? "setup-install" : "bare-install");
+        return m_root / (program == kSetup ? "setup-install" : program == kBare ? "bare-install" : "base-install");
+    }
+    // Each SetUp.exe's own uninstaller, record and entry, in place while it
+    // runs and aside while another does.
+    void PutRemovalFolder(Program program, bool inPlace) const {
+        if (!m_baseline || program == kBare)
+            return;
+        const std::string aside = m_removal + "." + std::to_string(program);
+        if (inPlace)
+            MoveFileExA(aside.c_str(), m_removal.c_str(), 0);
+        else if (!MoveFileExA(m_removal.c_str(), aside.c_str(), 0) && GetLastError() != ERROR_FILE_NOT_FOUND)
+            Fail("cannot move " + m_removal + " aside");
     }
 
     // files filler files of bytes bytes each, and with plugin the plug-in's
@@ -348,7 +398,8 @@ class CBench {
 
   private:
     void WritePackageFile(const std::string& name, size_t bytes, char fill) {
-        if (!WriteFile(Data() + "\\" + name, std::string(bytes, fill)))
+        if (!WriteFile(Data() + "\\" + name, std::string(bytes, fill)) ||
+            (m_baseline && !WriteFile(Data(kBaseline) + "\\" + name, std::string(bytes, fill))))
             Fail("cannot write the package");
         if (name.compare(0, 4, "file") == 0)
             m_fillers.push_back(name);
@@ -380,6 +431,8 @@ class CBench {
     }
 
     ScratchFolder m_root;
+    bool m_baseline;
+    std::string m_removal;  // %ProgramFiles%\Tovrel
     std::vector<std::string> m_fillers;
     std::string m_settings;
     size_t m_bytes = 0;
@@ -395,6 +448,7 @@ struct CInstallTimes {
 CInstallTimes RunInstall(CBench& bench, Program program, bool endToEnd, bool over) {
     if (!over)
         bench.Clean(program);
+    bench.PutRemovalFolder(program, true);
     CRun run;
     bench.Start(run, program, endToEnd ? "job" : "copy");
     run.WaitForDialog();
@@ -405,6 +459,7 @@ CInstallTimes RunInstall(CBench& bench, Program program, bool endToEnd, bool ove
     run.WaitPainted();
     times.peakKiB = run.PeakKiB();
     times.total = run.Close(IDOK);
+    bench.PutRemovalFolder(program, false);
     bench.CheckInstalled(program, endToEnd);
     return times;
 }
@@ -413,21 +468,20 @@ CInstallTimes RunInstall(CBench& bench, Program program, bool endToEnd, bool ove
 // bare program doing the whole job. Over an earlier install, the warm-up
 // pair makes each program's first install into a folder of its own, and
 // every later run finds its own program's last one.
-int InstallFigure(bool endToEnd, bool over, int files, size_t bytes, int rounds) {
+int InstallFigure(bool endToEnd, bool over, int files, size_t bytes, int rounds, double goal) {
     CBench bench;
     bench.WritePackage(files, bytes, endToEnd);
-    std::vector<double> setupTimes, bareTimes, setupPeak, barePeak;
+    std::vector<double> times[3], peaks[3];
     for (int pair = 0; pair <= rounds; ++pair) {
-        CInstallTimes times[2];
-        const Program first = FirstOfPair(pair);
-        for (Program program : {first, first == kSetup ? kBare : kSetup})
-            times[program] = RunInstall(bench, program, endToEnd, over);
+        CInstallTimes run[3];
+        for (Program program : OrderOfPair(pair, bench.HasBaseline()))
+            run[program] = RunInstall(bench, program, endToEnd, over);
         if (pair == 0)
             continue;
-        setupTimes.push_back(endToEnd ? times[kSetup].total : times[kSetup].work);
-        bareTimes.push_back(endToEnd ? times[kBare].total : times[kBare].work);
-        setupPeak.push_back(times[kSetup].peakKiB);
-        barePeak.push_back(times[kBare].peakKiB);
+        for (Program program : {kSetup, kBare, kBaseline}) {
+            times[program].push_back(endToEnd ? run[program].total : run[program].work);
+            peaks[program].push_back(run[program].peakKiB);
+        }
     }
     char figure[96];
     std::snprintf(figure, sizeof(figure), "%s, %d x %zu KiB:",
@@ -435,9 +489,24 @@ int InstallFigure(bool endToEnd, bool over, int files, size_t bytes, int rounds)
                   : over   ? "install work, over an earlier install"
                            : "install work",
                   files, bytes / 1024);
-    PrintFigure(figure, Ratios(setupTimes, bareTimes), setupTimes, endToEnd ? "bare job" : "copy floor", bareTimes);
-    std::printf("    peak working set: SetUp.exe %s; %s %s\n", Describe(setupPeak, 0, " KiB").c_str(),
-                endToEnd ? "bare job" : "copy floor", Describe(barePeak, 0, " KiB").c_str());
+    const char* bareName = endToEnd ? "bare job" : "copy floor";
+    const std::vector<double> ratios = Ratios(times[kSetup], times[kBare]);
+    PrintFigure(figure, ratios, times[kSetup], bareName, times[kBare]);
+    std::printf("    peak working set: SetUp.exe %s; %s %s\n", Describe(peaks[kSetup], 0, " KiB").c_str(), bareName,
+                Describe(peaks[kBare], 0, " KiB").c_str());
+    if (bench.HasBaseline()) {
+        std::printf("    baseline SetUp.exe: ratio %s; %s; peak working set %s\n",
+                    Describe(Ratios(times[kBaseline], times[kBare]), 2).c_str(),
+                    Describe(times[kBaseline], 1, " ms").c_str(), Describe(peaks[kBaseline], 0, " KiB").c_str());
+    }
+    const double median = CSpread(ratios).median;
+    std::printf("    goal: ratio <= %.2f: %s\n", goal, median <= goal ? "met" : "NOT MET");
+    if (endToEnd) {
+        const double over = CSpread(peaks[kSetup]).median - CSpread(peaks[kBare]).median;
+        std::printf("    goal: peak working set within %.0f KiB of the bare job's: %s (%+.0f KiB)\n", kPeakAllowanceKiB,
+                    over <= kPeakAllowanceKiB ? "met" : "NOT MET", over);
+    }
+    std::fflush(stdout);
     return 0;
 }
 
@@ -453,9 +522,8 @@ double TimeToDialog(CBench& bench, Program program) {
 // pairs of alternating order.
 void TimeDialogs(CBench& bench, int rounds, std::vector<double>* setup, std::vector<double>* bare) {
     for (int pair = 0; pair <= rounds; ++pair) {
-        double ms[2];
-        const Program first = FirstOfPair(pair);
-        for (Program program : {first, first == kSetup ? kBare : kSetup})
+        double ms[3];
+        for (Program program : OrderOfPair(pair, false))
             ms[program] = TimeToDialog(bench, program);
         if (pair == 0)
             continue;
@@ -515,7 +583,7 @@ int ScanFigure(int rounds, const std::vector<int>& sizes) {
 
 int Usage() {
     std::fprintf(stderr,
-                 "usage: bench_driver install|reinstall|e2e FILES BYTES ROUNDS\n"
+                 "usage: bench_driver install|reinstall|e2e FILES BYTES ROUNDS GOAL\n"
                  "       bench_driver dialog ROUNDS\n"
                  "       bench_driver scan ROUNDS KEYS...\n");
     return 2;
@@ -525,9 +593,9 @@ int Usage() {
 
 int main(int argc, char** argv) {
     const std::string figure = argc > 1 ? argv[1] : "";
-    if ((figure == "install" || figure == "reinstall" || figure == "e2e") && argc == 5 && std::atoi(argv[4]) > 0)
+    if ((figure == "install" || figure == "reinstall" || figure == "e2e") && argc == 6 && std::atoi(argv[4]) > 0)
         return InstallFigure(figure == "e2e", figure == "reinstall", std::atoi(argv[2]),
-                             std::strtoul(argv[3], nullptr, 10), std::atoi(argv[4]));
+                             std::strtoul(argv[3], nullptr, 10), std::atoi(argv[4]), std::atof(argv[5]));
     if (figure == "dialog" && argc == 3 && std::atoi(argv[2]) > 0)
         return DialogFigure(std::atoi(argv[2]));
     if (figure == "scan" && argc >= 4 && std::atoi(argv[2]) > 0) {

@@ -68,6 +68,8 @@ class CCheckedFolder {
     CString FinalPathText() const;
     // True when the last Open or OpenChild made the folder.
     bool WasMade() const { return m_made; }
+    // The serial number of the folder's volume, where its files lie too.
+    bool VolumeSerial(DWORD* serial) const;
 
     // Deletes the file name of this folder if same(handle) holds for it,
     // opened relative to this folder's handle with no sharing but reading:
@@ -83,6 +85,9 @@ class CCheckedFolder {
     FileResult OpenFile(const char* name, ACCESS_MASK access, CAutoHandle* file) const;
     // Reads the whole file name of this folder, if it is at most limit bytes.
     FileResult ReadWhole(const char* name, size_t limit, std::string* content) const;
+    // The size, id, last-write time and attributes of the file name of this
+    // folder (see FileFactsOf).
+    FileResult Facts(const char* name, ULONGLONG* size, ULONGLONG* id, LONGLONG* lastWrite, DWORD* attributes) const;
     // Opens the file name of this folder for reading, sharing it for
     // reading only: no one changes its bytes while it is open. kDone only
     // for the folder's own file, never one behind a link.
@@ -102,6 +107,8 @@ class CCheckedFolder {
     CAutoHandle m_handle;
     std::wstring m_final;
     bool m_made = false;
+    mutable DWORD m_volume = 0;
+    mutable bool m_volumeKnown = false;
 };
 
 enum class Placement { kInside, kOutside, kUnknown };

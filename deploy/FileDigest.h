@@ -1,8 +1,8 @@
 #pragma once
 
-// The SHA-256 digest of a file's bytes, from the system's crypto provider.
-// The uninstaller deletes a file only when its bytes still have the digest
-// the install recorded: a file the user changed since is kept.
+// The SHA-256 digest of a file's bytes, from the system's crypto provider:
+// what tells a placed file unchanged where its stamp cannot (FileStamp.h),
+// and what a record of version 1 holds for every file.
 
 #include <windows.h>
 

@@ -1,6 +1,8 @@
 #include "deploy/FolderWriter.h"
 
-#include "deploy/FileDigest.h"
+#include <algorithm>
+
+#include "deploy/FileStamp.h"
 #include "deploy/PackageSource.h"
 #include "framework/NativeFile.h"
 #include "framework/WidePath.h"
@@ -12,8 +14,11 @@ namespace {
 // leftover) makes the next one the choice, rather than a prompt per file.
 const char* const kTempFolderNames[] = {"~tvcopy", "~tvcopy1", "~tvcopy2", "~tvcopy3", "~tvcopy4"};
 
-// A file of up to this size is copied with one read and one write.
+// A file of up to this size is copied with one read and one write. The
+// buffer grows to it only as files that large come: every page it has is
+// touched, and counts to the working set.
 constexpr size_t kCopyBufferSize = 256 * 1024;
+constexpr size_t kSmallestBuffer = 4096;
 
 // The attributes a copy carries: the source's, as CopyFileA gives them,
 // but never read-only.
@@ -23,16 +28,14 @@ DWORD CopyAttributes(DWORD sourceAttributes) {
 }
 
 // Writes the whole of source into out from its start and cuts out where the
-// copy ends (a leftover may be longer). digest, if given, takes the bytes.
-bool CopyContent(HANDLE source, HANDLE out, bool truncate, std::vector<char>& buffer, CFileDigest* digest) {
+// copy ends (a leftover may be longer).
+bool CopyContent(HANDLE source, HANDLE out, bool truncate, std::vector<char>& buffer) {
     for (;;) {
         DWORD read = 0;
         if (!ReadFile(source, buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr))
             return false;
         if (read == 0)
             break;
-        if (digest)
-            digest->Add(buffer.data(), read);
         DWORD done = 0;
         if (!WriteFile(out, buffer.data(), read, &done, nullptr) || done != read)
             return false;
@@ -48,7 +51,7 @@ struct CFolderWriter::CTemp {
     bool linked = false;  // no temporary folder could be had
 };
 
-CFolderWriter::CFolderWriter() : m_buffer(kCopyBufferSize) {}
+CFolderWriter::CFolderWriter() = default;
 
 // The temporary folders go when the copies are done; one that still holds
 // something (a copy that could not be deleted) stays for the next run.
@@ -93,7 +96,7 @@ PlaceResult CFolderWriter::PlaceFrom(const CCheckedFolder& folder,
                                      const char* name,
                                      HANDLE source,
                                      const WIN32_FIND_DATAA* listed,
-                                     CFileDigest* digest) {
+                                     CFileStamp* stamp) {
     std::wstring wideName;
     if (!folder.IsOpen() || !name || !ToWide(name, &wideName) || !IsPlainName(wideName)) {
         SetLastError(ERROR_INVALID_NAME);
@@ -102,6 +105,11 @@ PlaceResult CFolderWriter::PlaceFrom(const CCheckedFolder& folder,
     LARGE_INTEGER start = {};
     if (!source || source == INVALID_HANDLE_VALUE || !SetFilePointerEx(source, start, nullptr, FILE_BEGIN))
         return PlaceResult::kFailed;
+    const ULONGLONG size =
+        listed ? (static_cast<ULONGLONG>(listed->nFileSizeHigh) << 32) | listed->nFileSizeLow : kCopyBufferSize;
+    if (m_buffer.size() < kCopyBufferSize && m_buffer.size() < size)
+        m_buffer.resize(
+            static_cast<size_t>(std::min<ULONGLONG>(std::max<ULONGLONG>(size, kSmallestBuffer), kCopyBufferSize)));
     FILE_BASIC_INFO sourceInfo = {};
     if (listed) {
         sourceInfo.FileAttributes = listed->dwFileAttributes;
@@ -110,17 +118,33 @@ PlaceResult CFolderWriter::PlaceFrom(const CCheckedFolder& folder,
     } else if (!GetFileInformationByHandleEx(source, FileBasicInfo, &sourceInfo, sizeof(sourceInfo))) {
         return PlaceResult::kFailed;
     }
-    return Place(folder, wideName, sourceInfo, [&](HANDLE out, bool truncate) {
-        if (digest)
-            digest->Begin();
-        if (!CopyContent(source, out, truncate, m_buffer, digest))
-            return false;
-        // A digest the provider could not finish stays empty: the file is
-        // then kept by its removal, as one that cannot be told unchanged.
-        if (digest)
-            digest->Finish();
-        return true;
-    });
+    return Place(
+        folder, wideName, sourceInfo,
+        [&](HANDLE out, bool truncate) { return CopyContent(source, out, truncate, m_buffer); }, stamp);
+}
+
+// The copy's stamp as recorded tells it unchanged since it was placed; its
+// size and last-write time, which it took from its source, tell the source
+// unchanged since, as make and rsync tell it. A stamp that needed a digest
+// is no such proof: the file is placed again.
+bool CFolderWriter::IsCopyInPlace(const CCheckedFolder& folder,
+                                  const char* name,
+                                  const WIN32_FIND_DATAA& listed,
+                                  const CFileStamp& recorded) const {
+    const ULONGLONG size = (static_cast<ULONGLONG>(listed.nFileSizeHigh) << 32) | listed.nFileSizeLow;
+    const LONGLONG lastWrite = static_cast<LONGLONG>(
+        (static_cast<ULONGLONG>(listed.ftLastWriteTime.dwHighDateTime) << 32) | listed.ftLastWriteTime.dwLowDateTime);
+    if (!recorded.digest.empty() || recorded.id == 0 || size != recorded.size || lastWrite != recorded.lastWrite)
+        return false;
+    constexpr DWORD kKept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    ULONGLONG placedSize = 0;
+    ULONGLONG id = 0;
+    LONGLONG placedTime = 0;
+    DWORD attributes = 0;
+    DWORD volume = 0;
+    return folder.Facts(name, &placedSize, &id, &placedTime, &attributes) == FileResult::kDone &&
+           folder.VolumeSerial(&volume) && volume == recorded.volume && id == recorded.id && placedSize == size &&
+           placedTime == lastWrite && (attributes & kKept) == (CopyAttributes(listed.dwFileAttributes) & kKept);
 }
 
 PlaceResult CFolderWriter::PlaceData(const CCheckedFolder& folder, const char* name, const std::string& content) {
@@ -143,7 +167,8 @@ PlaceResult CFolderWriter::PlaceData(const CCheckedFolder& folder, const char* n
 PlaceResult CFolderWriter::Place(const CCheckedFolder& folder,
                                  const std::wstring& wideName,
                                  const FILE_BASIC_INFO& sourceInfo,
-                                 const std::function<bool(HANDLE out, bool truncate)>& write) {
+                                 const std::function<bool(HANDLE out, bool truncate)>& write,
+                                 CFileStamp* stamp) {
     bool linked = false;
     CCheckedFolder* temp = TempFolderFor(folder, &linked);
     if (!temp) {
@@ -155,15 +180,15 @@ PlaceResult CFolderWriter::Place(const CCheckedFolder& folder,
 
     // Opened, not overwritten: a leftover of a killed run is used again, and
     // a link planted under the name is found out before anything is written.
+    // Read access: where its stamp cannot tell the placed file, its bytes do.
+    constexpr ACCESS_MASK kAccess = GENERIC_WRITE | FILE_READ_DATA | DELETE | FILE_READ_ATTRIBUTES;
     HANDLE raw = nullptr;
     ULONG_PTR information = 0;
-    NTSTATUS status = OpenRelative(temp->Get(), wideName, GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES,
-                                   CopyAttributes(sourceInfo.FileAttributes), 0, FILE_OPEN_IF,
-                                   FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY, &raw, &information);
+    NTSTATUS status = OpenRelative(temp->Get(), wideName, kAccess, CopyAttributes(sourceInfo.FileAttributes), 0,
+                                   FILE_OPEN_IF, FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY, &raw, &information);
     if (status == kStatusAccessDenied && ClearReadOnlyIn(*temp, wideName))
-        status = OpenRelative(temp->Get(), wideName, GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES,
-                              CopyAttributes(sourceInfo.FileAttributes), 0, FILE_OPEN_IF,
-                              FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY, &raw, &information);
+        status = OpenRelative(temp->Get(), wideName, kAccess, CopyAttributes(sourceInfo.FileAttributes), 0,
+                              FILE_OPEN_IF, FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY, &raw, &information);
     CAutoHandle out(raw);
     if (status < 0) {
         SetLastStatus(status);
@@ -206,8 +231,16 @@ PlaceResult CFolderWriter::Place(const CCheckedFolder& folder,
     const bool copied =
         write(out.Get(), information != kFileCreated) &&
         SetAttributesOf(out.Get(), CopyAttributes(sourceInfo.FileAttributes), &sourceInfo.LastWriteTime);
-    if (copied && RenameInto(out.Get(), folder.Get(), wideName))
+    // Stamped where it lies now, by the handle that placed it: nothing can
+    // have changed it in between. A stamp that fails only makes the removal
+    // keep the file.
+    auto placed = [&] {
+        if (stamp)
+            StampOpenFile(out.Get(), folder, m_buffer, stamp);
         return PlaceResult::kPlaced;
+    };
+    if (copied && RenameInto(out.Get(), folder.Get(), wideName))
+        return placed();
     DWORD error = GetLastError();
     // Windows refuses to replace a read-only file (left so by an earlier
     // install): its bit is cleared then, and only then. A target with a
@@ -216,7 +249,7 @@ PlaceResult CFolderWriter::Place(const CCheckedFolder& folder,
     if (copied && error == ERROR_ACCESS_DENIED) {
         const bool cleared = ClearReadOnlyIn(folder, wideName);
         if (RenameInto(out.Get(), folder.Get(), wideName, !cleared))
-            return PlaceResult::kPlaced;
+            return placed();
         if (cleared)
             error = GetLastError();
     }

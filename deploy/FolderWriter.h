@@ -19,7 +19,7 @@
 
 #include "deploy/CheckedFolder.h"
 
-class CFileDigest;
+struct CFileStamp;
 
 enum class PlaceResult {
     kPlaced,
@@ -44,12 +44,19 @@ class CFolderWriter {
     // replaced, not written through.
     // listed, if given, is the source's entry from a listing of its folder:
     // its attributes and time are taken from there.
-    // digest, if given, receives the digest and size of the bytes copied.
+    // stamp, if given, receives what tells the placed file unchanged later.
     PlaceResult PlaceFrom(const CCheckedFolder& folder,
                           const char* name,
                           HANDLE source,
                           const WIN32_FIND_DATAA* listed = nullptr,
-                          CFileDigest* digest = nullptr);
+                          CFileStamp* stamp = nullptr);
+    // Whether the file name of folder is still the copy that an earlier
+    // install placed, as recorded, of a source of the listed size and
+    // last-write time: an install over it then need not copy it again.
+    bool IsCopyInPlace(const CCheckedFolder& folder,
+                       const char* name,
+                       const WIN32_FIND_DATAA& listed,
+                       const CFileStamp& recorded) const;
     // Places a file with the given content the same way: whole or not at all.
     PlaceResult PlaceData(const CCheckedFolder& folder, const char* name, const std::string& content);
 
@@ -61,7 +68,8 @@ class CFolderWriter {
     PlaceResult Place(const CCheckedFolder& folder,
                       const std::wstring& name,
                       const FILE_BASIC_INFO& info,
-                      const std::function<bool(HANDLE out, bool truncate)>& write);
+                      const std::function<bool(HANDLE out, bool truncate)>& write,
+                      CFileStamp* stamp = nullptr);
 
     std::vector<std::unique_ptr<CTemp>> m_temps;
     std::vector<char> m_buffer;

@@ -10,19 +10,23 @@
 #include "deploy/UninstallEntry.h"
 #include "framework/Handle.h"
 #include "framework/RunningImage.h"
+#include "framework/SystemDll.h"
 
 namespace {
 
-constexpr char kHeader[] = "TovrelUninstall\t2";
-// An earlier version's record is read as well: it has no saved bytes.
-constexpr char kEarlierHeader[] = "TovrelUninstall\t1";
+constexpr char kHeader[] = "TovrelUninstall\t3";
+// Records of earlier versions are read as well: version 1 has no B lines,
+// and neither it nor version 2 has stamps in its file lines.
+constexpr char kFirstHeader[] = "TovrelUninstall\t1";
+constexpr char kSecondHeader[] = "TovrelUninstall\t2";
 constexpr char kEnd[] = "end";
 constexpr char kVendorFolder[] = "Tovrel";
 // Named to the user when the system cannot tell where Program Files is.
 constexpr char kUnknownRemovalFolder[] = "%ProgramFiles%\\Tovrel";
 // Far more than any install records; a larger file is no record of ours.
 constexpr size_t kMaxRecordSize = 16 * 1024 * 1024;
-constexpr size_t kDigestLength = 64;
+constexpr size_t kHashLength = 32;
+constexpr size_t kSha256Length = 64;
 // A saved copy's name: the first hex digits of the digest of its file's
 // path in lower case, and this suffix.
 constexpr size_t kSavedNameLength = 16;
@@ -38,8 +42,11 @@ bool IsRecordable(const CString& text) {
     return true;
 }
 
+// The content hash's 32 hex digits, or the 64 of a SHA-256 digest that a
+// record of version 1 holds.
 bool IsDigest(const std::string& text) {
-    return text.size() == kDigestLength && text.find_first_not_of("0123456789abcdef") == std::string::npos;
+    return (text.size() == kHashLength || text.size() == kSha256Length) &&
+           text.find_first_not_of("0123456789abcdef") == std::string::npos;
 }
 
 bool AddOnce(CStringArray& list, const CString& text) {
@@ -74,15 +81,57 @@ bool ParseSize(const std::string& text, ULONGLONG* size) {
     return true;
 }
 
-bool ParseLine(const std::string& line, CInstallRecord& record) {
-    const std::vector<std::string> fields = Fields(line);
-    if (fields[0] == "F" && fields.size() == 5) {
+// Exactly digits lower-case hex digits.
+template <typename T>
+bool ParseHex(const std::string& text, size_t digits, T* value) {
+    if (text.size() != digits || text.find_first_not_of("0123456789abcdef") != std::string::npos)
+        return false;
+    ULONGLONG parsed = 0;
+    for (const char c : text)
+        parsed = parsed * 16 + static_cast<ULONGLONG>(c <= '9' ? c - '0' : c - 'a' + 10);
+    *value = static_cast<T>(parsed);
+    return true;
+}
+
+void AppendHex(ULONGLONG value, int digits, std::string& text) {
+    for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4)
+        text += "0123456789abcdef"[(value >> shift) & 15];
+}
+
+// "volume:id:time" in 8, 16 and 16 hex digits, or "-" for none.
+std::string FormatStamp(const CFileStamp& stamp) {
+    if (stamp.id == 0)
+        return "-";
+    std::string text;
+    AppendHex(stamp.volume, 8, text);
+    text += ':';
+    AppendHex(stamp.id, 16, text);
+    text += ':';
+    AppendHex(static_cast<ULONGLONG>(stamp.lastWrite), 16, text);
+    return text;
+}
+
+bool ParseStamp(const std::string& text, CFileStamp* stamp) {
+    if (text == "-")
+        return true;
+    return text.size() == 42 && text[8] == ':' && text[25] == ':' && ParseHex(text.substr(0, 8), 8, &stamp->volume) &&
+           ParseHex(text.substr(9, 16), 16, &stamp->id) && stamp->id != 0 &&
+           ParseHex(text.substr(26, 16), 16, &stamp->lastWrite);
+}
+
+// A version 1 file line has no stamp field.
+bool ParseLine(const std::string& line, bool first, CInstallRecord& record) {
+    std::vector<std::string> fields = Fields(line);
+    if (fields[0] == "F" && fields.size() == (first ? 5u : 6u)) {
+        if (first)
+            fields.insert(fields.begin() + 2, "-");
         CRecordedFile file;
-        file.path = fields[4].c_str();
-        file.digest = fields[2] == "-" ? std::string() : fields[2];
-        file.keep = fields[3] == "k";
-        return ParseSize(fields[1], &file.size) && (file.digest.empty() || IsDigest(file.digest)) &&
-               (fields[3] == "k" || fields[3] == "-") && record.AddFile(file);
+        file.path = fields[5].c_str();
+        file.digest = fields[3] == "-" ? std::string() : fields[3];
+        file.keep = fields[4] == "k";
+        return ParseSize(fields[1], &file.size) && ParseStamp(fields[2], &file) &&
+               (file.digest.empty() || IsDigest(file.digest)) && (fields[4] == "k" || fields[4] == "-") &&
+               record.AddFile(file);
     }
     if (fields[0] == "B" && fields.size() == 3)
         return record.AddSaved(fields[2].c_str(), fields[1].c_str());
@@ -97,25 +146,58 @@ bool ParseLine(const std::string& line, CInstallRecord& record) {
     return false;
 }
 
-// Program Files as the system has it: the shell's folder, or the value the
-// shell takes it from. Only a full path with a drive is taken.
+// Program Files as the system has it: the value the shell takes it from,
+// which only administrators can change, or where that cannot be read, the
+// shell's folder (loading the shell costs a start that needs it nowhere
+// else). Only a full path with a drive is taken.
 CString ProgramFilesFolder() {
     char path[MAX_PATH] = {};
-    if (FAILED(SHGetFolderPathA(nullptr, CSIDL_PROGRAM_FILES, nullptr, SHGFP_TYPE_CURRENT, path))) {
+    CRegKey key;
+    DWORD type = REG_NONE;
+    DWORD size = sizeof(path) - 1;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", 0,
+                      KEY_QUERY_VALUE | KEY_WOW64_64KEY, key.Receive()) != ERROR_SUCCESS ||
+        RegQueryValueExA(key.Get(), "ProgramFilesDir", nullptr, &type, reinterpret_cast<BYTE*>(path), &size) !=
+            ERROR_SUCCESS ||
+        type != REG_SZ) {
         path[0] = '\0';
-        CRegKey key;
-        DWORD type = REG_NONE;
-        DWORD size = sizeof(path) - 1;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", 0,
-                          KEY_QUERY_VALUE | KEY_WOW64_64KEY, key.Receive()) != ERROR_SUCCESS ||
-            RegQueryValueExA(key.Get(), "ProgramFilesDir", nullptr, &type, reinterpret_cast<BYTE*>(path), &size) !=
-                ERROR_SUCCESS ||
-            type != REG_SZ)
+        const auto folderPath = SystemFunction<decltype(&SHGetFolderPathA)>("shell32.dll", "SHGetFolderPathA");
+        if (!folderPath || FAILED(folderPath(nullptr, CSIDL_PROGRAM_FILES, nullptr, SHGFP_TYPE_CURRENT, path)))
             return CString();
+    } else {
         path[size < sizeof(path) ? size : sizeof(path) - 1] = '\0';
     }
     const bool full = ((path[0] | 0x20) >= 'a' && (path[0] | 0x20) <= 'z') && path[1] == ':' && path[2] == '\\';
     return full ? CString(path) : CString();
+}
+
+// Whether the uninstaller in folder is a copy of this very program already:
+// a file of the folder's own (where only administrators write) with the
+// size and last-write time of the program's own file, held since it started,
+// which the copy took from it. An install over an identical earlier one then
+// copies nothing.
+bool IsUninstallerInPlace(const CCheckedFolder& folder, HANDLE image, ULONGLONG* size) {
+    FILE_STANDARD_INFO program = {};
+    FILE_BASIC_INFO programTimes = {};
+    ULONGLONG id = 0;
+    LONGLONG lastWrite = 0;
+    DWORD attributes = 0;
+    if (!GetFileInformationByHandleEx(image, FileStandardInfo, &program, sizeof(program)) ||
+        !GetFileInformationByHandleEx(image, FileBasicInfo, &programTimes, sizeof(programTimes)) ||
+        folder.Facts(kUninstallerName, size, &id, &lastWrite, &attributes) != FileResult::kDone)
+        return false;
+    return *size == static_cast<ULONGLONG>(program.EndOfFile.QuadPart) && lastWrite == programTimes.LastWriteTime.QuadPart;
+}
+
+RecordState LoadRecordText(const CCheckedFolder& folder, CInstallRecord* record, std::string* text) {
+    switch (folder.ReadWhole(kRecordName, kMaxRecordSize, text)) {
+        case FileResult::kDone:
+            return record->Parse(*text) ? RecordState::kRead : RecordState::kFailed;
+        case FileResult::kMissing:
+            return RecordState::kMissing;
+        default:
+            return RecordState::kFailed;
+    }
 }
 
 }  // namespace
@@ -130,8 +212,7 @@ bool CInstallRecord::AddFile(const CRecordedFile& file) {
     key.MakeLower();
     const auto known = m_fileIndex.find(key.GetString());
     if (known != m_fileIndex.end()) {
-        m_files[known->second].size = file.size;
-        m_files[known->second].digest = file.digest;
+        static_cast<CFileStamp&>(m_files[known->second]) = file;
         return true;
     }
     m_fileIndex.emplace(key.GetString(), m_files.size());
@@ -178,14 +259,13 @@ bool CInstallRecord::AddUser(const CString& sid) {
     return AddOnce(users, sid);
 }
 
-bool CInstallRecord::AddPlaced(const CCheckedFolder& folder, const char* name, const CFileDigest& digest, bool keep) {
+bool CInstallRecord::AddPlaced(const CCheckedFolder& folder, const char* name, const CFileStamp& stamp, bool keep) {
     const CString folderText = folder.FinalPathText();
     if (folderText.IsEmpty())
         return false;
     CRecordedFile file;
+    static_cast<CFileStamp&>(file) = stamp;
     file.path = folderText + "\\" + name;
-    file.size = digest.Size();
-    file.digest = digest.Hex();
     file.keep = keep;
     return AddFile(file);
 }
@@ -208,8 +288,9 @@ void CInstallRecord::Merge(const CInstallRecord& newer) {
 std::string CInstallRecord::Format() const {
     std::string text = std::string(kHeader) + "\r\n";
     for (const CRecordedFile& file : m_files) {
-        text += "F\t" + std::to_string(file.size) + "\t" + (file.digest.empty() ? "-" : file.digest) + "\t" +
-                (file.keep ? "k" : "-") + "\t" + file.path.GetString() + "\r\n";
+        text += "F\t" + std::to_string(file.size) + "\t" + FormatStamp(file) + "\t" +
+                (file.digest.empty() ? "-" : file.digest) + "\t" + (file.keep ? "k" : "-") + "\t" +
+                file.path.GetString() + "\r\n";
     }
     for (const CSavedFile& saved : m_saved)
         text += std::string("B\t") + saved.name.GetString() + "\t" + saved.path.GetString() + "\r\n";
@@ -227,6 +308,7 @@ std::string CInstallRecord::Format() const {
 bool CInstallRecord::Parse(const std::string& text) {
     CInstallRecord parsed;
     bool header = false;
+    bool first = false;
     bool ended = false;
     size_t start = 0;
     while (start < text.size()) {
@@ -239,12 +321,13 @@ bool CInstallRecord::Parse(const std::string& text) {
             line.pop_back();
         start = end + 1;
         if (!header) {
-            if (line != kHeader && line != kEarlierHeader)
+            first = line == kFirstHeader || line == kSecondHeader;
+            if (line != kHeader && !first)
                 return false;
             header = true;
         } else if (line == kEnd) {
             ended = true;
-        } else if (!ParseLine(line, parsed)) {
+        } else if (!ParseLine(line, first, parsed)) {
             return false;
         }
     }
@@ -268,7 +351,9 @@ CString SavedNameFor(const CString& path) {
     return CString((digest.Hex().substr(0, kSavedNameLength) + kSavedSuffix).c_str());
 }
 
-CString RemovalFolderPath() {
+namespace {
+
+CString AskRemovalFolderPath() {
     const CString programFiles = ProgramFilesFolder();
     if (programFiles.IsEmpty())
         return CString();
@@ -282,35 +367,66 @@ CString RemovalFolderPath() {
     return folder;
 }
 
+}  // namespace
+
+// Asked once, at the start, where the program tells an install from a
+// removal: Program Files does not move while it runs.
+CString RemovalFolderPath() {
+    static bool asked = false;
+    static CString folder;
+    if (!asked) {
+        folder = AskRemovalFolderPath();
+        asked = true;
+    }
+    return folder;
+}
+
 RecordState LoadInstallRecord(const CCheckedFolder& folder, CInstallRecord* record) {
     std::string text;
-    switch (folder.ReadWhole(kRecordName, kMaxRecordSize, &text)) {
-        case FileResult::kDone:
-            return record->Parse(text) ? RecordState::kRead : RecordState::kFailed;
-        case FileResult::kMissing:
-            return RecordState::kMissing;
+    return LoadRecordText(folder, record, &text);
+}
+
+// The folder is not made here: an install that ends early leaves nothing.
+void LoadEarlierInstalls(CEarlierInstalls* earlier) {
+    const CString folderPath = RemovalFolderPath();
+    switch (folderPath.IsEmpty() ? FolderState::kFailed : earlier->folder.Open(folderPath, FolderTrust::kExact)) {
+        case FolderState::kOpen:
+            earlier->state = LoadRecordText(earlier->folder, &earlier->record, &earlier->text);
+            break;
+        case FolderState::kMissing:
+            earlier->state = RecordState::kMissing;
+            break;
         default:
-            return RecordState::kFailed;
+            earlier->state = RecordState::kFailed;
+            break;
     }
 }
 
 // The record first holds what earlier installs placed; a record that is
 // there but cannot be read is left as it is, with the uninstaller and the
 // entry that go with it, rather than be replaced by one that lists less.
-void LeaveRemovalRecord(const CInstallRecord& placed, const CString& installDir, int buildStamp, CStringArray& failed) {
+void LeaveRemovalRecord(CEarlierInstalls& earlier,
+                        const CInstallRecord& placed,
+                        const CString& installDir,
+                        int buildStamp,
+                        CStringArray& failed) {
     const CString folderPath = RemovalFolderPath();
     const CString shownFolder = folderPath.IsEmpty() ? CString(kUnknownRemovalFolder) : folderPath;
     const CString uninstallerPath = shownFolder + "\\" + kUninstallerName;
     const CString recordPath = shownFolder + "\\" + kRecordName;
-    CCheckedFolder folder;
-    CInstallRecord record;
-    if (folderPath.IsEmpty() || folder.Open(folderPath, FolderTrust::kExact, true) != FolderState::kOpen ||
-        LoadInstallRecord(folder, &record) == RecordState::kFailed) {
+    // A folder that was not there at the start is made now, and read as
+    // it is by then.
+    CCheckedFolder& folder = earlier.folder;
+    if (earlier.state == RecordState::kMissing && !folder.IsOpen() && !folderPath.IsEmpty() &&
+        folder.Open(folderPath, FolderTrust::kExact, true) == FolderState::kOpen)
+        earlier.state = LoadRecordText(folder, &earlier.record, &earlier.text);
+    if (!folder.IsOpen() || earlier.state == RecordState::kFailed) {
         failed.Add(uninstallerPath);
         failed.Add(recordPath);
         failed.Add(kUninstallEntryName);
         return;
     }
+    CInstallRecord& record = earlier.record;
     record.Merge(placed);
 
     // A removal since the last restart handed the uninstaller and its folder
@@ -320,17 +436,20 @@ void LeaveRemovalRecord(const CInstallRecord& placed, const CString& installDir,
     CFolderWriter writer;
     // The uninstaller is this program, copied from the file it was started
     // from, never from whatever its path holds now.
-    CFileDigest uninstaller;
+    CFileStamp uninstaller;
     const HANDLE image = RunningImageFile();
     const bool uninstallerPlaced =
-        image && writer.PlaceFrom(folder, kUninstallerName, image, nullptr, &uninstaller) == PlaceResult::kPlaced;
+        image && (IsUninstallerInPlace(folder, image, &uninstaller.size) ||
+                  writer.PlaceFrom(folder, kUninstallerName, image, nullptr, &uninstaller) == PlaceResult::kPlaced);
     if (!uninstallerPlaced || !stays)
         failed.Add(uninstallerPath);
-    const bool recordPlaced = writer.PlaceData(folder, kRecordName, record.Format()) == PlaceResult::kPlaced;
+    const std::string text = record.Format();
+    const bool recordPlaced = (earlier.state == RecordState::kRead && text == earlier.text) ||
+                              writer.PlaceData(folder, kRecordName, text) == PlaceResult::kPlaced;
     if (!recordPlaced)
         failed.Add(recordPath);
 
-    ULONGLONG bytes = uninstaller.Size();
+    ULONGLONG bytes = uninstaller.size;
     for (const CRecordedFile& file : record.Files())
         bytes += file.keep ? 0 : file.size;
     CUninstallEntry entry;

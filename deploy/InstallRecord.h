@@ -4,13 +4,18 @@
 // write (%ProgramFiles%\Tovrel): the uninstaller, a copy of the setup
 // program, and the record of what the installs placed. The record is
 // trusted only because of where it lies; the folders it names are not, and
-// every file it lists is checked against its digest before it is deleted.
+// every file it lists is checked against its stamp before it is deleted.
 //
 // The record is a text in the ANSI code page, one item a line:
 //
-//   TovrelUninstall<TAB>2              the format and its version (1: no B lines)
-//   F<TAB>size<TAB>sha256<TAB>k|-<TAB>path   a placed file; k: a host-side file of
-//                                       that name was there before the install
+//   TovrelUninstall<TAB>3              the format and its version
+//   F<TAB>size<TAB>stamp<TAB>digest<TAB>k|-<TAB>path
+//                                      a placed file: stamp is volume:id:time
+//                                       (hex digits, see FileStamp.h) or -,
+//                                       digest its content hash (32 hex digits),
+//                                       a SHA-256 digest (64) or -; k: a
+//                                       host-side file of that name was there
+//                                       before
 //   B<TAB>name<TAB>path                the bytes the host-side file path had before
 //                                       the install, saved as name beside the record
 //   D<TAB>path                         a folder to remove once empty
@@ -23,7 +28,9 @@
 //   end                                the last line: a record without it is cut
 //
 // No path or text may hold a control character, so none can break a line
-// or add one of its own.
+// or add one of its own. Records of versions 1 and 2, whose file lines hold
+// a digest and no stamp (F<TAB>size<TAB>sha256<TAB>k|-<TAB>path), are read
+// as well (version 1 has no B lines); they are written again as version 3.
 
 #include <windows.h>
 
@@ -33,14 +40,15 @@
 
 #include "framework/String.h"
 
-class CCheckedFolder;
-class CFileDigest;
+#include "deploy/CheckedFolder.h"
+#include "deploy/FileStamp.h"
 
-struct CRecordedFile {
-    CString path;  // where the file system had it when it was placed
-    ULONGLONG size = 0;
-    std::string digest;  // SHA-256 as 64 hex digits; empty: unknown, the file is then kept
-    bool keep = false;   // a host-side file of that name was there before the install
+class CCheckedFolder;
+
+// A stamp with neither an id nor a digest tells nothing: the file is kept.
+struct CRecordedFile : CFileStamp {
+    CString path;       // where the file system had it when it was placed
+    bool keep = false;  // a host-side file of that name was there before the install
 };
 
 struct CSavedFile {
@@ -51,15 +59,15 @@ struct CSavedFile {
 class CInstallRecord {
   public:
     // Each refuses (false) a text that is empty or holds a control character.
-    // A file recorded already takes the new size and digest and keeps its
-    // mark: a file that was ours stays ours when an install places it again.
+    // A file recorded already takes the new stamp and keeps its mark: a file
+    // that was ours stays ours when an install places it again.
     bool AddFile(const CRecordedFile& file);
     bool AddFolder(const CString& path);
     bool AddLoader(const CString& loader);
     bool AddMadeKey(const CString& key);
     bool AddUser(const CString& sid);
-    // Notes the file name placed into folder, with the digest of its bytes.
-    bool AddPlaced(const CCheckedFolder& folder, const char* name, const CFileDigest& digest, bool keep);
+    // Notes the file name placed into folder, with its stamp.
+    bool AddPlaced(const CCheckedFolder& folder, const char* name, const CFileStamp& stamp, bool keep);
     // Notes that the bytes path had before the install are saved as name,
     // a name SavedNameFor makes (any other is refused). The first note for
     // a path stays.
@@ -69,7 +77,7 @@ class CInstallRecord {
 
     std::string Format() const;
     // False, and nothing taken, for a text that is not a whole record of
-    // this version.
+    // this version or of an earlier one.
     bool Parse(const std::string& text);
 
     // The files in the order first recorded.
@@ -109,7 +117,23 @@ enum class RecordState {
 };
 RecordState LoadInstallRecord(const CCheckedFolder& folder, CInstallRecord* record);
 
+// What earlier installs left, read once as an install starts: its copies
+// pass over files unchanged since an earlier install placed them, and its
+// end adds to the record.
+struct CEarlierInstalls {
+    CCheckedFolder folder;  // %ProgramFiles%\Tovrel, if it was there
+    RecordState state = RecordState::kMissing;
+    CInstallRecord record;
+    std::string text;  // the record as read
+};
+void LoadEarlierInstalls(CEarlierInstalls* earlier);
+
 // After a completed install: the uninstaller, the record with placed added
 // to what earlier installs recorded, and the entry in the list of installed
-// programs. What could not be left is added to failed.
-void LeaveRemovalRecord(const CInstallRecord& placed, const CString& installDir, int buildStamp, CStringArray& failed);
+// programs; the uninstaller and the record only where they are not in place
+// already. What could not be left is added to failed.
+void LeaveRemovalRecord(CEarlierInstalls& earlier,
+                        const CInstallRecord& placed,
+                        const CString& installDir,
+                        int buildStamp,
+                        CStringArray& failed);

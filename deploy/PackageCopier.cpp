@@ -10,7 +10,7 @@
 #include <optional>
 #include <vector>
 
-#include "deploy/FileDigest.h"
+#include "deploy/FileStamp.h"
 #include "deploy/FolderWriter.h"
 #include "deploy/PackageSource.h"
 #include "deploy/SkipList.h"
@@ -20,6 +20,7 @@
 #include "framework/WidePath.h"
 #include "framework/TrailingBackslash.h"
 #include "framework/MessageBox.h"
+#include "framework/SystemDll.h"
 
 namespace {
 
@@ -144,7 +145,8 @@ CString RoamingAppDataFolder() {
         return CString(value);
 
     char shellFolder[MAX_PATH] = {};
-    if (SUCCEEDED(SHGetFolderPathA(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, shellFolder)))
+    const auto folderPath = SystemFunction<decltype(&SHGetFolderPathA)>("shell32.dll", "SHGetFolderPathA");
+    if (folderPath && SUCCEEDED(folderPath(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, shellFolder)))
         return CString(shellFolder);
     return CString();
 }
@@ -357,12 +359,18 @@ bool CopyEntry(CCopyJob& job,
         }
         if (state != FolderState::kOpen)
             return false;
-        CFileDigest digest;
-        const PlaceResult placed = targets.writer.PlaceFrom(target.Folder(), name, in.Get(), &entry, &digest);
+        CFileStamp stamp;
+        const CRecordedFile* recorded =
+            job.earlier ? job.earlier->FileAt(JoinPath(target.Folder().FinalPathText(), name)) : nullptr;
+        PlaceResult placed = PlaceResult::kPlaced;
+        if (recorded && targets.writer.IsCopyInPlace(target.Folder(), name, entry, *recorded))
+            stamp = *recorded;
+        else
+            placed = targets.writer.PlaceFrom(target.Folder(), name, in.Get(), &entry, &stamp);
         if (placed == PlaceResult::kPlaced) {
             // A file the record cannot name would never be removed: the
             // user hears of it like of a file that could not be copied.
-            if (!job.placed.AddPlaced(target.Folder(), name, digest, false))
+            if (!job.placed.AddPlaced(target.Folder(), name, stamp, false))
                 NoteRefused(job, targetPath);
             job.placed.AddFolder(target.Folder().FinalPathText());
         }

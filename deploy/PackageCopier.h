@@ -40,9 +40,12 @@ class CCopyJob {
     // again.
     std::vector<WIN32_FIND_DATAA> listing;
     bool listedWhole = false;
-    // The files placed, with the digests of their bytes, and the folders
-    // they went to: the uninstaller removes them again.
+    // The files placed, with their stamps, and the folders they went to:
+    // the uninstaller removes them again.
     CInstallRecord placed;
+    // What earlier installs recorded, if known: a file still as an earlier
+    // install placed it, from a source unchanged since, is not copied again.
+    const CInstallRecord* earlier = nullptr;
 };
 
 // True when every entry of the package folder was walked, files given up

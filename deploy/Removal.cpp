@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "deploy/FileDigest.h"
+#include "deploy/FileStamp.h"
 #include "deploy/FolderWriter.h"
 #include "deploy/UninstallEntry.h"
 #include "framework/Mbcs.h"
@@ -52,16 +53,6 @@ class CFolders {
     std::vector<std::unique_ptr<CEntry>> m_folders;
 };
 
-// Whether the open file's bytes are the ones the record lists.
-bool IsAsRecorded(HANDLE handle, const CRecordedFile& file, std::vector<char>& buffer) {
-    if (file.digest.empty())
-        return false;
-    CFileDigest digest;
-    digest.Begin();
-    return DigestOfOpenFile(handle, digest, buffer) && digest.Finish() && digest.Size() == file.size &&
-           digest.Hex() == file.digest;
-}
-
 // Whether two open files hold the same bytes, read from where each stands.
 bool IsSameContent(HANDLE a, HANDLE b, std::vector<char>& buffer) {
     CFileDigest first;
@@ -104,7 +95,7 @@ GiveBack JudgeSavedFile(const CCheckedFolder* folder,
         case FileResult::kDone:
             break;
     }
-    if (IsAsRecorded(target.Get(), file, buffer))
+    if (IsAsStamped(target.Get(), *folder, file, buffer))
         return GiveBack::kPutBack;
     // A run killed after it gave the file back finds the saved bytes there.
     CAutoHandle saved;
@@ -150,7 +141,8 @@ void RemoveRecordedFiles(const CInstallRecord& record, CRemovalOutcome& outcome)
         const CCheckedFolder* folder = folders.Open(folderPath, &state);
         FileResult result = FileResult::kFailed;
         if (folder)
-            result = folder->RemoveFile(name, [&](HANDLE handle) { return IsAsRecorded(handle, file, buffer); });
+            result =
+                folder->RemoveFile(name, [&](HANDLE handle) { return IsAsStamped(handle, *folder, file, buffer); });
         else if (state == FolderState::kMissing)
             result = FileResult::kMissing;
         else if (state == FolderState::kLinked)

@@ -3,21 +3,10 @@
 #include <commctrl.h>
 
 #include "framework/String.h"
+#include "framework/SystemDll.h"
 
 namespace {
 CWinApp* g_app = nullptr;
-
-// A DLL from the system folder and nowhere else. Windows 7 before KB2533623
-// refuses the search flag: there the full path, which no search can redirect.
-HMODULE LoadSystemDll(const char* name) {
-    if (const HMODULE module = LoadLibraryExA(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32))
-        return module;
-    char folder[MAX_PATH] = {};
-    const UINT length = GetSystemDirectoryA(folder, sizeof(folder));
-    if (length == 0 || length >= sizeof(folder))
-        return nullptr;
-    return LoadLibraryA(CString(folder) + "\\" + name);
-}
 
 // comctl32 is no KnownDLL: imported statically it would be looked for in the
 // program's folder before any code of ours runs. Loaded here from the system

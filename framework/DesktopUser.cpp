@@ -3,6 +3,8 @@
 #include <sddl.h>
 #include <shlobj.h>
 
+#include "framework/SystemDll.h"
+
 namespace {
 
 // The SID of the token's user as text; empty if it cannot be read.
@@ -78,7 +80,8 @@ bool OpenShellToken(CAutoHandle& token) {
 CString RoamingFolderOf(HANDLE token) {
     CActingAs acting(token);
     wchar_t wide[MAX_PATH] = {};
-    if (acting.Failed() || FAILED(SHGetFolderPathW(nullptr, CSIDL_APPDATA, token, SHGFP_TYPE_CURRENT, wide)))
+    const auto folderPath = SystemFunction<decltype(&SHGetFolderPathW)>("shell32.dll", "SHGetFolderPathW");
+    if (acting.Failed() || !folderPath || FAILED(folderPath(nullptr, CSIDL_APPDATA, token, SHGFP_TYPE_CURRENT, wide)))
         return CString();
     char path[MAX_PATH] = {};
     BOOL lossy = FALSE;

@@ -15,6 +15,7 @@ namespace {
 struct CNativeCalls {
     decltype(&NtCreateFile) createFile = nullptr;
     decltype(&NtSetInformationFile) setInformation = nullptr;
+    decltype(&NtQueryInformationFile) queryInformation = nullptr;
     decltype(&RtlNtStatusToDosError) statusToError = nullptr;
 };
 
@@ -27,6 +28,8 @@ const CNativeCalls& Native() {
             calls.createFile = reinterpret_cast<decltype(&NtCreateFile)>(GetProcAddress(ntdll, "NtCreateFile"));
             calls.setInformation =
                 reinterpret_cast<decltype(&NtSetInformationFile)>(GetProcAddress(ntdll, "NtSetInformationFile"));
+            calls.queryInformation =
+                reinterpret_cast<decltype(&NtQueryInformationFile)>(GetProcAddress(ntdll, "NtQueryInformationFile"));
             calls.statusToError =
                 reinterpret_cast<decltype(&RtlNtStatusToDosError)>(GetProcAddress(ntdll, "RtlNtStatusToDosError"));
         }
@@ -71,6 +74,40 @@ bool AttributesOf(HANDLE handle, DWORD* attributes) {
     if (!GetFileInformationByHandleEx(handle, FileBasicInfo, &info, sizeof(info)))
         return false;
     *attributes = info.FileAttributes;
+    return true;
+}
+
+// Three native queries, each answered from the file's Unix status, about
+// 0.6 us each under Wine: GetFileInformationByHandle and FileIdInfo ask the
+// volume for its serial number as well, which Wine answers through its
+// mount manager at about 150 us a call, and FileNetworkOpenInformation takes
+// 7 to 14 us.
+bool FileFactsOf(HANDLE handle, ULONGLONG* size, ULONGLONG* id, LONGLONG* lastWrite, DWORD* attributes) {
+    const CNativeCalls& native = Native();
+    if (!native.queryInformation) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return false;
+    }
+    FILE_BASIC_INFO basic = {};
+    FILE_STANDARD_INFO standard = {};
+    LARGE_INTEGER index = {};
+    IO_STATUS_BLOCK io = {};
+    NTSTATUS status = native.queryInformation(handle, &io, &basic, sizeof(basic), FileBasicInformation);
+    if (status >= 0)
+        status = native.queryInformation(handle, &io, &standard, sizeof(standard),
+                                         static_cast<FILE_INFORMATION_CLASS>(5 /* FileStandardInformation */));
+    if (status >= 0)
+        status = native.queryInformation(handle, &io, &index, sizeof(index),
+                                         static_cast<FILE_INFORMATION_CLASS>(6 /* FileInternalInformation */));
+    if (status < 0) {
+        SetLastStatus(status);
+        return false;
+    }
+    *size = static_cast<ULONGLONG>(standard.EndOfFile.QuadPart);
+    *id = static_cast<ULONGLONG>(index.QuadPart);
+    *lastWrite = basic.LastWriteTime.QuadPart;
+    if (attributes)
+        *attributes = basic.FileAttributes;
     return true;
 }
 

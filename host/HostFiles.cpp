@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "deploy/FileDigest.h"
+#include "deploy/FileStamp.h"
 #include "deploy/FolderWriter.h"
 #include "deploy/SavedFiles.h"
 #include "framework/WidePath.h"
@@ -85,11 +85,11 @@ void CopyHostFile(const CHostPackage& package,
         // A file of that name that was there before is the CAD's own: its
         // bytes are saved for the removal to give back, or it stays as it is.
         if (opened == FileResult::kDone && saver.SaveBeforeReplacing(*folder, fileName, writer, record, &existed)) {
-            CFileDigest digest;
-            const PlaceResult placed = writer.PlaceFrom(*folder, fileName, in.Get(), package.Entry(fileName), &digest);
+            CFileStamp stamp;
+            const PlaceResult placed = writer.PlaceFrom(*folder, fileName, in.Get(), package.Entry(fileName), &stamp);
             // A file the record cannot name would never be removed: it is
             // named like a file that could not be copied.
-            if (placed == PlaceResult::kPlaced && record.AddPlaced(*folder, fileName, digest, existed))
+            if (placed == PlaceResult::kPlaced && record.AddPlaced(*folder, fileName, stamp, existed))
                 return;
         }
     }

@@ -7,6 +7,7 @@
 
 #include "deploy/FolderPath.h"
 #include "framework/MessageBox.h"
+#include "framework/SystemDll.h"
 
 namespace {
 
@@ -17,23 +18,28 @@ constexpr int kBrowserStatusId = 14147;
 // COM for the shell's browser, for the length of one browse.
 class COleScope {
   public:
-    COleScope() : m_initialized(SUCCEEDED(OleInitialize(nullptr))) {}
+    COleScope() : m_uninitialize(SystemFunction<decltype(&OleUninitialize)>("ole32.dll", "OleUninitialize")) {
+        const auto initialize = SystemFunction<decltype(&OleInitialize)>("ole32.dll", "OleInitialize");
+        m_initialized = m_uninitialize && initialize && SUCCEEDED(initialize(nullptr));
+    }
     ~COleScope() {
         if (m_initialized)
-            OleUninitialize();
+            m_uninitialize();
     }
     COleScope(const COleScope&) = delete;
     COleScope& operator=(const COleScope&) = delete;
 
   private:
-    bool m_initialized;
+    decltype(&OleUninitialize) m_uninitialize;
+    bool m_initialized = false;
 };
 
 // The shell's allocator, released on every way out.
 class CShellMalloc {
   public:
     CShellMalloc() {
-        if (FAILED(SHGetMalloc(&m_malloc)))
+        const auto getMalloc = SystemFunction<decltype(&SHGetMalloc)>("shell32.dll", "SHGetMalloc");
+        if (!getMalloc || FAILED(getMalloc(&m_malloc)))
             m_malloc = nullptr;
     }
     ~CShellMalloc() {
@@ -91,7 +97,8 @@ int CPathDialog::DoModal() {
     accepted = 0;
     // The result is the confirmed text of the edit box, never the shell's
     // own selection or display name.
-    if (LPITEMIDLIST item = SHBrowseForFolderA(&browseInfo))
+    const auto browse = SystemFunction<decltype(&SHBrowseForFolderA)>("shell32.dll", "SHBrowseForFolderA");
+    if (LPITEMIDLIST item = browse ? browse(&browseInfo) : nullptr)
         shellMalloc.Get()->Free(item);
     browserWindow = nullptr;
     return accepted ? IDOK : -1;
@@ -144,7 +151,8 @@ void CPathDialog::OnInitialized(HWND browser) {
 
 void CPathDialog::OnSelectionChanged(HWND browser, LPCITEMIDLIST item) {
     char path[MAX_PATH] = {};
-    const bool usable = SHGetPathFromIDListA(item, path) && path[1] == ':';
+    const auto pathOf = SystemFunction<decltype(&SHGetPathFromIDListA)>("shell32.dll", "SHGetPathFromIDListA");
+    const bool usable = pathOf && pathOf(item, path) && path[1] == ':';
     if (!usable)
         path[0] = '\0';
     SendMessageA(browser, BFFM_ENABLEOK, 0, usable ? 1 : 0);

@@ -208,7 +208,11 @@ bool Dlg_Setup::RunInstall() {
     progressBar.SetStep(1);
     progressBar.SetPos(0);
 
+    CEarlierInstalls earlier;
+    LoadEarlierInstalls(&earlier);
     CCopyJob job(installPath, &progressBar);
+    if (earlier.state == RecordState::kRead)
+        job.earlier = &earlier.record;
     if (theDesktopUser.IsOther())
         job.settingsUser = &theDesktopUser;
     if (!CopyPackageFiles(job)) {
@@ -234,7 +238,7 @@ bool Dlg_Setup::RunInstall() {
     theHostInstaller.DeployHostFilesSelected(tick2023, tick2024, tick2025);
     progressBar.StepIt();
     theHostInstaller.placed.Merge(job.placed);
-    LeaveRemovalRecord(theHostInstaller.placed, installPath, kBuildStamp, theHostInstaller.failedItems);
+    LeaveRemovalRecord(earlier, theHostInstaller.placed, installPath, kBuildStamp, theHostInstaller.failedItems);
     progressBar.SetPos(50);
     progressBar.SetRedraw(true);
     ::RedrawWindow(progressBar.m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE);

@@ -9,6 +9,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <functional>
+#include <iterator>
 #include <set>
 #include <string>
 #include <vector>
@@ -334,6 +336,75 @@ TEST(CopyPackageFilesTest, CopiesAreWholeWithTheSourcesTimeAndBits) {
         ASSERT_TRUE(GetFileAttributesExA((bench.install + "\\" + name).c_str(), GetFileExInfoStandard, &copy));
         EXPECT_EQ(0, CompareFileTime(&past, &copy.ftLastWriteTime)) << name;
     }
+}
+
+ULONGLONG FileIdOf(const std::string& path) {
+    CAutoHandle file(CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_EXISTING, 0, nullptr));
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!GetFileInformationByHandle(file.Get(), &info))
+        return 0;
+    return (static_cast<ULONGLONG>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+}
+
+// An install over an earlier one passes over a file only while it is the
+// copy that install placed, of a source unchanged since; anything else the
+// user or a newer package changed is placed again.
+TEST(CopyPackageFilesTest, AnInstallOverAnEarlierOnePassesOverOnlyWhatIsAsItPlacedIt) {
+    if (!IsRelocatedChild())
+        return ExpectPassesRelocated({"setup"});
+
+    CPackageBench bench;
+    const struct {
+        const char* name;
+        std::function<void(const std::string& source, const std::string& copy)> change;
+        bool passedOver;
+    } cases[] = {
+        {"unchanged.dat", {}, true},
+        {"edited.dat", [](const std::string&, const std::string& copy) { WriteFile(copy, "EDITED.DAT"); }, false},
+        {"replaced.dat",
+         [](const std::string&, const std::string& copy) {
+             const std::string moved = copy + ".old";
+             ASSERT_TRUE(MoveFileA(copy.c_str(), moved.c_str()));
+             ASSERT_TRUE(CopyFileA(moved.c_str(), copy.c_str(), FALSE));
+         },
+         false},
+        {"hidden.dat",
+         [](const std::string&, const std::string& copy) {
+             ASSERT_TRUE(SetFileAttributesA(copy.c_str(), FILE_ATTRIBUTE_HIDDEN));
+         },
+         false},
+        {"newer.dat", [](const std::string& source, const std::string&) { WriteFile(source, "NEWER.DAT"); }, false},
+    };
+    const FILETIME past = {0x3a0f4000, 0x01d5c0a0};  // early 2020
+    for (const auto& c : cases) {
+        bench.AddFiles({c.name});
+        CAutoHandle file(CreateFileA((bench.data + "\\" + c.name).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                                     OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(SetFileTime(file.Get(), nullptr, nullptr, &past)) << c.name;
+    }
+    CMessageBoxRecorder boxes;
+    CCopyJob first(bench.install.c_str(), nullptr);
+    ASSERT_TRUE(CopyPackageFiles(first));
+    std::vector<ULONGLONG> ids;
+    for (const auto& c : cases) {
+        if (c.change)
+            c.change(bench.data + "\\" + c.name, bench.install + "\\" + c.name);
+        ids.push_back(FileIdOf(bench.install + "\\" + c.name));
+    }
+
+    CCopyJob second(bench.install.c_str(), nullptr);
+    second.earlier = &first.placed;
+    EXPECT_TRUE(CopyPackageFiles(second));
+    EXPECT_EQ(0u, boxes.Prompts().size());
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(cases[i].name);
+        const std::string copy = bench.install + "\\" + cases[i].name;
+        EXPECT_EQ(ReadFile(bench.data + "\\" + cases[i].name), ReadFile(copy));
+        EXPECT_EQ(cases[i].passedOver, FileIdOf(copy) == ids[i]);
+        EXPECT_FALSE(deploytest::Attributes(copy) & FILE_ATTRIBUTE_HIDDEN);
+    }
+    EXPECT_EQ(std::size(cases), second.placed.Files().size());
 }
 
 // A second process that holds a file open with share mode 0.

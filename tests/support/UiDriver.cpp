@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "framework/Handle.h"
+
 namespace testsupport {
 
 const char kSetupCaption[] = "T-批打印软件安装";
@@ -161,6 +163,19 @@ void SetupLayout::WritePackage() {
                            "itextsharp.dll",       "GCAD2024P.dll", "Tovrel.lsp",    "readme.txt"};
     for (const char* name : files)
         WriteFile(DataFolder() + "\\" + name, std::string("content of ") + name);
+}
+
+void SetupLayout::SetPackageTime(int days) {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER time = {{now.dwLowDateTime, now.dwHighDateTime}};
+    time.QuadPart += static_cast<ULONGLONG>(static_cast<LONGLONG>(days) * 24 * 3600 * 10000000LL);
+    const FILETIME stamp = {time.LowPart, time.HighPart};
+    for (const std::string& name : FolderNames(DataFolder())) {
+        CAutoHandle file(CreateFileA((DataFolder() + "\\" + name).c_str(), FILE_WRITE_ATTRIBUTES,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+        SetFileTime(file.Get(), nullptr, nullptr, &stamp);
+    }
 }
 
 CadRegistry::CadRegistry() {

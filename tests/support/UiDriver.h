@@ -102,6 +102,8 @@ class SetupLayout {
     // Writes a package into Data: the module, settings, fonts, host DLL and
     // a few other files (see the .cpp for the list).
     void WritePackage();
+    // Dates every file of the package days from now.
+    void SetPackageTime(int days);
 
   private:
     ScratchFolder m_folder;

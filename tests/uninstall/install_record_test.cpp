@@ -1,5 +1,6 @@
 // The record an install leaves for its removal, as text: only a whole record
-// of its own version is read, no text it is given can add a line of its own,
+// of its own version (or of the first) is read, no text it is given can add
+// a line of its own,
 // and a second install adds to it without turning a file the CAD had into
 // one of the plug-in's.
 
@@ -30,6 +31,11 @@ CRecordedFile File(const char* path, ULONGLONG size, const std::string& digest, 
 // A record with every kind of line; the GBK name 乗 ends in the byte 0x5C.
 CInstallRecord Sample() {
     CInstallRecord record;
+    CRecordedFile stamped = File("C:\\Tovrel\\T-VazivIvir\\Tovrel.lsp", 12, "", false);
+    stamped.volume = 0xcafe0001;
+    stamped.id = 0x123456789abcdefULL;
+    stamped.lastWrite = 0x01d9f00012345678LL;
+    record.AddFile(stamped);
     record.AddFile(File("C:\\Tovrel\\T-VazivIvir\\TR_VazivIvir2023.GRX", 31, kDigestA, false));
     record.AddFile(File("D:\\乗\\CAD\\GCAD2024P.dll", 0, "", true));
     record.AddSaved("D:\\乗\\CAD\\GCAD2024P.dll", SavedNameFor("D:\\乗\\CAD\\GCAD2024P.dll"));
@@ -45,8 +51,9 @@ TEST(InstallRecordTest, OnlyAWholeRecordOfItsVersionIsRead) {
     CInstallRecord read;
     ASSERT_TRUE(read.Parse(whole)) << whole;
     EXPECT_EQ(whole, read.Format());
-    ASSERT_EQ(2u, read.Files().size());
-    EXPECT_TRUE(read.Files()[1].keep);
+    ASSERT_EQ(3u, read.Files().size());
+    EXPECT_EQ(0x123456789abcdefULL, read.Files()[0].id);
+    EXPECT_TRUE(read.Files()[2].keep);
     EXPECT_EQ("D:\\乗\\CAD\\GCAD2024P.dll", std::string(read.loaders[0].GetString()));
     ASSERT_EQ(1u, read.Saved().size());
     EXPECT_EQ(SavedNameFor("d:\\乗\\cad\\gcad2024p.DLL"), read.Saved()[0].name);
@@ -59,8 +66,12 @@ TEST(InstallRecordTest, OnlyAWholeRecordOfItsVersionIsRead) {
         EXPECT_EQ(whole, cut.Format()) << "a refused text changed the record";
     }
 
+    // Versions 1 and 2 hold a digest and no stamp in their file lines.
+    const std::string first = "TovrelUninstall\t1\r\n";
     const std::string header = "TovrelUninstall\t2\r\n";
+    const std::string third = "TovrelUninstall\t3\r\n";
     const std::string saved = SavedNameFor("C:\\x").GetString();
+    const std::string stamp = "cafe0001:0123456789abcdef:01d9f00012345678";
     const struct {
         const char* name;
         std::string text;
@@ -68,11 +79,22 @@ TEST(InstallRecordTest, OnlyAWholeRecordOfItsVersionIsRead) {
     } cases[] = {
         {"empty record", header + "end\r\n", true},
         {"line breaks without carriage returns", "TovrelUninstall\t2\nD\tC:\\x\nend\n", true},
-        {"the earlier version", "TovrelUninstall\t1\r\nD\tC:\\x\r\nend\r\n", true},
-        {"another version", "TovrelUninstall\t3\r\nend\r\n", false},
+        {"the first version", first + "D\tC:\\x\r\nend\r\n", true},
+        {"another version", "TovrelUninstall\t4\r\nend\r\n", false},
         {"saved bytes", header + "B\t" + saved + "\tC:\\x\r\nend\r\n", true},
         {"saved bytes under a name it never makes", header + "B\tUninstall.exe\tC:\\x\r\nend\r\n", false},
         {"saved bytes in another folder", header + "B\t..\\" + saved + "\tC:\\x\r\nend\r\n", false},
+        {"version 1 with a digest", first + "F\t1\t" + kDigestA + "\t-\tC:\\x\r\nend\r\n", true},
+        {"version 3 with a stamp", third + "F\t1\t" + stamp + "\t-\t-\tC:\\x\r\nend\r\n", true},
+        {"version 3 with neither", third + "F\t1\t-\t-\t-\tC:\\x\r\nend\r\n", true},
+        {"version 3 with a content hash", third + "F\t1\t-\t" + std::string(32, 'c') + "\t-\tC:\\x\r\nend\r\n", true},
+        {"a digest of neither length", third + "F\t1\t-\t" + std::string(48, 'c') + "\t-\tC:\\x\r\nend\r\n", false},
+        {"a version 2 file line in version 3", third + "F\t1\t" + kDigestA + "\t-\tC:\\x\r\nend\r\n", false},
+        {"a stamp in version 2", header + "F\t1\t" + stamp + "\t-\t-\tC:\\x\r\nend\r\n", false},
+        {"upper-case stamp", third + "F\t1\tCAFE0001:0123456789ABCDEF:01D9F00012345678\t-\t-\tC:\\x\r\nend\r\n", false},
+        {"short stamp", third + "F\t1\tcafe0001:123456789abcdef:01d9f00012345678\t-\t-\tC:\\x\r\nend\r\n", false},
+        {"stamp without an id", third + "F\t1\tcafe0001:0000000000000000:01d9f00012345678\t-\t-\tC:\\x\r\nend\r\n",
+         false},
         {"no header", "D\tC:\\x\r\nend\r\n", false},
         {"text after the end", header + "end\r\nD\tC:\\x\r\n", false},
         {"unknown line", header + "X\tC:\\x\r\nend\r\n", false},

@@ -402,6 +402,28 @@ TEST_F(UninstallTest, RemovesWhatTheInstallPlacedAndKeepsWhatItDecides) {
          {kChosenFolder, kInstallDir, kInstallDir + "\\Tovrel.lsp", SettingsFolder(),
           SettingsFolder() + "\\Tovrel.Ini"},
          false},
+        // What tells the edit: the last-write time for a package unpacked
+        // long ago, the bytes for one whose times are too recent for that.
+        {"the user's edits that keep the length, long after the package was made",
+         [&] { layout.SetPackageTime(-365); },
+         [&] {
+             WriteFile(kInstallDir + "\\Tovrel.lsp", "CONTENT OF Tovrel.lsp");
+             WriteFile(SettingsFolder() + "\\Tovrel.Ini", "CONTENT OF Tovrel.Ini");
+         },
+         {kInstallDir + "\\Tovrel.lsp", SettingsFolder() + "\\Tovrel.Ini"},
+         {kChosenFolder, kInstallDir, kInstallDir + "\\Tovrel.lsp", SettingsFolder(),
+          SettingsFolder() + "\\Tovrel.Ini"},
+         false},
+        {"the user's edits that keep the length, the package dated ahead of the clock",
+         [&] { layout.SetPackageTime(1); },
+         [&] {
+             WriteFile(kInstallDir + "\\Tovrel.lsp", "CONTENT OF Tovrel.lsp");
+             WriteFile(SettingsFolder() + "\\Tovrel.Ini", "CONTENT OF Tovrel.Ini");
+         },
+         {kInstallDir + "\\Tovrel.lsp", SettingsFolder() + "\\Tovrel.Ini"},
+         {kChosenFolder, kInstallDir, kInstallDir + "\\Tovrel.lsp", SettingsFolder(),
+          SettingsFolder() + "\\Tovrel.Ini"},
+         false},
         // The CAD's own bytes come back, also after a second install, which
         // must not save the plug-in's copy as the CAD's.
         {"a host DLL the CAD had before",

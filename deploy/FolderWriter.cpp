@@ -194,7 +194,12 @@ PlaceResult CFolderWriter::Place(const CCheckedFolder& folder,
         SetLastStatus(status);
         return PlaceResult::kFailed;
     }
-    const Placement placement = PlacementOf(out.Get(), *temp, wideName);
+    // A file this call made is the temporary folder's own: it was created
+    // relative to the folder's handle, which is held so that the folder
+    // cannot be moved away. Only one that was there already, a leftover or
+    // something planted, is looked at.
+    const Placement placement =
+        information == kFileCreated ? Placement::kInside : PlacementOf(out.Get(), *temp, wideName);
     if (placement != Placement::kInside) {
         if (information == kFileCreated)
             DeleteOnClose(out.Get());

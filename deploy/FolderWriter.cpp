@@ -214,8 +214,7 @@ PlaceResult CFolderWriter::Place(const CCheckedFolder& folder,
         if (!DeleteOnClose(out.Get()))
             return PlaceResult::kFailed;
         out.Reset();
-        status = OpenRelative(temp->Get(), wideName, GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES,
-                              CopyAttributes(sourceInfo.FileAttributes), 0, FILE_CREATE,
+        status = OpenRelative(temp->Get(), wideName, kAccess, CopyAttributes(sourceInfo.FileAttributes), 0, FILE_CREATE,
                               FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY, &raw, &information);
         out.Reset(raw);
         if (status < 0) {

@@ -186,7 +186,8 @@ bool IsUninstallerInPlace(const CCheckedFolder& folder, HANDLE image, ULONGLONG*
         !GetFileInformationByHandleEx(image, FileBasicInfo, &programTimes, sizeof(programTimes)) ||
         folder.Facts(kUninstallerName, size, &id, &lastWrite, &attributes) != FileResult::kDone)
         return false;
-    return *size == static_cast<ULONGLONG>(program.EndOfFile.QuadPart) && lastWrite == programTimes.LastWriteTime.QuadPart;
+    return *size == static_cast<ULONGLONG>(program.EndOfFile.QuadPart) &&
+           lastWrite == programTimes.LastWriteTime.QuadPart;
 }
 
 RecordState LoadRecordText(const CCheckedFolder& folder, CInstallRecord* record, std::string* text) {

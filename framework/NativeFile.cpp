@@ -118,11 +118,13 @@ bool DeleteOnClose(HANDLE handle) {
     return SetFileInformationByHandle(handle, FileDispositionInfo, &info, sizeof(info)) != FALSE;
 }
 
+// From the standard information, not GetFileInformationByHandle: Wine
+// answers that one through its mount manager, at about 150 us a call.
 bool LinkCountOf(HANDLE handle, DWORD* links) {
-    BY_HANDLE_FILE_INFORMATION info = {};
-    if (!GetFileInformationByHandle(handle, &info))
+    FILE_STANDARD_INFO info = {};
+    if (!GetFileInformationByHandleEx(handle, FileStandardInfo, &info, sizeof(info)))
         return false;
-    *links = info.nNumberOfLinks;
+    *links = info.NumberOfLinks;
     return true;
 }
 

@@ -312,7 +312,11 @@ FileResult CCheckedFolder::RemoveEmptyFolder(const char* name) const {
 
 FileResult CCheckedFolder::OpenFile(const char* name, ACCESS_MASK access, CAutoHandle* file) const {
     std::wstring wideName;
-    return OpenOwnFile(*this, name, access, FILE_SHARE_READ | FILE_SHARE_DELETE, &wideName, file);
+    const FileResult opened = OpenOwnFile(*this, name, access, FILE_SHARE_READ | FILE_SHARE_DELETE, &wideName, file);
+    // A link's or a second name's handle is never handed out.
+    if (opened != FileResult::kDone)
+        file->Reset();
+    return opened;
 }
 
 FileResult CCheckedFolder::OpenToRead(const char* name, CAutoHandle* file) const {

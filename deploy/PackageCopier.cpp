@@ -177,9 +177,15 @@ class CTargetFolder {
         return m_state = m_folder.Open(m_path, FolderTrust::kExact, true, m_made);
     }
     const CCheckedFolder& Folder() const { return m_folder; }
+    // Records the folder among the install's folders, once.
+    void RecordIn(CInstallRecord& placed) {
+        if (!m_recorded)
+            m_recorded = placed.AddFolder(m_folder.FinalPathText());
+    }
 
   private:
     CString m_path;
+    bool m_recorded = false;
     NewFolder m_made = NewFolder::kInherits;
     CCheckedFolder m_folder;
     FolderState m_state = FolderState::kFailed;
@@ -372,7 +378,7 @@ bool CopyEntry(CCopyJob& job,
             // user hears of it like of a file that could not be copied.
             if (!job.placed.AddPlaced(target.Folder(), name, stamp, false))
                 NoteRefused(job, targetPath);
-            job.placed.AddFolder(target.Folder().FinalPathText());
+            target.RecordIn(job.placed);
         }
         if (placed == PlaceResult::kLinked)
             NoteRefused(job, targetPath);

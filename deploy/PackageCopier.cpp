@@ -167,6 +167,13 @@ class CTargetFolder {
         m_made = made;
     }
     const CString& Path() const { return m_path; }
+    // Takes the folder at the path as opened already, if it is open.
+    void Adopt(const std::shared_ptr<CCheckedFolder>& opened) {
+        if (opened && opened->IsOpen()) {
+            m_folder = opened;
+            m_state = FolderState::kOpen;
+        }
+    }
 
     // Opens the folder, making its last level when missing.
     FolderState Open() {
@@ -174,20 +181,20 @@ class CTargetFolder {
             return m_state;
         if (m_path.IsEmpty() || !FitsPath(m_path))
             return m_state = FolderState::kFailed;
-        return m_state = m_folder.Open(m_path, FolderTrust::kExact, true, m_made);
+        return m_state = m_folder->Open(m_path, FolderTrust::kExact, true, m_made);
     }
-    const CCheckedFolder& Folder() const { return m_folder; }
+    const CCheckedFolder& Folder() const { return *m_folder; }
     // Records the folder among the install's folders, once.
     void RecordIn(CInstallRecord& placed) {
         if (!m_recorded)
-            m_recorded = placed.AddFolder(m_folder.FinalPathText());
+            m_recorded = placed.AddFolder(m_folder->FinalPathText());
     }
 
   private:
     CString m_path;
     bool m_recorded = false;
     NewFolder m_made = NewFolder::kInherits;
-    CCheckedFolder m_folder;
+    std::shared_ptr<CCheckedFolder> m_folder = std::make_shared<CCheckedFolder>();
     FolderState m_state = FolderState::kFailed;
 };
 
@@ -442,6 +449,7 @@ bool CopyPackageFiles(CCopyJob& job) {
     CTargets targets;
     // The settings folder is the user's own.
     targets.install.SetPath(job.targetFolder, NewFolder::kAdminOnly);
+    targets.install.Adopt(job.installFolder);
     targets.install.Open();
     targets.settings.SetPath(SettingsFolder(job.settingsUser), NewFolder::kInherits);
     targets.settingsToken = job.settingsUser ? job.settingsUser->Token() : nullptr;

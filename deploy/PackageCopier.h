@@ -26,6 +26,9 @@ class CCopyJob {
     // The user whose roaming folder the settings file goes to, written as
     // that user; null: this process's own user's, as ever. Not owned.
     const CDesktopUser* settingsUser = nullptr;
+    // The install folder (targetFolder), opened and checked already, and
+    // held since; null: it is opened, and its last level made, here.
+    std::shared_ptr<CCheckedFolder> installFolder;
     // The package folder, set once CopyPackageFiles has found it.
     CString sourceFolder;
     // That folder opened and checked, and held: the host-side copies read

@@ -54,9 +54,17 @@ HostLocationCheck FullPath(const char* path, std::wstring* full) {
         return kLocationUnchecked;
     if (length >= MAX_PATH)
         return kLocationRefused;
+    // A name the system shortens always gets a '~', and the expansion reads
+    // every level's folder: a path without one is taken as it is. A short
+    // name set by hand (which takes an administrator) is still caught where
+    // the folder is there, by the folder the file system resolves it to.
+    *full = std::wstring(buffer, length);
+    if (full->find(L'~') == std::wstring::npos)
+        return kLocationAllowed;
     wchar_t longPath[MAX_PATH];
     const DWORD longLength = GetLongPathNameW(buffer, longPath, MAX_PATH);
-    *full = longLength > 0 && longLength < MAX_PATH ? std::wstring(longPath, longLength) : std::wstring(buffer, length);
+    if (longLength > 0 && longLength < MAX_PATH)
+        full->assign(longPath, longLength);
     return kLocationAllowed;
 }
 

@@ -26,11 +26,14 @@ constexpr char kSubFolder[] = "\\T-VazivIvir";
 // Makes a folder's last level where no link leads elsewhere, the
 // administrators' alone. The uninstaller removes the install folder again
 // once it is empty, and the chosen folder only if this install made it.
-void MakeFolder(const CString& path, bool removable) {
-    CCheckedFolder folder;
-    if (folder.Open(path, FolderTrust::kExact, true, NewFolder::kAdminOnly) == FolderState::kOpen &&
-        (removable || folder.WasMade()))
-        theHostInstaller.placed.AddFolder(folder.FinalPathText());
+// Returns the folder, open and held, or null where it could not be had.
+std::shared_ptr<CCheckedFolder> MakeFolder(const CString& path, bool removable) {
+    auto folder = std::make_shared<CCheckedFolder>();
+    if (folder->Open(path, FolderTrust::kExact, true, NewFolder::kAdminOnly) != FolderState::kOpen)
+        return nullptr;
+    if (removable || folder->WasMade())
+        theHostInstaller.placed.AddFolder(folder->FinalPathText());
+    return folder;
 }
 
 }  // namespace
@@ -160,9 +163,8 @@ void Dlg_Setup::OnInstall() {
     if (installPath.GetLength() > 2)
         MakeFolder(installPath, false);
     installPath += kSubFolder;
-    MakeFolder(installPath, true);
-
-    if (!RunInstall())
+    // The copies go into the folder as it was opened here.
+    if (!RunInstall(MakeFolder(installPath, true)))
         return;
 
     ReportUnfinishedItems();
@@ -198,7 +200,7 @@ bool Dlg_Setup::CheckInstallPath() {
     return true;
 }
 
-bool Dlg_Setup::RunInstall() {
+bool Dlg_Setup::RunInstall(std::shared_ptr<CCheckedFolder> installFolder) {
     ShowControl(IDC_PATH_LABEL, false);
     ShowControl(IDC_INSTALL_PATH, false);
     ShowControl(IDC_BROWSE, false);
@@ -211,6 +213,7 @@ bool Dlg_Setup::RunInstall() {
     CEarlierInstalls earlier;
     LoadEarlierInstalls(&earlier);
     CCopyJob job(installPath, &progressBar);
+    job.installFolder = std::move(installFolder);
     if (earlier.state == RecordState::kRead)
         job.earlier = &earlier.record;
     if (theDesktopUser.IsOther())

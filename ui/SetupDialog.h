@@ -1,8 +1,12 @@
 #pragma once
 
+#include <memory>
+
 #include "framework/Controls.h"
 #include "framework/Dialog.h"
 #include "framework/String.h"
+
+class CCheckedFolder;
 
 // The build stamp shown in the caption, as yyyymmdd.
 constexpr int kBuildStamp = 20250225;
@@ -30,7 +34,7 @@ class Dlg_Setup : public CDialog {
 
     // The install behind the progress bar; false when the package copy failed
     // (the dialog is then already ending).
-    bool RunInstall();
+    bool RunInstall(std::shared_ptr<CCheckedFolder> installFolder);
 
     DECLARE_MESSAGE_MAP()
 

@@ -3,6 +3,7 @@
 #include <shlobj.h>
 
 #include <cstring>
+#include <string_view>
 #include <utility>
 
 #include "deploy/FileDigest.h"
@@ -79,20 +80,19 @@ std::string FileKey(const CString& path) {
     return key;
 }
 
-// The fields of a line, split at tabs.
-std::vector<std::string> Fields(const std::string& line) {
-    std::vector<std::string> fields;
-    size_t start = 0;
-    for (size_t tab = line.find('\t'); tab != std::string::npos; tab = line.find('\t', start)) {
-        fields.push_back(line.substr(start, tab - start));
-        start = tab + 1;
+// The fields of a line, split at tabs: views into the line.
+std::vector<std::string_view> Fields(std::string_view line) {
+    std::vector<std::string_view> fields;
+    for (size_t tab = line.find('\t'); tab != std::string_view::npos; tab = line.find('\t')) {
+        fields.push_back(line.substr(0, tab));
+        line.remove_prefix(tab + 1);
     }
-    fields.push_back(line.substr(start));
+    fields.push_back(line);
     return fields;
 }
 
-bool ParseSize(const std::string& text, ULONGLONG* size) {
-    if (text.empty() || text.size() > 19 || text.find_first_not_of("0123456789") != std::string::npos)
+bool ParseSize(std::string_view text, ULONGLONG* size) {
+    if (text.empty() || text.size() > 19 || text.find_first_not_of("0123456789") != std::string_view::npos)
         return false;
     *size = 0;
     for (const char c : text)
@@ -102,8 +102,8 @@ bool ParseSize(const std::string& text, ULONGLONG* size) {
 
 // Exactly digits lower-case hex digits.
 template <typename T>
-bool ParseHex(const std::string& text, size_t digits, T* value) {
-    if (text.size() != digits || text.find_first_not_of("0123456789abcdef") != std::string::npos)
+bool ParseHex(std::string_view text, size_t digits, T* value) {
+    if (text.size() != digits || text.find_first_not_of("0123456789abcdef") != std::string_view::npos)
         return false;
     ULONGLONG parsed = 0;
     for (const char c : text)
@@ -130,7 +130,7 @@ std::string FormatStamp(const CFileStamp& stamp) {
     return text;
 }
 
-bool ParseStamp(const std::string& text, CFileStamp* stamp) {
+bool ParseStamp(std::string_view text, CFileStamp* stamp) {
     if (text == "-")
         return true;
     return text.size() == 42 && text[8] == ':' && text[25] == ':' && ParseHex(text.substr(0, 8), 8, &stamp->volume) &&
@@ -138,30 +138,34 @@ bool ParseStamp(const std::string& text, CFileStamp* stamp) {
            ParseHex(text.substr(26, 16), 16, &stamp->lastWrite);
 }
 
+CString TextOf(std::string_view field) {
+    return CString(field.data(), static_cast<int>(field.size()));
+}
+
 // A version 1 file line has no stamp field.
-bool ParseLine(const std::string& line, bool first, CInstallRecord& record) {
-    std::vector<std::string> fields = Fields(line);
+bool ParseLine(std::string_view line, bool first, CInstallRecord& record) {
+    std::vector<std::string_view> fields = Fields(line);
     if (fields[0] == "F" && fields.size() == (first ? 5u : 6u)) {
         if (first)
             fields.insert(fields.begin() + 2, "-");
         CRecordedFile file;
-        file.path = fields[5].c_str();
-        file.digest = fields[3] == "-" ? std::string() : fields[3];
+        file.path = TextOf(fields[5]);
+        file.digest = fields[3] == "-" ? std::string() : std::string(fields[3]);
         file.keep = fields[4] == "k";
         return ParseSize(fields[1], &file.size) && ParseStamp(fields[2], &file) &&
                (file.digest.empty() || IsDigest(file.digest)) && (fields[4] == "k" || fields[4] == "-") &&
                record.AddFile(file);
     }
     if (fields[0] == "B" && fields.size() == 3)
-        return record.AddSaved(fields[2].c_str(), fields[1].c_str());
+        return record.AddSaved(TextOf(fields[2]), TextOf(fields[1]));
     if (fields[0] == "D" && fields.size() == 2)
-        return record.AddFolder(fields[1].c_str());
+        return record.AddFolder(TextOf(fields[1]));
     if (fields[0] == "L" && fields.size() == 2)
-        return record.AddLoader(fields[1].c_str());
+        return record.AddLoader(TextOf(fields[1]));
     if (fields[0] == "K" && fields.size() == 2)
-        return record.AddMadeKey(fields[1].c_str());
+        return record.AddMadeKey(TextOf(fields[1]));
     if (fields[0] == "U" && fields.size() == 2)
-        return record.AddUser(fields[1].c_str());
+        return record.AddUser(TextOf(fields[1]));
     return false;
 }
 
@@ -333,9 +337,9 @@ bool CInstallRecord::Parse(const std::string& text) {
         // Every line ends in a line break: a last line without one is cut.
         if (end == std::string::npos || ended)
             return false;
-        std::string line = text.substr(start, end - start);
+        std::string_view line(text.data() + start, end - start);
         if (!line.empty() && line.back() == '\r')
-            line.pop_back();
+            line.remove_suffix(1);
         start = end + 1;
         if (!header) {
             first = line == kFirstHeader || line == kSecondHeader;
@@ -350,7 +354,7 @@ bool CInstallRecord::Parse(const std::string& text) {
     }
     if (!ended)
         return false;
-    *this = parsed;
+    *this = std::move(parsed);
     return true;
 }
 

@@ -373,8 +373,10 @@ bool CopyEntry(CCopyJob& job,
         if (state != FolderState::kOpen)
             return false;
         CFileStamp stamp;
-        const CRecordedFile* recorded =
-            job.earlier ? job.earlier->FileAt(JoinPath(target.Folder().FinalPathText(), name)) : nullptr;
+        // A folder this install made holds no earlier copy to look for.
+        const CRecordedFile* recorded = job.earlier && !target.Folder().WasMade()
+                                            ? job.earlier->FileAt(JoinPath(target.Folder().FinalPathText(), name))
+                                            : nullptr;
         PlaceResult placed = PlaceResult::kPlaced;
         if (recorded && targets.writer.IsCopyInPlace(target.Folder(), name, entry, *recorded))
             stamp = *recorded;

@@ -23,6 +23,8 @@ void DDX_Text(CDataExchange* dx, int id, CString& value) {
         return;
     if (dx->m_bSaveAndValidate)
         value = CWnd::FromHandle(window)->GetWindowText();
-    else
+    else if (CWnd::FromHandle(window)->GetWindowText() != value)
+        // Only a text that changes is set: setting a control's text repaints
+        // it, and the dialog pushes all its fields at once.
         SetWindowTextA(window, value);
 }

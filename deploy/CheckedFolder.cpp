@@ -151,11 +151,9 @@ FolderState CCheckedFolder::OpenChildWide(const CCheckedFolder& parent,
 FolderState CCheckedFolder::OpenPath(const std::wstring& full, FolderTrust trust) {
     const bool exact = trust == FolderTrust::kExact;
     // Short names are expanded so that the path compares with the one the
-    // file system gives. A name the system shortens always gets a '~'; the
-    // expansion reads every level's folder, so a path without one is taken
-    // as it is. A short name set by hand (which takes an administrator) then
-    // only makes the compare fail, and the folder is refused, never taken.
-    const std::wstring expected = exact && full.find(L'~') != std::wstring::npos ? LongPathOf(full) : full;
+    // file system gives. A short name set by hand (see LongPathOf) only makes
+    // the compare fail: the folder is refused, never taken.
+    const std::wstring expected = exact ? LongPathOf(full) : full;
     // Every level from the drive root, the folder included, must be a
     // plain folder: a junction anywhere on the way is refused, even one that
     // leads back to the same place. The first level below the root counts

@@ -7,6 +7,7 @@
 
 #include "framework/Handle.h"
 #include "framework/NativeFile.h"
+#include "framework/WidePath.h"
 
 namespace {
 
@@ -30,28 +31,32 @@ bool MappedName(HMODULE base, std::wstring* name) {
     return true;
 }
 
+// The same file: the same id, where the file system has both now. The
+// volume's serial number would say the same as the path's drive, but Wine
+// asks its mount manager for it, at about 150 us a call.
 bool SameFile(HANDLE a, HANDLE b) {
-    BY_HANDLE_FILE_INFORMATION first = {};
-    BY_HANDLE_FILE_INFORMATION second = {};
-    return GetFileInformationByHandle(a, &first) && GetFileInformationByHandle(b, &second) &&
-           first.dwVolumeSerialNumber == second.dwVolumeSerialNumber && first.nFileIndexHigh == second.nFileIndexHigh &&
-           first.nFileIndexLow == second.nFileIndexLow;
+    ULONGLONG sizes[2] = {};
+    ULONGLONG ids[2] = {};
+    LONGLONG times[2] = {};
+    std::wstring paths[2];
+    return FileFactsOf(a, &sizes[0], &ids[0], &times[0]) && FileFactsOf(b, &sizes[1], &ids[1], &times[1]) &&
+           ids[0] == ids[1] && FinalPathOf(a, &paths[0]) && FinalPathOf(b, &paths[1]) && IsSamePath(paths[0], paths[1]);
 }
 
 bool ReadAll(HANDLE file, std::vector<BYTE>* bytes) {
-    BY_HANDLE_FILE_INFORMATION info = {};
+    LARGE_INTEGER size = {};
     LARGE_INTEGER start = {};
-    if (!GetFileInformationByHandle(file, &info) || info.nFileSizeHigh != 0 || info.nFileSizeLow == 0 ||
-        info.nFileSizeLow > kMaxImageSize || !SetFilePointerEx(file, start, nullptr, FILE_BEGIN))
+    if (!GetFileSizeEx(file, &size) || size.QuadPart <= 0 || size.QuadPart > kMaxImageSize ||
+        !SetFilePointerEx(file, start, nullptr, FILE_BEGIN))
         return false;
-    bytes->resize(info.nFileSizeLow);
+    bytes->resize(static_cast<size_t>(size.QuadPart));
     DWORD read = 0;
     return ReadFile(file, bytes->data(), static_cast<DWORD>(bytes->size()), &read, nullptr) && read == bytes->size();
 }
 
 // Marks the bytes the loader may have changed in a section it cannot
 // write: the places that relocation adjusts, and the import address table.
-void MarkLoaderWrites(const BYTE* base, const IMAGE_NT_HEADERS64* nt, std::vector<bool>& changed) {
+void MarkLoaderWrites(const BYTE* base, const IMAGE_NT_HEADERS64* nt, std::vector<char>& changed) {
     auto mark = [&](size_t rva, size_t length) {
         for (size_t i = rva; i < rva + length && i < changed.size(); ++i)
             changed[i] = true;
@@ -114,7 +119,7 @@ bool HoldsLoadedImage(HANDLE file, HMODULE module) {
             return false;
     }
 
-    std::vector<bool> changed(nt->OptionalHeader.SizeOfImage);
+    std::vector<char> changed(nt->OptionalHeader.SizeOfImage);
     MarkLoaderWrites(base, nt, changed);
     size_t end = headers;
     const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
@@ -130,10 +135,16 @@ bool HoldsLoadedImage(HANDLE file, HMODULE module) {
         const size_t length = std::min<size_t>(rawSize, section->Misc.VirtualSize);
         if (section->VirtualAddress + length > changed.size())
             return false;
-        for (size_t j = 0; j < length; ++j) {
-            const size_t rva = section->VirtualAddress + j;
-            if (!changed[rva] && bytes[raw + j] != base[rva])
+        // Compared a run of unchanged bytes at a time.
+        const size_t first = section->VirtualAddress;
+        for (size_t j = 0; j < length;) {
+            const void* mark = std::memchr(&changed[first + j], 1, length - j);
+            const size_t run = mark ? static_cast<size_t>(static_cast<const char*>(mark) - &changed[first + j]) : length - j;
+            if (std::memcmp(&bytes[raw + j], base + first + j, run) != 0)
                 return false;
+            j += run;
+            while (j < length && changed[first + j])
+                ++j;
         }
     }
     // A program built with its symbols carries them after the last section,

@@ -46,8 +46,13 @@ bool FullPathOf(const std::wstring& path, std::wstring* full) {
 }
 
 // Short names expanded, where every level exists; the path as it was
-// otherwise.
+// otherwise. A name the system shortens always gets a '~', and the
+// expansion reads the folder of every level: a path without one is taken as
+// it is. Only a short name set by hand, which takes an administrator, is
+// left unexpanded then.
 std::wstring LongPathOf(const std::wstring& full) {
+    if (full.find(L'~') == std::wstring::npos)
+        return full;
     const DWORD length = GetLongPathNameW(full.c_str(), nullptr, 0);
     if (length == 0)
         return full;

@@ -213,21 +213,13 @@ struct CTargets {
 
 // A volume that reports no named streams (FAT, exFAT; Wine's drives)
 // cannot hold a stream: the mark's delete would only look the name up in
-// the whole folder, which Wine does by reading it. Asked once per copy;
-// where the volume cannot be asked, the mark is deleted as on NTFS.
-bool HasNamedStreams(const CString& folder) {
-    CString root;
-    if (folder.GetLength() >= 3 && folder.GetAt(1) == ':' && folder.GetAt(2) == '\\') {
-        root = folder.Left(3);
-    } else if (folder.GetLength() > 2 && folder.GetAt(0) == '\\' && folder.GetAt(1) == '\\') {
-        const int server = folder.Find('\\', 2);
-        const int share = server < 0 ? -1 : folder.Find('\\', server + 1);
-        root = (share < 0 ? folder : folder.Left(share)) + "\\";
-    } else {
-        return true;
-    }
+// the whole folder, which Wine does by reading it. Asked once per copy, of
+// the volume the open package folder lies on; where it cannot be asked,
+// the mark is deleted as on NTFS.
+bool HasNamedStreams(const CCheckedFolder& package) {
     DWORD flags = 0;
-    if (!::GetVolumeInformationA(root, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0))
+    if (!package.IsOpen() ||
+        !::GetVolumeInformationByHandleW(package.Get(), nullptr, 0, nullptr, nullptr, &flags, nullptr, 0))
         return true;
     return (flags & FILE_NAMED_STREAMS) != 0;
 }
@@ -455,7 +447,7 @@ bool CopyPackageFiles(CCopyJob& job) {
     targets.install.Open();
     targets.settings.SetPath(SettingsFolder(job.settingsUser), NewFolder::kInherits);
     targets.settingsToken = job.settingsUser ? job.settingsUser->Token() : nullptr;
-    targets.namedStreams = HasNamedStreams(source);
+    targets.namedStreams = HasNamedStreams(package);
     job.listing.clear();
     job.listedWhole = false;
 

@@ -95,7 +95,7 @@ enum FailureKind {
     X(SetFileInformationByHandle, kBool)    \
     X(GetFileInformationByHandleEx, kBool)  \
     X(GetFileInformationByHandle, kBool)    \
-    X(GetVolumeInformationA, kBool)         \
+    X(GetVolumeInformationByHandleW, kBool) \
     X(RemoveDirectoryW, kBool)              \
     X(GetFileAttributesW, kAttributes)      \
     X(NtCreateFile, kNtStatus)              \
@@ -110,9 +110,7 @@ enum FailureKind {
     X(DeleteFileA, kBool)                   \
     X(CreateDirectoryA, kBool)              \
     X(RemoveDirectoryA, kBool)              \
-    X(CreateToolhelp32Snapshot, kBadHandle) \
-    X(Process32First, kBool)                \
-    X(Process32Next, kBool)                 \
+    X(NtQuerySystemInformation, kNtStatus)  \
     X(OpenProcess, kNullHandle)             \
     X(SHGetFolderPathA, kHResult)           \
     X(SHGetFolderPathW, kHResult)           \

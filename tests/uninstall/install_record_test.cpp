@@ -103,6 +103,8 @@ TEST(InstallRecordTest, OnlyAWholeRecordOfItsVersionIsRead) {
         {"size not a number", header + "F\t1x\t-\t-\tC:\\x\r\nend\r\n", false},
         {"unknown mark", header + "F\t1\t-\tx\tC:\\x\r\nend\r\n", false},
         {"a tab in a path", header + "F\t1\t-\t-\tC:\\x\ty\r\nend\r\n", false},
+        {"a zero byte in a path", third + "F\t1\t-\t-\t-\tC:\\x" + std::string(1, '\0') + "y\r\nend\r\n", false},
+        {"a zero byte in a folder", header + "D\tC:\\x" + std::string(1, '\0') + "\\y\r\nend\r\n", false},
         {"empty folder", header + "D\t\r\nend\r\n", false},
     };
     for (const auto& c : cases) {
@@ -161,6 +163,27 @@ TEST(InstallRecordTest, ASecondInstallAddsToTheRecord) {
     }
     EXPECT_EQ(1, first.folders.GetSize());
     EXPECT_EQ(2, first.loaders.GetSize());
+}
+
+// A file is looked up by its path ignoring the case of single-byte letters
+// only: a double-byte character whose second byte is a letter is another
+// character than the one with the other letter.
+TEST(InstallRecordTest, PathsDifferingInLetterCaseNameOneFile) {
+    const struct {
+        const char* recorded;
+        const char* asked;
+        bool found;
+    } cases[] = {
+        {"C:\\Tovrel\\T-VazivIvir\\Tovrel.LSP", "c:\\TOVREL\\t-vazivivir\\tovrel.lsp", true},
+        {"D:\\乗\\CAD\\GCAD2024P.dll", "d:\\乗\\cad\\gcad2024p.DLL", true},
+        {"C:\\\x81\x41\\x.dll", "C:\\\x81\x61\\x.dll", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.recorded);
+        CInstallRecord record;
+        ASSERT_TRUE(record.AddFile(File(c.recorded, 1, "", false)));
+        EXPECT_EQ(c.found, record.FileAt(c.asked) != nullptr);
+    }
 }
 
 // The restart's list as the registry holds it: the pairs whose source is

@@ -95,6 +95,7 @@ enum FailureKind {
     X(SetFileInformationByHandle, kBool)    \
     X(GetFileInformationByHandleEx, kBool)  \
     X(GetFileInformationByHandle, kBool)    \
+    X(GetFileSizeEx, kBool)                 \
     X(GetVolumeInformationByHandleW, kBool) \
     X(RemoveDirectoryW, kBool)              \
     X(GetFileAttributesW, kAttributes)      \

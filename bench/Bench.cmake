@@ -13,3 +13,5 @@ add_dependencies(bench_driver bench_bare SetUp)
 
 add_test(NAME BenchSmoke COMMAND bench_driver install 100 4096 1 1.20)
 set_tests_properties(BenchSmoke PROPERTIES TIMEOUT 120)
+add_test(NAME BenchSmokeOverCadFiles COMMAND bench_driver e2e-own 10 4096 1 1.10)
+set_tests_properties(BenchSmokeOverCadFiles PROPERTIES TIMEOUT 120)

@@ -28,6 +28,9 @@
 //                                                      against the bare program doing the whole job;
 //                                                      SetUp.exe's peak working set is held to within
 //                                                      1 MiB of the bare job's
+//   bench_driver.exe e2e-own FILES BYTES ROUNDS GOAL   the same, the first install on a machine whose CAD
+//                                                      folders hold their own fonts and DLLs, which
+//                                                      SetUp.exe saves before it replaces them
 // GOAL is the highest median ratio that meets the figure's goal.
 //   bench_driver.exe dialog ROUNDS                start -> dialog shown
 //   bench_driver.exe scan ROUNDS KEYS...          what a registry tree adds to start -> dialog shown
@@ -360,9 +363,22 @@ class CBench {
     void Clean(Program program) {
         RemoveTree(Folder(program));
         DeleteRegistryTree(std::string(kProfile) + "Applications");
-        if (m_plugin)
+        if (m_plugin && !m_cadOwnFiles)
             RemovePluginFiles();
+        if (m_plugin && m_cadOwnFiles) {
+            for (const CPluginFile& file : kPluginFiles) {
+                if (file.elsewhere && std::string(file.elsewhere) != "settings" &&
+                    !testsupport::WriteFile(PluginTarget(file), std::string(m_bytes, 'c')))
+                    Fail("cannot write the CAD's own " + std::string(file.name));
+            }
+            // No earlier install: no record, no saved copies, no uninstaller.
+            if (program != kBare)
+                RemoveTree(m_baseline ? m_removal + "." + std::to_string(program) : m_removal);
+        }
     }
+    // Every run finds the plug-in's fonts and DLLs in the CAD folders as
+    // the CAD's own, and no earlier install.
+    void KeepCadOwnFiles() { m_cadOwnFiles = true; }
 
     void Start(CRun& run, Program program, const char* bareMode) const {
         if (!run.Start(Exe(program), program == kSetup ? "" : bareMode))
@@ -437,6 +453,7 @@ class CBench {
     std::string m_settings;
     size_t m_bytes = 0;
     bool m_plugin = false;
+    bool m_cadOwnFiles = false;
 };
 
 struct CInstallTimes {
@@ -468,9 +485,11 @@ CInstallTimes RunInstall(CBench& bench, Program program, bool endToEnd, bool ove
 // bare program doing the whole job. Over an earlier install, the warm-up
 // pair makes each program's first install into a folder of its own, and
 // every later run finds its own program's last one.
-int InstallFigure(bool endToEnd, bool over, int files, size_t bytes, int rounds, double goal) {
+int InstallFigure(bool endToEnd, bool over, bool cadOwnFiles, int files, size_t bytes, int rounds, double goal) {
     CBench bench;
     bench.WritePackage(files, bytes, endToEnd);
+    if (cadOwnFiles)
+        bench.KeepCadOwnFiles();
     std::vector<double> times[3], peaks[3];
     for (int pair = 0; pair <= rounds; ++pair) {
         CInstallTimes run[3];
@@ -483,11 +502,12 @@ int InstallFigure(bool endToEnd, bool over, int files, size_t bytes, int rounds,
             peaks[program].push_back(run[program].peakKiB);
         }
     }
-    char figure[96];
+    char figure[128];
     std::snprintf(figure, sizeof(figure), "%s, %d x %zu KiB:",
-                  endToEnd ? "end to end"
-                  : over   ? "install work, over an earlier install"
-                           : "install work",
+                  cadOwnFiles ? "end to end, over the CAD's own fonts and DLLs"
+                  : endToEnd  ? "end to end"
+                  : over      ? "install work, over an earlier install"
+                              : "install work",
                   files, bytes / 1024);
     const char* bareName = endToEnd ? "bare job" : "copy floor";
     const std::vector<double> ratios = Ratios(times[kSetup], times[kBare]);
@@ -583,7 +603,7 @@ int ScanFigure(int rounds, const std::vector<int>& sizes) {
 
 int Usage() {
     std::fprintf(stderr,
-                 "usage: bench_driver install|reinstall|e2e FILES BYTES ROUNDS GOAL\n"
+                 "usage: bench_driver install|reinstall|e2e|e2e-own FILES BYTES ROUNDS GOAL\n"
                  "       bench_driver dialog ROUNDS\n"
                  "       bench_driver scan ROUNDS KEYS...\n");
     return 2;
@@ -593,8 +613,10 @@ int Usage() {
 
 int main(int argc, char** argv) {
     const std::string figure = argc > 1 ? argv[1] : "";
-    if ((figure == "install" || figure == "reinstall" || figure == "e2e") && argc == 6 && std::atoi(argv[4]) > 0)
-        return InstallFigure(figure == "e2e", figure == "reinstall", std::atoi(argv[2]),
+    if ((figure == "install" || figure == "reinstall" || figure == "e2e" || figure == "e2e-own") && argc == 6 &&
+        std::atoi(argv[4]) > 0)
+        return InstallFigure(figure == "e2e" || figure == "e2e-own", figure == "reinstall", figure == "e2e-own",
+                             std::atoi(argv[2]),
                              std::strtoul(argv[3], nullptr, 10), std::atoi(argv[4]), std::atof(argv[5]));
     if (figure == "dialog" && argc == 3 && std::atoi(argv[2]) > 0)
         return DialogFigure(std::atoi(argv[2]));

@@ -61,7 +61,8 @@ void CopyHostFile(const CHostPackage& package,
                   CFolderWriter& writer,
                   CFileSaver& saver,
                   CStringArray& failed,
-                  CInstallRecord& record) {
+                  CInstallRecord& record,
+                  const CInstallRecord* earlier) {
     char source[MAX_PATH];
     char target[MAX_PATH];
     if (!FormatInto(source, "%s\\%s", package.folder.GetString(), fileName) ||
@@ -79,14 +80,24 @@ void CopyHostFile(const CHostPackage& package,
         }
         // A listing that broke off offers names the package may not hold: no
         // CAD file is saved for a copy that cannot come.
-        if (opened == FileResult::kMissing && !package.Entry(fileName))
+        const WIN32_FIND_DATAA* entry = package.Entry(fileName);
+        if (opened == FileResult::kMissing && !entry)
+            return;
+        // A copy an earlier install placed, still as it placed it, from a
+        // package file unchanged since, is left alone: a running CAD holds
+        // its DLLs open, and an unchanged one need not be replaced.
+        const CString finalText = folder->FinalPathText();
+        const CRecordedFile* recorded =
+            earlier && entry && !finalText.IsEmpty() ? earlier->FileAt(finalText + "\\" + fileName) : nullptr;
+        if (opened == FileResult::kDone && recorded && writer.IsCopyInPlace(*folder, fileName, *entry, *recorded) &&
+            record.AddPlaced(*folder, fileName, *recorded, recorded->keep))
             return;
         bool existed = true;
         // A file of that name that was there before is the CAD's own: its
         // bytes are saved for the removal to give back, or it stays as it is.
         if (opened == FileResult::kDone && saver.SaveBeforeReplacing(*folder, fileName, writer, record, &existed)) {
             CFileStamp stamp;
-            const PlaceResult placed = writer.PlaceFrom(*folder, fileName, in.Get(), package.Entry(fileName), &stamp);
+            const PlaceResult placed = writer.PlaceFrom(*folder, fileName, in.Get(), entry, &stamp);
             // A file the record cannot name would never be removed: it is
             // named like a file that could not be copied.
             if (placed == PlaceResult::kPlaced && record.AddPlaced(*folder, fileName, stamp, existed))
@@ -224,14 +235,14 @@ void CHostInstaller::DeployHostFiles(const CString& location,
                (fontsState == FolderState::kFailed && MayExist(fontsPath))) {
         for (int i = 0; i < package.fonts.GetSize(); ++i)
             CopyHostFile(package, fontsState == FolderState::kOpen ? &fonts : nullptr, fontsPath, package.fonts[i],
-                         writer, saver, failedItems, placed);
+                         writer, saver, failedItems, placed, earlier);
     }
 
     // Every folder is offered every year's host DLL that the package holds:
     // the registration of a later release may name an earlier year's DLL.
     for (int i = 0; i < package.cadFiles.GetSize(); ++i)
         CopyHostFile(package, checked ? &cad : nullptr, location, package.cadFiles[i], writer, saver, failedItems,
-                     placed);
+                     placed, earlier);
 }
 
 void CHostInstaller::DeployHostFilesSelected(int tick2023, int tick2024, int tick2025) {

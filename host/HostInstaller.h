@@ -102,6 +102,10 @@ class CHostInstaller {
     // The package copy's listing of that folder, when it reached its end.
     std::vector<WIN32_FIND_DATAA> packageListing;
     bool packageListed = false;
+    // What earlier installs recorded, if known (not owned): a host-side
+    // file still as one placed it, from a package file unchanged since, is
+    // not copied again.
+    const CInstallRecord* earlier = nullptr;
     CStringArray locs2023;
     CStringArray locs2024;
     CStringArray locs2025;

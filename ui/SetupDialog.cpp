@@ -234,6 +234,7 @@ bool Dlg_Setup::RunInstall(std::shared_ptr<CCheckedFolder> installFolder) {
     theHostInstaller.packageChecked = job.package;
     theHostInstaller.packageListing = job.listing;
     theHostInstaller.packageListed = job.listedWhole;
+    theHostInstaller.earlier = job.earlier;
     for (int i = 0; i < job.refusedItems.GetSize(); ++i)
         theHostInstaller.failedItems.Add(job.refusedItems[i]);
     theHostInstaller.RegisterSelected(tick2023, tick2024, tick2025);

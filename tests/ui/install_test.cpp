@@ -384,6 +384,40 @@ TEST_F(InstallTest, UnfinishedItemsAreToldBeforeTheCompletionView) {
     }
 }
 
+// A host-side DLL an earlier install placed, still as it placed it, from a
+// package file unchanged since, is not copied again: an install while the
+// CAD holds it open completes and names nothing. A changed package file must
+// replace it, and the file the CAD holds is named.
+TEST_F(InstallTest, UnchangedHostFilesAreLeftAloneOnReinstall) {
+    layout.SetPackageTime(-1);
+    const std::string dll = cadA + "\\GCAD2024P.dll";
+    for (const char* package : {"", "content of GCAD2024P.dll", "a new GCAD2024P.dll"}) {
+        SCOPED_TRACE(*package ? package : "the first install");
+        if (*package && ReadFile(layout.DataFolder() + "\\GCAD2024P.dll") != package) {
+            ASSERT_TRUE(WriteFile(layout.DataFolder() + "\\GCAD2024P.dll", package));
+            layout.SetPackageTime(-1);
+        }
+        const bool changed = *package && std::string(package) != "content of GCAD2024P.dll";
+        CAutoHandle hold(*package ? CreateFileA(dll.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)
+                                  : INVALID_HANDLE_VALUE);
+        ASSERT_TRUE(!*package || hold.IsValid());
+        SetupDriver run;
+        ASSERT_TRUE(run.Start(layout.Exe()));
+        run.Press(IDC_INSTALL);
+        if (changed) {
+            const MessageBoxInfo box = run.WaitForBox(kInstallBoxCaption, 30000);
+            ASSERT_NE(nullptr, box.window) << "the held file was not named";
+            EXPECT_NE(std::string::npos, box.text.find(dll)) << box.text;
+            SetupDriver::Answer(box.window, IDOK);
+        }
+        ASSERT_TRUE(run.WaitForCompletionView()) << "a box stood before the completion view";
+        hold.Reset();
+        EXPECT_EQ("content of GCAD2024P.dll", ReadFile(dll));
+        run.Press(IDOK);
+        EXPECT_TRUE(run.WaitForExit(10000));
+    }
+}
+
 // Every folder made for the install folder is the administrators' alone from
 // its first moment: the call that makes it is given a protected list like
 // Program Files' (SYSTEM and Administrators full control, Users read and

@@ -1,10 +1,9 @@
-// SHA-256 computed by the program itself: the standard's examples, fed
-// whole and in pieces that end inside, at and past a block, and the system's
-// provider on the same bytes.
+// SHA-256 computed by the program itself: the standard's examples and a
+// last block of 55 bytes (the most that leaves room for the length), fed
+// whole and in pieces that end inside, at and past a block.
 
 #include <gtest/gtest.h>
 #include <windows.h>
-#include <wincrypt.h>
 
 #include <algorithm>
 #include <string>
@@ -12,26 +11,6 @@
 #include "deploy/FileDigest.h"
 
 namespace {
-
-std::string ProviderDigest(const std::string& bytes) {
-    HCRYPTPROV provider = 0;
-    HCRYPTHASH hash = 0;
-    BYTE value[32] = {};
-    DWORD length = sizeof(value);
-    std::string hex;
-    if (CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT | CRYPT_SILENT) &&
-        CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash) &&
-        CryptHashData(hash, reinterpret_cast<const BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size()), 0) &&
-        CryptGetHashParam(hash, HP_HASHVAL, value, &length, 0)) {
-        for (const BYTE byte : value)
-            hex += "0123456789abcdef"[byte >> 4], hex += "0123456789abcdef"[byte & 15];
-    }
-    if (hash)
-        CryptDestroyHash(hash);
-    if (provider)
-        CryptReleaseContext(provider, 0);
-    return hex;
-}
 
 TEST(FileDigestTest, GivesTheStandardsDigestsInAnyPieces) {
     const struct {
@@ -45,12 +24,11 @@ TEST(FileDigestTest, GivesTheStandardsDigestsInAnyPieces) {
         {"abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmnopqrsmnopqrstnopqrstu",
          "cf5b16a778af8380036ce59e7b0492370b249b11e8f07a51afac45037afee9d1"},
         {std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
-        {std::string(119, '\xff'), nullptr},
+        {std::string(119, '\xff'), "b863f94597d433ef2280e3b4656f13ea265a79bb8047287321c218905b03c99b"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.bytes.size() << " bytes");
-        const std::string expected = c.digest ? c.digest : ProviderDigest(c.bytes);
-        ASSERT_EQ(64u, expected.size());
+        const std::string expected = c.digest;
         for (const size_t piece : {c.bytes.size() + 1, size_t{1}, size_t{55}, size_t{64}, size_t{65}}) {
             CFileDigest digest;
             digest.Begin();

@@ -128,6 +128,39 @@ bool LinkCountOf(HANDLE handle, DWORD* links) {
     return true;
 }
 
+namespace {
+
+// NtCreateFile on name, relative to root if given. name must fit the
+// 16-bit byte length of the native string.
+NTSTATUS CreateByName(HANDLE root,
+                      const std::wstring& name,
+                      PSECURITY_DESCRIPTOR security,
+                      ACCESS_MASK access,
+                      ULONG attributes,
+                      ULONG share,
+                      ULONG disposition,
+                      ULONG options,
+                      HANDLE* handle,
+                      IO_STATUS_BLOCK* io) {
+    *handle = nullptr;
+    const CNativeCalls& native = Native();
+    if (!native.createFile)
+        return kStatusAccessDenied;
+    UNICODE_STRING text;
+    text.Buffer = const_cast<PWSTR>(name.c_str());
+    text.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+    text.MaximumLength = text.Length;
+    OBJECT_ATTRIBUTES object;
+    InitializeObjectAttributes(&object, &text, OBJ_CASE_INSENSITIVE, root, security);
+    const NTSTATUS status = native.createFile(handle, access | SYNCHRONIZE, &object, io, nullptr, attributes, share,
+                                              disposition, options | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+    if (status < 0)
+        *handle = nullptr;
+    return status;
+}
+
+}  // namespace
+
 // Opens name relative to the folder open as root. information receives
 // whether the object was created (kFileCreated) or opened.
 NTSTATUS OpenRelative(HANDLE root,
@@ -148,42 +181,22 @@ NTSTATUS OpenRelative(HANDLE root,
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return kStatusObjectNameInvalid;
     }
-    const CNativeCalls& native = Native();
-    if (!native.createFile)
-        return kStatusAccessDenied;
-    UNICODE_STRING text;
-    text.Buffer = const_cast<PWSTR>(name.c_str());
-    text.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
-    text.MaximumLength = text.Length;
-    OBJECT_ATTRIBUTES object;
-    InitializeObjectAttributes(&object, &text, OBJ_CASE_INSENSITIVE, root, security);
     IO_STATUS_BLOCK io = {};
-    const NTSTATUS status =
-        native.createFile(handle, access | SYNCHRONIZE, &object, &io, nullptr, attributes, share, disposition,
-                          options | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT, nullptr, 0);
-    if (status < 0) {
-        *handle = nullptr;
-        return status;
-    }
-    *information = io.Information;
+    const NTSTATUS status = CreateByName(root, name, security, access, attributes, share, disposition,
+                                         options | FILE_OPEN_REPARSE_POINT, handle, &io);
+    if (status >= 0)
+        *information = io.Information;
     return status;
 }
 
 HANDLE OpenNativeName(const std::wstring& name) {
-    const CNativeCalls& native = Native();
-    if (!native.createFile || name.empty() || name.size() > 32767)
+    if (name.empty() || name.size() > 32767)
         return nullptr;
-    UNICODE_STRING text;
-    text.Buffer = const_cast<PWSTR>(name.c_str());
-    text.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
-    text.MaximumLength = text.Length;
-    OBJECT_ATTRIBUTES object;
-    InitializeObjectAttributes(&object, &text, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
     IO_STATUS_BLOCK io = {};
     HANDLE handle = nullptr;
-    const NTSTATUS status = native.createFile(&handle, FILE_READ_ATTRIBUTES | SYNCHRONIZE, &object, &io, nullptr, 0,
-                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
-                                              FILE_NON_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+    const NTSTATUS status = CreateByName(nullptr, name, nullptr, FILE_READ_ATTRIBUTES, 0,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
+                                         FILE_NON_DIRECTORY_FILE, &handle, &io);
     if (status < 0) {
         SetLastStatus(status);
         return nullptr;

@@ -51,10 +51,12 @@ NTSTATUS OpenRelative(HANDLE root,
                       ULONG_PTR* information,
                       PSECURITY_DESCRIPTOR security = nullptr);
 
-// With ignoreReadOnly, a read-only file at name is replaced without its bit
-// being cleared (Windows 10 1809 and later; earlier ones refuse).
 // Opens, to read its attributes only, the file the native name (as
 // "\Device\HarddiskVolume1\..." or "\??\C:\...") names; null if it cannot.
 HANDLE OpenNativeName(const std::wstring& name);
 
+// Renames the open file to name inside the folder open as folder, replacing
+// what is there. With ignoreReadOnly, a read-only file at name is replaced
+// without its bit being cleared (Windows 10 1809 and later; earlier ones
+// refuse).
 bool RenameInto(HANDLE file, HANDLE folder, const std::wstring& name, bool ignoreReadOnly = false);

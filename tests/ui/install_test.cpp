@@ -391,20 +391,28 @@ TEST_F(InstallTest, UnfinishedItemsAreToldBeforeTheCompletionView) {
 TEST_F(InstallTest, UnchangedHostFilesAreLeftAloneOnReinstall) {
     layout.SetPackageTime(-1);
     const std::string dll = cadA + "\\GCAD2024P.dll";
-    for (const char* package : {"", "content of GCAD2024P.dll", "a new GCAD2024P.dll"}) {
-        SCOPED_TRACE(*package ? package : "the first install");
-        if (*package && ReadFile(layout.DataFolder() + "\\GCAD2024P.dll") != package) {
-            ASSERT_TRUE(WriteFile(layout.DataFolder() + "\\GCAD2024P.dll", package));
+    const struct {
+        const char* name;
+        const char* package;  // the package's GCAD2024P.dll; null: the first install, nothing held
+        bool named;
+    } runs[] = {
+        {"the first install", nullptr, false},
+        {"the package unchanged, the DLL held", "content of GCAD2024P.dll", false},
+        {"the package changed, the DLL held", "a new GCAD2024P.dll", true},
+    };
+    for (const auto& r : runs) {
+        SCOPED_TRACE(r.name);
+        if (r.package && ReadFile(layout.DataFolder() + "\\GCAD2024P.dll") != r.package) {
+            ASSERT_TRUE(WriteFile(layout.DataFolder() + "\\GCAD2024P.dll", r.package));
             layout.SetPackageTime(-1);
         }
-        const bool changed = *package && std::string(package) != "content of GCAD2024P.dll";
-        CAutoHandle hold(*package ? CreateFileA(dll.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)
-                                  : INVALID_HANDLE_VALUE);
-        ASSERT_TRUE(!*package || hold.IsValid());
+        CAutoHandle hold(r.package ? CreateFileA(dll.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)
+                                   : INVALID_HANDLE_VALUE);
+        ASSERT_TRUE(!r.package || hold.IsValid());
         SetupDriver run;
         ASSERT_TRUE(run.Start(layout.Exe()));
         run.Press(IDC_INSTALL);
-        if (changed) {
+        if (r.named) {
             const MessageBoxInfo box = run.WaitForBox(kInstallBoxCaption, 30000);
             ASSERT_NE(nullptr, box.window) << "the held file was not named";
             EXPECT_NE(std::string::npos, box.text.find(dll)) << box.text;

@@ -363,6 +363,17 @@ TEST_F(UninstallTest, RemovesWhatTheInstallPlacedAndKeepsWhatItDecides) {
     const std::string swappedAway = layout.Exe() + ".ran";
     HeldFile held;
     std::unique_ptr<PlantedLink> link;
+    // The user's edits of a placed file and of the settings: both are named,
+    // and both stay, with their folders.
+    const auto editBoth = [&](const char* file, const char* settings) {
+        return [=] {
+            WriteFile(kInstallDir + "\\Tovrel.lsp", file);
+            WriteFile(SettingsFolder() + "\\Tovrel.Ini", settings);
+        };
+    };
+    const std::set<std::string> edited = {kInstallDir + "\\Tovrel.lsp", SettingsFolder() + "\\Tovrel.Ini"};
+    const std::set<std::string> editedKept = {kChosenFolder, kInstallDir, kInstallDir + "\\Tovrel.lsp",
+                                              SettingsFolder(), SettingsFolder() + "\\Tovrel.Ini"};
     const struct {
         const char* name;
         std::function<void()> beforeInstall;
@@ -392,38 +403,15 @@ TEST_F(UninstallTest, RemovesWhatTheInstallPlacedAndKeepsWhatItDecides) {
          {},
          {},
          false},
-        {"the user's changes",
-         {},
-         [&] {
-             WriteFile(kInstallDir + "\\Tovrel.lsp", "edited by the user");
-             WriteFile(SettingsFolder() + "\\Tovrel.Ini", "the user's settings");
-         },
-         {kInstallDir + "\\Tovrel.lsp", SettingsFolder() + "\\Tovrel.Ini"},
-         {kChosenFolder, kInstallDir, kInstallDir + "\\Tovrel.lsp", SettingsFolder(),
-          SettingsFolder() + "\\Tovrel.Ini"},
-         false},
+        {"the user's changes", {}, editBoth("edited by the user", "the user's settings"), edited, editedKept, false},
         // What tells the edit: the last-write time for a package unpacked
         // long ago, the bytes for one whose times are too recent for that.
         {"the user's edits that keep the length, long after the package was made",
-         [&] { layout.SetPackageTime(-365); },
-         [&] {
-             WriteFile(kInstallDir + "\\Tovrel.lsp", "CONTENT OF Tovrel.lsp");
-             WriteFile(SettingsFolder() + "\\Tovrel.Ini", "CONTENT OF Tovrel.Ini");
-         },
-         {kInstallDir + "\\Tovrel.lsp", SettingsFolder() + "\\Tovrel.Ini"},
-         {kChosenFolder, kInstallDir, kInstallDir + "\\Tovrel.lsp", SettingsFolder(),
-          SettingsFolder() + "\\Tovrel.Ini"},
-         false},
+         [&] { layout.SetPackageTime(-365); }, editBoth("CONTENT OF Tovrel.lsp", "CONTENT OF Tovrel.Ini"), edited,
+         editedKept, false},
         {"the user's edits that keep the length, the package dated ahead of the clock",
-         [&] { layout.SetPackageTime(1); },
-         [&] {
-             WriteFile(kInstallDir + "\\Tovrel.lsp", "CONTENT OF Tovrel.lsp");
-             WriteFile(SettingsFolder() + "\\Tovrel.Ini", "CONTENT OF Tovrel.Ini");
-         },
-         {kInstallDir + "\\Tovrel.lsp", SettingsFolder() + "\\Tovrel.Ini"},
-         {kChosenFolder, kInstallDir, kInstallDir + "\\Tovrel.lsp", SettingsFolder(),
-          SettingsFolder() + "\\Tovrel.Ini"},
-         false},
+         [&] { layout.SetPackageTime(1); }, editBoth("CONTENT OF Tovrel.lsp", "CONTENT OF Tovrel.Ini"), edited,
+         editedKept, false},
         // The CAD's own bytes come back, also after a second install, which
         // must not save the plug-in's copy as the CAD's.
         {"a host DLL the CAD had before",

@@ -40,9 +40,17 @@ Placement PlacementOf(HANDLE handle, const CCheckedFolder& folder, const std::ws
 bool ClearReadOnlyIn(const CCheckedFolder& folder, const std::wstring& name) {
     HANDLE raw = nullptr;
     ULONG_PTR information = 0;
-    const NTSTATUS status = OpenRelative(folder.Get(), name, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, 0,
-                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
-                                         FILE_NON_DIRECTORY_FILE, &raw, &information);
+    auto open = [&](ACCESS_MASK access) {
+        return OpenRelative(folder.Get(), name, access, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            FILE_OPEN, FILE_NON_DIRECTORY_FILE, &raw, &information);
+    };
+    NTSTATUS status = open(FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES);
+    // Wine grants attribute writes only where the file's data may be
+    // written, which a read-only file's may not, and then sets attributes
+    // through any handle of the file's owner. Windows refuses that set as it
+    // refused the open: the second try costs it one refused call.
+    if (status == kStatusAccessDenied)
+        status = open(FILE_READ_ATTRIBUTES);
     CAutoHandle target(raw);
     if (status < 0)
         return false;

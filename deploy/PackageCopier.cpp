@@ -292,15 +292,6 @@ void DeleteZoneMarkEntry(const CCheckedFolder& package, const CString& name) {
         DeleteOnClose(entry.Get());
 }
 
-// Clears the read-only bit of the open source, whose listed attributes are
-// known already.
-void ClearReadOnlyBit(HANDLE source, DWORD attributes) {
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY))
-        return;
-    const DWORD cleared = attributes & ~(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY);
-    SetAttributesOf(source, cleared ? cleared : FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
 // Handles one directory entry. Returns false only when the user chose Abort.
 bool CopyEntry(CCopyJob& job,
                CProgressSteps& steps,
@@ -337,7 +328,7 @@ bool CopyEntry(CCopyJob& job,
     FileResult opened = FileResult::kFailed;
     auto openSource = [&] {
         if (!in.IsValid())
-            opened = package.OpenFile(name, GENERIC_READ | FILE_WRITE_ATTRIBUTES, &in);
+            opened = package.OpenFile(name, GENERIC_READ, &in);
         return opened;
     };
     // True when the copy is settled: placed, or refused because of a link,
@@ -386,10 +377,16 @@ bool CopyEntry(CCopyJob& job,
         return placed == PlaceResult::kPlaced || placed == PlaceResult::kLinked;
     };
     if (usable && openSource() == FileResult::kDone) {
-        // A read-only source would make a read-only copy where the copy is
-        // made by CopyFileA; a downloaded file's mark would follow it. Both
-        // go through the handle that was checked.
-        ClearReadOnlyBit(in.Get(), entry.dwFileAttributes);
+        // Tidying the package only: its read-only bit and a downloaded
+        // file's mark go where the user may change them, through the folder
+        // that was checked. On a CD, a mounted image or a read-only share
+        // neither can go, and the copy needs neither: it is made from the
+        // open handle and is never read-only.
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY) {
+            std::wstring wide;
+            if (ToWide(name, &wide))
+                ClearReadOnlyIn(package, wide);
+        }
         if (targets.namedStreams)
             RemoveZoneIdentifier(in.Get());
     }

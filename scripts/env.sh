@@ -6,6 +6,31 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export LC_ALL=zh_CN.UTF-8
 
+# Root under Wine ignores read-only bits and folder rights, which bind every
+# Windows administrator; the tests' Wine side runs as an unprivileged user
+# instead. test.sh sets SETUP_WINE_UID (nobody, 65534) when run as root, and
+# start_wine gives the new prefix to that user. From then on every Wine
+# command of the prefix runs as the prefix's owner: as_prefix_owner here,
+# wine-run.sh for ctest.
+as_prefix_owner() {
+    local owner
+    owner="$(stat -c %u "$WINEPREFIX" 2>/dev/null || echo 0)"
+    if [ "$(id -u)" -ne 0 ] || [ "$owner" -eq 0 ]; then
+        "$@"
+        return
+    fi
+    setpriv --reuid="$owner" --regid="$(stat -c %g "$WINEPREFIX")" --clear-groups \
+        env HOME="$WINEPREFIX.home" USER="$(id -nu "$owner" 2>/dev/null || echo "$owner")" "$@"
+}
+
+# Whether user uid can reach path: every existing folder on the way must
+# let it pass (a clone in root's home, mode 700, does not).
+reachable_by() {
+    local uid="$1" path="$2"
+    while [ ! -e "$path" ]; do path="$(dirname "$path")"; done
+    setpriv --reuid="$uid" --regid="$uid" --clear-groups test -x "$path" 2>/dev/null
+}
+
 # Builds SetUp.exe and the tests into $BUILD_DIR.
 setup_build() {
     local src="$1" build="$2"
@@ -44,32 +69,37 @@ keep_access_times() {
     fi
 }
 
-# Makes a fresh prefix and keeps one wineserver for it until stop_wine.
+# Makes a fresh prefix and keeps one wineserver for it until stop_wine. With
+# SETUP_WINE_UID, the prefix (and a home beside it) belongs to that user.
 start_wine() {
-    rm -rf "$WINEPREFIX"
+    rm -rf "$WINEPREFIX" "$WINEPREFIX.home"
     mkdir -p "$WINEPREFIX"
     keep_access_times "$WINEPREFIX"
-    wineserver -p
-    wine wineboot --init >/dev/null 2>&1
+    if [ -n "${SETUP_WINE_UID:-}" ] && [ "$(id -u)" -eq 0 ]; then
+        mkdir -p "$WINEPREFIX.home"
+        chown "$SETUP_WINE_UID:$SETUP_WINE_UID" "$WINEPREFIX" "$WINEPREFIX.home"
+    fi
+    as_prefix_owner wineserver -p
+    as_prefix_owner wine wineboot --init >/dev/null 2>&1
     # Wine draws the caption buttons with Marlett, which this Wine build does
     # not find in its own data folder: without it they show as "0 1 r".
     if [ -f /usr/share/wine/fonts/marlett.ttf ]; then
-        cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+        as_prefix_owner cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
     fi
     # A second drive, D:, for tests that install into a drive root.
-    mkdir -p "$WINEPREFIX/drive_d"
-    ln -sfn ../drive_d "$WINEPREFIX/dosdevices/d:"
+    as_prefix_owner mkdir -p "$WINEPREFIX/drive_d"
+    as_prefix_owner ln -sfn ../drive_d "$WINEPREFIX/dosdevices/d:"
     # Unmanaged windows under Xvfb: without this every dialog close waits
     # about 2 s. On a user's own display the window manager keeps them.
     if [ "${SETUP_MANAGED_WINDOWS:-0}" != 1 ]; then
-        wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+        as_prefix_owner wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
     fi
-    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d Y /f >/dev/null 2>&1
+    as_prefix_owner wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d Y /f >/dev/null 2>&1
 }
 
 stop_wine() {
-    wineserver -k 2>/dev/null || true
-    wineserver -w 2>/dev/null || true
+    as_prefix_owner wineserver -k 2>/dev/null || true
+    as_prefix_owner wineserver -w 2>/dev/null || true
 }
 
 # Stops the prefix's wineserver and the Xvfb of start_xvfb, if any.

@@ -4,9 +4,29 @@
 set -euo pipefail
 src="$(cd "$(dirname "$0")/.." && pwd)"
 build="${BUILD_DIR:-$src/build}"
+# What the build makes must be readable by the tests' Wine user.
+umask 022
 
 bash "$src/scripts/deps.sh"
+
 . "$src/scripts/env.sh" "$build/wineprefix"
+
+# Run by root, the Wine side runs as nobody (see env.sh), which must reach
+# the build's programs and prefix. A clone in root's home (mode 700) is out
+# of its reach: the build then goes to a folder of its own under /var/tmp,
+# one per clone, which the next run of the same clone builds on.
+if [ "$(id -u)" -eq 0 ]; then
+    export SETUP_WINE_UID=65534
+    if ! reachable_by "$SETUP_WINE_UID" "$build"; then
+        if [ -n "${BUILD_DIR:-}" ]; then
+            echo "The tests' Wine user (uid $SETUP_WINE_UID) cannot reach BUILD_DIR=$build." >&2
+            exit 1
+        fi
+        build="/var/tmp/tovrel-setup-build-$(printf '%s' "$src" | md5sum | cut -c1-12)"
+        export WINEPREFIX="$build/wineprefix"
+        echo "Building in $build: the tests' Wine user (nobody) cannot reach $src."
+    fi
+fi
 
 start=$(date +%s)
 setup_build "$src" "$build"

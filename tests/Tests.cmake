@@ -74,10 +74,3 @@ include(${CMAKE_SOURCE_DIR}/tests/cad/Cad.cmake OPTIONAL)
 add_test(NAME Release.SignedCopyVerifies
          COMMAND bash ${CMAKE_SOURCE_DIR}/tests/sign/check_sign.sh ${CMAKE_SOURCE_DIR} $<TARGET_FILE:SetUp>)
 set_tests_properties(Release.SignedCopyVerifies PROPERTIES TIMEOUT 60)
-
-# A read-only font installs twice, as an unprivileged user: root under Wine
-# ignores read-only bits. The script makes that user's own prefix.
-add_test(NAME ReadOnlyFont.InstallsTwiceAsAnUnprivilegedUser
-         COMMAND bash ${CMAKE_SOURCE_DIR}/tests/ui/readonly_font.sh ${CMAKE_SOURCE_DIR}
-                 $<TARGET_FILE_DIR:SetUp>)
-set_tests_properties(ReadOnlyFont.InstallsTwiceAsAnUnprivilegedUser PROPERTIES TIMEOUT 300 SKIP_RETURN_CODE 77)

@@ -74,3 +74,18 @@ include(${CMAKE_SOURCE_DIR}/tests/cad/Cad.cmake OPTIONAL)
 add_test(NAME Release.SignedCopyVerifies
          COMMAND bash ${CMAKE_SOURCE_DIR}/tests/sign/check_sign.sh ${CMAKE_SOURCE_DIR} $<TARGET_FILE:SetUp>)
 set_tests_properties(Release.SignedCopyVerifies PROPERTIES TIMEOUT 60)
+
+# A package the installing user may only read, laid by root (ctest runs the
+# script itself) around the test that installs from it.
+add_test(NAME ReadOnlyPackage.Stage
+         COMMAND bash ${CMAKE_SOURCE_DIR}/tests/uninstall/readonly_package.sh stage ${SETUP_WINEPREFIX}
+                 $<TARGET_FILE:SetUp>)
+add_test(NAME ReadOnlyPackage.Remove
+         COMMAND bash ${CMAKE_SOURCE_DIR}/tests/uninstall/readonly_package.sh remove ${SETUP_WINEPREFIX}
+                 $<TARGET_FILE:SetUp>)
+set_tests_properties(ReadOnlyPackage.Stage PROPERTIES FIXTURES_SETUP ReadOnlyPackage)
+set_tests_properties(ReadOnlyPackage.Remove PROPERTIES FIXTURES_CLEANUP ReadOnlyPackage)
+if(TEST UninstallTest.InstallsAndRemovesAPackageItMayOnlyRead)
+    set_tests_properties(UninstallTest.InstallsAndRemovesAPackageItMayOnlyRead
+                         PROPERTIES FIXTURES_REQUIRED ReadOnlyPackage)
+endif()

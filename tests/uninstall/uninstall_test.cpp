@@ -675,6 +675,40 @@ TEST_F(UninstallTest, AKilledRemovalIsFinishedByASecondRun) {
     }
 }
 
+// A package handed out read-only: C:\ReadOnlyPackage, laid by
+// readonly_package.sh as another Unix user's folder (modes 0555, 0444) that
+// this user may only read, its files dated a day back, readme.txt with a
+// download mark. Neither the bits nor the mark can go; every file installs
+// all the same, none read-only, with no box, and the removal removes them
+// all. Wine has no streams: the mark is the file "readme.txt:Zone.Identifier",
+// as Wine shows one; a stream of readme.txt on Windows is not seen here.
+TEST_F(UninstallTest, InstallsAndRemovesAPackageItMayOnlyRead) {
+    const std::string package = "C:\\ReadOnlyPackage";
+    ASSERT_TRUE(FileExists(package + "\\SetUp.exe")) << "laid by tests/uninstall/readonly_package.sh";
+    const State before = Snapshot();
+
+    ASSERT_EQ("", Install(kChosenFolder, package + "\\SetUp.exe"));
+    std::vector<std::string> placed = {SettingsFolder() + "\\Tovrel.Ini"};
+    for (const char* name : {"TR_VazivIvir2023.GRX", "itextsharp.dll", "GCAD2024P.dll", "Tovrel.lsp", "readme.txt"})
+        placed.push_back(kInstallDir + "\\" + name);
+    for (const char* name : {"itextsharp.dll", "GCAD2024P.dll"})
+        placed.push_back(cadB + "\\" + name);
+    placed.push_back(cadA + "\\Fonts\\Tovrel_EN.shx");
+    for (const std::string& path : placed) {
+        SCOPED_TRACE(path);
+        const std::string name = path.substr(path.rfind('\\') + 1);
+        EXPECT_EQ("content of " + name, ReadFile(path));
+        const DWORD attributes = GetFileAttributesA(path.c_str());
+        EXPECT_EQ(0u, attributes & FILE_ATTRIBUTE_READONLY) << std::hex << attributes;
+    }
+    EXPECT_EQ((std::set<std::string>{"GCAD2024P.dll", "itextsharp.dll", "readme.txt", "Tovrel.lsp",
+                                     "TR_VazivIvir2023.GRX"}),
+              FolderNames(kInstallDir));
+
+    EXPECT_EQ(kRemoved, Uninstall());
+    EXPECT_EQ((std::set<std::string>{RemovalFolder(), kUninstaller}), Differences(before, Snapshot()));
+}
+
 // The removal hands the uninstaller and its folder to the next restart; an
 // install before the restart takes exactly that back: another program's
 // pending rename stays, byte for byte, and the new uninstaller is no longer

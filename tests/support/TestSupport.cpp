@@ -43,6 +43,19 @@ void ForEachEntry(const std::string& folder, const std::function<void(const WIN3
     } while (FindNextFileA(find.Get(), &data));
 }
 
+namespace {
+
+// A program a test ran may still hold its own file, or its folder, for a
+// moment after its process ended: a copy of a test build left behind under
+// the name SetUp.exe is one that someone may later take for the program.
+void RetryUntilGone(const std::string& path, const std::function<BOOL()>& remove) {
+    for (int tries = 0; !remove() && GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES && tries < 100;
+         ++tries)
+        Sleep(50);
+}
+
+}  // namespace
+
 void RemoveTree(const std::string& path) {
     ForEachEntry(path, [&](const WIN32_FIND_DATAA& data) {
         const std::string child = path + "\\" + data.cFileName;
@@ -54,11 +67,11 @@ void RemoveTree(const std::string& path) {
             RemoveTree(child);
         } else {
             SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-            DeleteFileA(child.c_str());
+            RetryUntilGone(child, [&] { return DeleteFileA(child.c_str()); });
         }
     });
     SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_DIRECTORY);
-    RemoveDirectoryA(path.c_str());
+    RetryUntilGone(path, [&] { return RemoveDirectoryA(path.c_str()); });
 }
 
 std::string UnixPathOf(const std::string& path) {

@@ -331,6 +331,9 @@ TEST_F(InstallTest, RefusedFoldersCreateNothingAndKeepTheDialog) {
     setup.Press(IDC_INSTALL);
     ASSERT_TRUE(setup.WaitForCompletionView());
     ExpectRegistered(kProfileA, fits + "\\T-VazivIvir", cadA);
+    // The program's working folder goes with the test: the program first.
+    setup.Press(IDOK);
+    EXPECT_TRUE(setup.WaitForExit(10000));
 }
 
 // Failures after the package copy are told before the completion view: a
@@ -458,6 +461,9 @@ TEST_F(InstallTest, FoldersMadeForTheInstallAreTheAdministratorsAlone) {
         SCOPED_TRACE(folder);
         EXPECT_EQ(folder == kDefaultFolder || folder == installDir ? adminOnly : "", security);
     }
+    // The test build beside its package goes with the test: the program first.
+    setup.Press(IDOK);
+    EXPECT_TRUE(setup.WaitForExit(10000));
 }
 
 }  // namespace

@@ -165,10 +165,10 @@ bool IsProgramData(const IMAGE_SECTION_HEADER& section) {
 //   request for elevation and every check included: it adds no code (the
 //   section is not executable) and sets no more than where this program's
 //   own variables start;
-// - what the loader writes: the import address table (the loader takes the
-//   names from the import lookup table, compared, as the descriptors,
-//   compared too, say; it never reads the file's copy of the address table),
-//   the TLS index slot, and where the image was put, in the headers;
+// - what the loader writes: the import address table (the loader finds each
+//   import through the lookup table its descriptor names, both compared,
+//   and never reads the file's own copy of the address table), the TLS
+//   index slot, and where the image was put, in the headers;
 // - what is never loaded: a section's padding beyond its size, the symbol
 //   table, a signature.
 // The section headers are compared with the rest of the headers: a

@@ -114,6 +114,22 @@ FolderState CCheckedFolder::OpenChild(const CCheckedFolder& parent, const char* 
     return OpenChildWide(parent, wide, create, false);
 }
 
+FolderState CCheckedFolder::OpenHeld(HANDLE held) {
+    m_handle.Reset();
+    m_final.clear();
+    m_made = false;
+    m_volumeKnown = false;
+    HANDLE raw = nullptr;
+    if (!held ||
+        !DuplicateHandle(GetCurrentProcess(), held, GetCurrentProcess(), &raw, 0, FALSE, DUPLICATE_SAME_ACCESS))
+        return FolderState::kFailed;
+    CAutoHandle folder(raw);
+    if (!FinalPathOf(folder.Get(), &m_final))
+        return FolderState::kUnchecked;
+    m_handle.Reset(folder.Release());
+    return FolderState::kOpen;
+}
+
 FolderState CCheckedFolder::OpenChildWide(const CCheckedFolder& parent,
                                           const std::wstring& name,
                                           bool create,

@@ -59,6 +59,9 @@ class CCheckedFolder {
     // Opens the folder name inside parent, made first with create. It must
     // be parent's own: no link.
     FolderState OpenChild(const CCheckedFolder& parent, const char* name, bool create = false);
+    // Opens, by a handle of its own, the folder open as held: one held since
+    // before any link on its path could change.
+    FolderState OpenHeld(HANDLE held);
 
     bool IsOpen() const { return m_handle.IsValid(); }
     HANDLE Get() const { return m_handle.Get(); }

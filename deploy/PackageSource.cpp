@@ -4,20 +4,19 @@
 
 #include "deploy/CheckedFolder.h"
 #include "framework/Handle.h"
-#include "framework/Mbcs.h"
 #include "framework/MessageBox.h"
+#include "framework/NativeFile.h"
+#include "framework/RunningImage.h"
+#include "framework/TrailingBackslash.h"
 
 const char kSetupCaption[] = "T-软件安装";
 
 namespace {
 
-const char kMarkerFile[] = "\\TR_VazivIvir2023.grx";
+const char kMarkerFile[] = "TR_VazivIvir2023.grx";
+const wchar_t kWideMarkerFile[] = L"TR_VazivIvir2023.grx";
 const char kMissingPackageText[] =
     "未找到安装所需的Data文件夹 !\n\n可能安装文件下载后没有解压，\n\n请解压后再执行SetUp.exe !";
-
-// One byte more than MAX_PATH, so that a path of exactly MAX_PATH bytes can be
-// told apart from one that the call cut to fit.
-const DWORD kModulePathSize = MAX_PATH + 1;
 
 }  // namespace
 
@@ -47,24 +46,40 @@ int ProbePath(CString path) {
 
 namespace {
 
-// The folder of the running executable; false if its path does not fit. A
-// cut module path would name some other folder (a cut right after a lead
-// byte even reads as its parent), so it counts as none at all.
-bool SetupFolder(CString* folder) {
-    char module[kModulePathSize] = {};
-    const DWORD length = GetModuleFileNameA(nullptr, module, kModulePathSize);
-    if (length == 0 || length >= kModulePathSize)
+// The setup's own folder, as held since the program started, and its path
+// as text; false if there is none, or its path has no ANSI text that fits:
+// a cut path would name some other folder.
+bool OpenSetupFolder(CCheckedFolder& setup, CString* text) {
+    if (setup.OpenHeld(RunningImageFolder()) != FolderState::kOpen)
         return false;
-    const int slash = mbcs::ReverseFindChar(module, static_cast<int>(length), '\\');
-    *folder = CString(module, slash > 0 ? slash : 0);
-    return true;
+    *text = setup.FinalPathText();
+    StripTrailingBackslash(*text, false);
+    return !text->IsEmpty() && text->GetLength() < MAX_PATH;
+}
+
+// What ProbePath tells, for the entry name of the setup folder: looked up
+// in that folder only, and a link at that name told by what it is itself.
+int ProbeEntry(const CCheckedFolder& setup, const wchar_t* name) {
+    HANDLE raw = nullptr;
+    ULONG_PTR information = 0;
+    const NTSTATUS status =
+        OpenRelative(setup.Get(), name, FILE_READ_ATTRIBUTES, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                     FILE_OPEN, 0, &raw, &information);
+    CAutoHandle entry(raw);
+    if (status < 0)
+        return status == kStatusNameNotFound || status == kStatusPathNotFound ? 0 : 3;
+    DWORD attributes = 0;
+    if (!AttributesOf(entry.Get(), &attributes))
+        return 3;
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? 2 : 1;
 }
 
 }  // namespace
 
 bool LocatePackageSource(CString& path) {
+    CCheckedFolder setup;
     CString setupFolder;
-    if (!SetupFolder(&setupFolder)) {
+    if (!OpenSetupFolder(setup, &setupFolder)) {
         path.Empty();
         AfxShowMessageBox(AfxGetMainWndHandle(), kMissingPackageText, kSetupCaption, MB_OK);
         return false;
@@ -76,12 +91,12 @@ bool LocatePackageSource(CString& path) {
     // marker must be seen: the setup's own folder may be any download
     // folder, and is never copied on a guess.
     path = setupFolder + "\\Data";
-    const int data = ProbePath(path);
+    const int data = ProbeEntry(setup, L"Data");
     if (data == 2 || data == 3)
         return true;
 
-    path = setupFolder + kMarkerFile;
-    if (ProbePath(path) == 1) {
+    path = setupFolder + "\\" + kMarkerFile;
+    if (ProbeEntry(setup, kWideMarkerFile) == 1) {
         path = setupFolder;
         return true;
     }
@@ -90,21 +105,18 @@ bool LocatePackageSource(CString& path) {
     return false;
 }
 
-// The setup's folder is the user's choice of where to run it from, links on
-// its path included; Data is the one level read on its word.
+// The setup's folder is the one the program's own file was in when it
+// started, whatever its path leads to now; Data is read only as that
+// folder's own.
 FolderState OpenPackageFolder(const CString& path, CCheckedFolder& folder) {
+    CCheckedFolder setup;
     CString setupFolder;
-    if (!SetupFolder(&setupFolder))
+    if (!OpenSetupFolder(setup, &setupFolder))
         return FolderState::kFailed;
-    const CString setupPath = setupFolder.GetLength() == 2 ? setupFolder + "\\" : setupFolder;
     if (path == setupFolder)
-        return folder.Open(setupPath, FolderTrust::kResolved);
+        return folder.OpenHeld(setup.Get());
     if (path.GetLength() <= setupFolder.GetLength() + 1 || path.Left(setupFolder.GetLength()) != setupFolder ||
         path.GetAt(setupFolder.GetLength()) != '\\')
         return FolderState::kFailed;
-    CCheckedFolder parent;
-    const FolderState state = parent.Open(setupPath, FolderTrust::kResolved);
-    if (state != FolderState::kOpen)
-        return state;
-    return folder.OpenChild(parent, path.Mid(setupFolder.GetLength() + 1));
+    return folder.OpenChild(setup, path.Mid(setupFolder.GetLength() + 1));
 }

@@ -19,14 +19,16 @@ int ProbePath(CString path);
 bool IsAbsenceError(DWORD error);
 
 // Fills path with the package folder and returns true; otherwise shows the
-// missing-package message and returns false.
+// missing-package message and returns false. The path begins with the
+// setup's own folder where the file system has it.
 bool LocatePackageSource(CString& path);
 
 class CCheckedFolder;
 enum class FolderState;
 
 // Opens the package folder that LocatePackageSource found as a checked
-// folder, whose files are then read relative to it: the setup's own
-// folder where the file system has it, and Data inside it only as that
-// folder's own (a link there is kLinked, and nothing is read through it).
+// folder, whose files are then read relative to it: the setup's own folder
+// as held since the program started (RunningImageFolder), and Data inside
+// it only as that folder's own (a link there is kLinked, and nothing is
+// read through it).
 FolderState OpenPackageFolder(const CString& path, CCheckedFolder& folder);

@@ -180,4 +180,52 @@ TEST(PlantedLinkTest, NoLinkRedirectsAWriteAndTheRestIsInstalled) {
     RemoveTree(SettingsFolder());
 }
 
+// The setup's folder is the one its own file lay in when it started: a link
+// on the path it was started by, pointed at another folder while the dialog
+// is up, does not lead the install to that folder's package. Under Wine a
+// Unix symbolic link stands for the junction. Not seen here: that Windows
+// refuses to rename a folder while a file in it is open, which keeps the
+// held folder's own path as it was.
+TEST(PlantedLinkTest, ALinkRepointedWhileTheDialogIsUpLeadsNowhereElse) {
+    ScratchFolder cads("setup-cad");
+    ScratchFolder other("setup-other");
+    ScratchFolder links("setup-links");
+    const std::string cad = cads / "CAD A";
+    ASSERT_TRUE(CreateDirectoryA(cad.c_str(), nullptr));
+    CadRegistry registry;
+    registry.AddProfile("GstarCAD", "R25", "Profiles\\Main", cad);
+    SetupLayout layout;
+    layout.WritePackage();
+    ASSERT_TRUE(CreateDirectoryA((other / "Data").c_str(), nullptr));
+    for (const std::string& name : FolderNames(layout.DataFolder()))
+        ASSERT_TRUE(WriteFile(other / ("Data\\" + name), "victim"));
+    ASSERT_TRUE(WriteFile(other / "Data\\other.txt", "victim"));
+    RemoveTree(kChosenFolder);
+    RemoveTree(SettingsFolder());
+
+    const std::string started = links / "setup";
+    std::optional<PlantedLink> link(std::in_place, started, layout.Folder());
+    ASSERT_TRUE(link->IsMade());
+    SetupDriver setup;
+    ASSERT_TRUE(setup.Start(started + "\\SetUp.exe"));
+    link.reset();
+    link.emplace(started, other.Path());
+    ASSERT_TRUE(link->IsMade());
+    setup.Press(IDC_INSTALL);
+    ASSERT_TRUE(
+        SetupDriver::WaitUntil([&] { return setup.HasBox(kInstallBoxCaption) || setup.IsVisible(IDOK); }, 30000));
+    EXPECT_FALSE(setup.HasBox(kInstallBoxCaption)) << setup.WaitForBox(kInstallBoxCaption, 0).text;
+    ASSERT_TRUE(setup.WaitForCompletionView());
+    setup.Press(IDOK);
+    EXPECT_TRUE(setup.WaitForExit(10000));
+
+    EXPECT_EQ("content of TR_VazivIvir2023.GRX", ReadFile(kInstall + "\\TR_VazivIvir2023.GRX"));
+    for (const std::string& folder : {kInstall, cad, SettingsFolder()}) {
+        for (const auto& [name, content] : Contents(folder))
+            EXPECT_NE("victim", content) << folder << "\\" << name << " came from the other folder";
+    }
+    RemoveTree(kChosenFolder);
+    RemoveTree(SettingsFolder());
+}
+
 }  // namespace

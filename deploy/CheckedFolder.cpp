@@ -102,7 +102,9 @@ bool MoveAside(const CCheckedFolder& parent, const std::wstring& name, std::wstr
     if (PlacementOf(folder.Get(), parent, name) != Placement::kInside)
         return false;
     for (int n = 1; n <= 9; ++n) {
-        *moved = name + L".old" + (n > 1 ? std::to_wstring(n) : std::wstring());
+        *moved = name + L".old";
+        if (n > 1)
+            *moved += static_cast<wchar_t>(L'0' + n);
         if (RenameInto(folder.Get(), parent.Get(), *moved, false, false))
             return true;
         if (GetLastError() != ERROR_ALREADY_EXISTS && GetLastError() != ERROR_FILE_EXISTS)

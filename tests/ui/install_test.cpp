@@ -546,7 +546,6 @@ TEST_F(InstallTest, LevelsOthersMayChangeAreMovedAsideOrRefused) {
             run.Press(IDOK);
         }
         EXPECT_TRUE(run.WaitForExit(10000));
-        RemoveTree(std::string(kDefaultFolder) + ".old");
         RemoveInstall();
         RemoveTree(chosen);
     }

@@ -2,6 +2,7 @@
 
 #include "deploy/FolderSecurity.h"
 #include "deploy/PackageSource.h"
+#include "framework/Mbcs.h"
 #include "framework/NativeFile.h"
 #include "framework/WidePath.h"
 
@@ -65,8 +66,10 @@ bool ClearReadOnlyIn(const CCheckedFolder& folder, const std::wstring& name) {
 
 namespace {
 
+// READ_CONTROL: who owns the folder and who may change it is read from
+// this handle.
 constexpr ACCESS_MASK kFolderAccess =
-    FILE_LIST_DIRECTORY | FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
+    FILE_LIST_DIRECTORY | FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | READ_CONTROL;
 // Without FILE_SHARE_DELETE: while the folder is open here, no one can
 // rename it away and put a link in its place.
 constexpr ULONG kFolderShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
@@ -77,12 +80,54 @@ FolderState StateOfOpenError(DWORD error) {
     return FolderState::kFailed;
 }
 
+// The path as ANSI text; empty if it has none in the code page.
+CString TextOf(const std::wstring& path) {
+    const int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, path.c_str(), static_cast<int>(path.size()),
+                                           nullptr, 0, nullptr, nullptr);
+    if (length <= 0)
+        return CString();
+    std::string text(static_cast<size_t>(length), '\0');
+    BOOL lossy = FALSE;
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, path.c_str(), static_cast<int>(path.size()), &text[0], length,
+                        nullptr, &lossy);
+    return lossy ? CString() : CString(text.c_str(), length);
+}
+
+// Renames the folder name of parent to a free name beside it, "name.old",
+// "name.old2" and so on, by handle and never over anything. Renaming needs
+// DELETE, which the parent's FILE_DELETE_CHILD grants whatever the folder's
+// own list says. Windows refuses to rename a folder that holds an open file,
+// and a handle that does not share deleting keeps it in place too: either
+// leaves it where it is, and false. A link is never moved (Wine would move
+// its target).
+bool MoveAside(const CCheckedFolder& parent, const std::wstring& name, std::wstring* moved) {
+    HANDLE raw = nullptr;
+    ULONG_PTR information = 0;
+    if (OpenRelative(parent.Get(), name, DELETE | FILE_READ_ATTRIBUTES, 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                     FILE_OPEN, FILE_DIRECTORY_FILE, &raw, &information) < 0)
+        return false;
+    CAutoHandle folder(raw);
+    if (PlacementOf(folder.Get(), parent, name) != Placement::kInside)
+        return false;
+    for (int n = 1; n <= 9; ++n) {
+        *moved = name + L".old";
+        if (n > 1)
+            *moved += static_cast<wchar_t>(L'0' + n);
+        if (RenameInto(folder.Get(), parent.Get(), *moved, false, false))
+            return true;
+        if (GetLastError() != ERROR_ALREADY_EXISTS && GetLastError() != ERROR_FILE_EXISTS)
+            return false;
+    }
+    return false;
+}
+
 }  // namespace
 
 FolderState CCheckedFolder::Open(const char* path, FolderTrust trust, bool create, NewFolder made) {
     m_handle.Reset();
     m_final.clear();
     m_made = false;
+    m_movedAside.Empty();
     m_volumeKnown = false;
     std::wstring wide;
     std::wstring full;
@@ -105,13 +150,14 @@ FolderState CCheckedFolder::Open(const char* path, FolderTrust trust, bool creat
     return OpenChildWide(parent, full.substr(split + 1), true, false, made);
 }
 
-FolderState CCheckedFolder::OpenChild(const CCheckedFolder& parent, const char* name, bool create) {
+FolderState CCheckedFolder::OpenChild(const CCheckedFolder& parent, const char* name, bool create, NewFolder made) {
     m_handle.Reset();
     m_final.clear();
+    m_movedAside.Empty();
     std::wstring wide;
     if (!parent.IsOpen() || !name || !ToWide(name, &wide))
         return FolderState::kFailed;
-    return OpenChildWide(parent, wide, create, false);
+    return OpenChildWide(parent, wide, create, false, made);
 }
 
 FolderState CCheckedFolder::OpenHeld(HANDLE held) {
@@ -130,11 +176,40 @@ FolderState CCheckedFolder::OpenHeld(HANDLE held) {
     return FolderState::kOpen;
 }
 
+// A folder found in place that others may write in, or that denies this
+// program even opening it, may be held open by whoever made it: the rights
+// a handle was opened with outlive any change of the folder's list. So it
+// is not put right in place but moved aside, and a new one is made, which
+// no one but this program has ever opened. Made with FILE_CREATE: a folder
+// someone else puts there meanwhile is not taken either.
 FolderState CCheckedFolder::OpenChildWide(const CCheckedFolder& parent,
                                           const std::wstring& name,
                                           bool create,
                                           bool deletable,
                                           NewFolder made) {
+    m_movedAside.Empty();
+    const FolderState state = OpenChildAs(parent, name, create ? FILE_OPEN_IF : FILE_OPEN, deletable, made);
+    if (!create || made != NewFolder::kAdminOwned)
+        return state;
+    const bool denied = state == FolderState::kFailed && GetLastError() == ERROR_ACCESS_DENIED;
+    if (!denied && (state != FolderState::kOpen || m_made || !OthersAllowed(m_handle.Get(), OthersMay::kWrite)))
+        return state;
+    m_handle.Reset();
+    m_final.clear();
+    std::wstring moved;
+    if (!MoveAside(parent, name, &moved))
+        return FolderState::kFailed;
+    m_movedAside = TextOf(JoinWide(parent.FinalPath(), moved));
+    if (m_movedAside.IsEmpty())
+        m_movedAside = TextOf(moved);
+    return OpenChildAs(parent, name, FILE_CREATE, deletable, made);
+}
+
+FolderState CCheckedFolder::OpenChildAs(const CCheckedFolder& parent,
+                                        const std::wstring& name,
+                                        ULONG disposition,
+                                        bool deletable,
+                                        NewFolder made) {
     m_handle.Reset();
     m_final.clear();
     m_made = false;
@@ -144,13 +219,13 @@ FolderState CCheckedFolder::OpenChildWide(const CCheckedFolder& parent,
     // A folder that must be the administrators' alone is not made at all
     // where its security cannot be had.
     PSECURITY_DESCRIPTOR security = nullptr;
-    if (create && made == NewFolder::kAdminOnly && !(security = InstallFolderSecurity()))
+    if (disposition != FILE_OPEN && made != NewFolder::kInherits && !(security = InstallFolderSecurity()))
         return FolderState::kFailed;
     HANDLE raw = nullptr;
     ULONG_PTR information = 0;
     const NTSTATUS status =
         OpenRelative(parent.Get(), name, kFolderAccess | (deletable ? DELETE : 0), FILE_ATTRIBUTE_NORMAL, kFolderShare,
-                     create ? FILE_OPEN_IF : FILE_OPEN, FILE_DIRECTORY_FILE, &raw, &information, security);
+                     disposition, FILE_DIRECTORY_FILE, &raw, &information, security);
     CAutoHandle folder(raw);
     if (status < 0) {
         SetLastStatus(status);
@@ -229,15 +304,33 @@ bool CCheckedFolder::VolumeSerial(DWORD* serial) const {
 }
 
 CString CCheckedFolder::FinalPathText() const {
-    const int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, m_final.c_str(),
-                                           static_cast<int>(m_final.size()), nullptr, 0, nullptr, nullptr);
-    if (length <= 0)
-        return CString();
-    std::string text(static_cast<size_t>(length), '\0');
-    BOOL lossy = FALSE;
-    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, m_final.c_str(), static_cast<int>(m_final.size()), &text[0],
-                        length, nullptr, &lossy);
-    return lossy ? CString() : CString(text.c_str(), length);
+    return TextOf(m_final);
+}
+
+// Each level is opened as the install opens it, no link anywhere above it;
+// the levels still missing are made by the install, the administrators'
+// alone.
+bool OthersMayRenameAlong(const CString& folder) {
+    const int n = folder.GetLength();
+    // The drive root first, then each level below it.
+    for (int end = 3;;) {
+        CCheckedFolder level;
+        switch (level.Open(folder.Left(end), FolderTrust::kExact)) {
+            case FolderState::kOpen:
+                break;
+            case FolderState::kLinked:
+            case FolderState::kUnchecked:
+                return true;
+            default:
+                return false;
+        }
+        if (OthersAllowed(level.Get(), OthersMay::kRename, end == 3))
+            return true;
+        if (end >= n)
+            return false;
+        const int separator = mbcs::FindChar(folder, n, '\\', end == 3 ? end : end + 1);
+        end = separator < 0 ? n : separator;
+    }
 }
 
 void CCheckedFolder::RemoveIfEmpty() {

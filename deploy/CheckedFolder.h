@@ -44,6 +44,10 @@ enum class FolderTrust {
 enum class NewFolder {
     kInherits,   // what its parent passes on: the settings and temporary folders
     kAdminOnly,  // InstallFolderSecurity(): the install folder and its levels
+    // As kAdminOnly, and one found in place that others may write in is
+    // moved aside (MovedAside()) and made anew: T-VazivIvir and the default
+    // folder, which a standard user can make before the install.
+    kAdminOwned,
 };
 
 class CCheckedFolder {
@@ -56,12 +60,15 @@ class CCheckedFolder {
     // its parent opened under the same trust, carrying made; no other level
     // is made.
     FolderState Open(const char* path, FolderTrust trust, bool create = false, NewFolder made = NewFolder::kInherits);
-    // Opens the folder name inside parent, made first with create. It must
-    // be parent's own: no link.
-    FolderState OpenChild(const CCheckedFolder& parent, const char* name, bool create = false);
     // Opens, by a handle of its own, the folder open as held: one held since
     // before any link on its path could change.
     FolderState OpenHeld(HANDLE held);
+    // Opens the folder name inside parent, made first with create, carrying
+    // made. It must be parent's own: no link.
+    FolderState OpenChild(const CCheckedFolder& parent,
+                          const char* name,
+                          bool create = false,
+                          NewFolder made = NewFolder::kInherits);
 
     bool IsOpen() const { return m_handle.IsValid(); }
     HANDLE Get() const { return m_handle.Get(); }
@@ -71,6 +78,9 @@ class CCheckedFolder {
     CString FinalPathText() const;
     // True when the last Open or OpenChild made the folder.
     bool WasMade() const { return m_made; }
+    // Where the last Open or OpenChild moved a folder that was not the
+    // administrators' own (NewFolder::kAdminOwned); empty if it moved none.
+    const CString& MovedAside() const { return m_movedAside; }
     // The serial number of the folder's volume, where its files lie too.
     bool VolumeSerial(DWORD* serial) const;
 
@@ -103,6 +113,11 @@ class CCheckedFolder {
                               bool create,
                               bool deletable,
                               NewFolder made = NewFolder::kInherits);
+    FolderState OpenChildAs(const CCheckedFolder& parent,
+                            const std::wstring& name,
+                            ULONG disposition,
+                            bool deletable,
+                            NewFolder made);
     FolderState OpenPath(const std::wstring& full, FolderTrust trust);
     // Deletes the folder through its handle if it is empty, and closes it.
     void RemoveIfEmpty();
@@ -110,9 +125,16 @@ class CCheckedFolder {
     CAutoHandle m_handle;
     std::wstring m_final;
     bool m_made = false;
+    CString m_movedAside;
     mutable DWORD m_volume = 0;
     mutable bool m_volumeKnown = false;
 };
+
+// Whether someone not on the administrators' side may rename or delete a
+// level of folder (from its drive root to its last existing level) or an
+// entry of one, so that the path may lead elsewhere after the install. Each
+// level is opened relative to the one above it; a link counts as allowing it.
+bool OthersMayRenameAlong(const CString& folder);
 
 enum class Placement { kInside, kOutside, kUnknown };
 

@@ -2,9 +2,10 @@
 
 #ifdef _WIN32
 #include <windows.h>
-#include <io.h>
 
-#include "deploy/FolderSecurity.h"
+#include <memory>
+
+#include "deploy/CheckedFolder.h"
 #else
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 
 #include <cstring>
 #include <initializer_list>
+#include <string>
 
 #include "framework/Mbcs.h"
 
@@ -33,27 +35,58 @@ bool IsDriveLetter(char c) {
 }
 
 #ifdef _WIN32
-bool LevelExists(const char* level) {
-    return _access(level, 0) == 0;
-}
-
 // Every level made here is made for the install folder: the
-// administrators' alone from its first moment, or not made at all.
-void MakeLevel(const char* level) {
-    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), InstallFolderSecurity(), FALSE};
-    if (attributes.lpSecurityDescriptor)
-        ::CreateDirectoryA(level, &attributes);
-}
-#else
-// The native build of the rules is fuzzed in check-only mode; these keep it
-// linking and behave like their Windows counterparts on a POSIX disk.
-bool LevelExists(const char* level) {
-    return access(level, F_OK) == 0;
-}
+// administrators' alone from its first moment, or not made at all. Each is
+// opened, or made, relative to the level above it, never through a link:
+// a name is never looked up again by path, so a junction put into an
+// existing level leads nothing elsewhere, and stops the making.
+class CLevelMaker {
+  public:
+    explicit CLevelMaker(const char* path) : m_root{path[0], ':', '\\', '\0'} {}
+    // False where the drive root cannot be opened.
+    bool Begin() { return m_level->Open(m_root, FolderTrust::kExact) == FolderState::kOpen; }
+    // 0: the level is there now; 2: it is not, or it is a link. A file of
+    // that name counts as there; the level below it is not.
+    int Make(const char* name, CStringArray* made) {
+        if (m_blocked || (!m_level->IsOpen() && !Begin()))
+            return 2;
+        auto next = std::make_unique<CCheckedFolder>();
+        const FolderState state = next->OpenChild(*m_level, name, true, NewFolder::kAdminOnly);
+        m_blocked = state == FolderState::kMissing;
+        if (m_blocked)
+            return 0;
+        if (state != FolderState::kOpen)
+            return 2;
+        if (made && next->WasMade())
+            made->Add(next->FinalPathText());
+        m_level = std::move(next);
+        return 0;
+    }
 
-void MakeLevel(const char* level) {
-    mkdir(level, 0777);
-}
+  private:
+    const char m_root[4];
+    std::unique_ptr<CCheckedFolder> m_level = std::make_unique<CCheckedFolder>();
+    bool m_blocked = false;
+};
+#else
+// The native build of the rules is fuzzed in check-only mode; this keeps it
+// linking and behaves like its Windows counterpart on a POSIX disk.
+class CLevelMaker {
+  public:
+    explicit CLevelMaker(const char* path) : m_path{path[0], ':', '\\'} {}
+    bool Begin() { return access(m_path.c_str(), F_OK) == 0; }
+    int Make(const char* name, CStringArray* made) {
+        if (m_path.back() != '\\')
+            m_path += '\\';
+        m_path += name;
+        if (mkdir(m_path.c_str(), 0777) == 0 && made)
+            made->Add(CString(m_path.c_str()));
+        return access(m_path.c_str(), F_OK) == 0 ? 0 : 2;
+    }
+
+  private:
+    std::string m_path;
+};
 #endif
 
 bool IsDriveRootForm(const char* path) {
@@ -124,7 +157,7 @@ int ValidateFolderName(const char* name) {
     return IsValidName(name, static_cast<int>(std::strlen(name))) ? 1 : 0;
 }
 
-int CreateFolderPath(const char* path, int checkOnly) {
+int CreateFolderPath(const char* path, int checkOnly, CStringArray* made) {
     if (!path)
         return 1;
     // A text that does not fit the working copy is refused before anything
@@ -140,11 +173,9 @@ int CreateFolderPath(const char* path, int checkOnly) {
         return 1;
     if (!IsDriveRootForm(level))
         return 1;
-    if (n == 3) {
-        if (checkOnly)
-            return 0;
-        return LevelExists(level) ? 0 : 2;
-    }
+    CLevelMaker maker(level);
+    if (n == 3)
+        return checkOnly || maker.Begin() ? 0 : 2;
 
     int start = 3;
     for (;;) {
@@ -153,11 +184,8 @@ int CreateFolderPath(const char* path, int checkOnly) {
         level[end] = '\0';
         if (!ValidateFolderName(level + start))
             return 1;
-        if (!checkOnly) {
-            MakeLevel(level);
-            if (!LevelExists(level))
-                return 2;
-        }
+        if (!checkOnly && maker.Make(level + start, made) != 0)
+            return 2;
         if (separator < 0)
             return 0;
         level[end] = '\\';

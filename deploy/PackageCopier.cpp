@@ -349,6 +349,9 @@ bool CopyEntry(CCopyJob& job,
         if (acting.Failed())
             return false;
         const FolderState state = target.Open();
+        // The folder found there before was not the administrators' own.
+        if (!target.Folder().MovedAside().IsEmpty())
+            NoteRefused(job, target.Folder().MovedAside());
         if (state == FolderState::kLinked) {
             NoteRefused(job, target.Path());
             return true;
@@ -439,7 +442,7 @@ bool CopyPackageFiles(CCopyJob& job) {
     // the settings file comes.
     CTargets targets;
     // The settings folder is the user's own.
-    targets.install.SetPath(job.targetFolder, NewFolder::kAdminOnly);
+    targets.install.SetPath(job.targetFolder, NewFolder::kAdminOwned);
     targets.install.Adopt(job.installFolder);
     targets.install.Open();
     targets.settings.SetPath(SettingsFolder(job.settingsUser), NewFolder::kInherits);

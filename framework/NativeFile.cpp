@@ -230,7 +230,7 @@ bool SetAttributesOf(HANDLE handle, DWORD attributes, const LARGE_INTEGER* lastW
 // Renames the file open as file to name inside the folder open as folder,
 // replacing what is there: relative to the folder's handle, so the name is
 // looked up in the folder that was checked, whatever its path leads to now.
-bool RenameInto(HANDLE file, HANDLE folder, const std::wstring& name, bool ignoreReadOnly) {
+bool RenameInto(HANDLE file, HANDLE folder, const std::wstring& name, bool ignoreReadOnly, bool replace) {
     if (name.empty() || name.size() > kMaxNameLength) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return false;
@@ -247,7 +247,7 @@ bool RenameInto(HANDLE file, HANDLE folder, const std::wstring& name, bool ignor
     constexpr DWORD kIgnoreReadOnly = 0x40;
     constexpr ULONG kRenameInformation = 10;
     constexpr ULONG kRenameInformationEx = 65;
-    DWORD flags = TRUE;
+    DWORD flags = replace ? TRUE : FALSE;
     if (ignoreReadOnly)
         flags = kReplaceIfExists | kIgnoreReadOnly;
     std::memcpy(info, &flags, sizeof(flags));

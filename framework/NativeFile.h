@@ -56,7 +56,7 @@ NTSTATUS OpenRelative(HANDLE root,
 HANDLE OpenNativeName(const std::wstring& name);
 
 // Renames the open file to name inside the folder open as folder, replacing
-// what is there. With ignoreReadOnly, a read-only file at name is replaced
-// without its bit being cleared (Windows 10 1809 and later; earlier ones
-// refuse).
-bool RenameInto(HANDLE file, HANDLE folder, const std::wstring& name, bool ignoreReadOnly = false);
+// what is there (unless not replace: then ERROR_ALREADY_EXISTS). With
+// ignoreReadOnly, a read-only file at name is replaced without its bit being
+// cleared (Windows 10 1809 and later; earlier ones refuse).
+bool RenameInto(HANDLE file, HANDLE folder, const std::wstring& name, bool ignoreReadOnly = false, bool replace = true);

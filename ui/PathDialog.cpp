@@ -185,7 +185,7 @@ void CPathDialogSub::OnChooserOK() {
     // A typed text longer than a path can be is refused whole, never cut
     // into another folder's name.
     const CString typed = CWnd::FromHandle(edit)->GetWindowText();
-    if (chooser.ReadEditText() && ConfirmFolder(chooser.pathName) == 0) {
+    if (chooser.ReadEditText() && ConfirmFolder(chooser.pathName, &chooser.madeLevels) == 0) {
         chooser.accepted = 1;
         EndDialog(chooser.browserWindow, IDOK);
         return;
@@ -195,7 +195,7 @@ void CPathDialogSub::OnChooserOK() {
     ::SetFocus(edit);
 }
 
-int ConfirmFolder(const char* path) {
+int ConfirmFolder(const char* path, CStringArray* made) {
     int result = CreateFolderPath(path, 1);
     if (result != 0) {
         ReportFolderError(result, path);
@@ -209,7 +209,7 @@ int ConfirmFolder(const char* path) {
     if (AfxMessageBox(question, MB_YESNO | MB_ICONQUESTION) != IDYES)
         return -1;
 
-    result = CreateFolderPath(path, 0);
+    result = CreateFolderPath(path, 0, made);
     if (result != 0) {
         ReportFolderError(result, path);
         return result;

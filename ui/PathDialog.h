@@ -39,6 +39,8 @@ class CPathDialog {
     // IDOK when a folder was confirmed, otherwise -1.
     virtual int DoModal();
     CString GetChosenPath() const { return CString(pathName); }
+    // The folder levels this chooser made, as the file system has them.
+    const CStringArray& MadeLevels() const { return madeLevels; }
 
   private:
     friend class CPathDialogSub;
@@ -56,6 +58,7 @@ class CPathDialog {
     HWND browserWindow = nullptr;
     CWnd* ownerWindow;
     int accepted = 0;
+    CStringArray madeLevels;
     CPathDialogSub subclass;
 };
 
@@ -63,4 +66,5 @@ int CALLBACK BrowseCallback(HWND browser, UINT message, LPARAM info, LPARAM data
 
 // Checks a typed folder, offers to create it when missing, and reports
 // what is wrong: 0 accepted, -1 creation declined, 1 invalid, 2 not created.
-int ConfirmFolder(const char* path);
+// made, if given, receives each level made.
+int ConfirmFolder(const char* path, CStringArray* made = nullptr);

@@ -22,18 +22,30 @@ namespace {
 constexpr COLORREF kBackgroundColour = RGB(170, 210, 150);
 constexpr COLORREF kCaptionColour = RGB(10, 70, 40);
 constexpr char kSubFolder[] = "\\T-VazivIvir";
+constexpr char kDefaultFolder[] = "C:\\Tovrel";
 
 // Makes a folder's last level where no link leads elsewhere, the
 // administrators' alone. The uninstaller removes the install folder again
 // once it is empty, and the chosen folder only if this install made it.
 // Returns the folder, open and held, or null where it could not be had.
-std::shared_ptr<CCheckedFolder> MakeFolder(const CString& path, bool removable) {
+std::shared_ptr<CCheckedFolder> MakeFolder(const CString& path, bool removable, NewFolder made) {
     auto folder = std::make_shared<CCheckedFolder>();
-    if (folder->Open(path, FolderTrust::kExact, true, NewFolder::kAdminOnly) != FolderState::kOpen)
+    const FolderState state = folder->Open(path, FolderTrust::kExact, true, made);
+    // The install folder's own is told by the copier, which may move it too.
+    if (!removable && !folder->MovedAside().IsEmpty())
+        theHostInstaller.failedItems.Add(folder->MovedAside());
+    if (state != FolderState::kOpen)
         return nullptr;
     if (removable || folder->WasMade())
         theHostInstaller.placed.AddFolder(folder->FinalPathText());
     return folder;
+}
+
+// Whether level is folder or a folder above it.
+bool IsOnPath(const CString& level, const CString& folder) {
+    const int n = level.GetLength();
+    return folder.GetLength() >= n && folder.Left(n).CompareNoCase(level) == 0 &&
+           (folder.GetLength() == n || folder[n] == '\\');
 }
 
 }  // namespace
@@ -139,7 +151,10 @@ void Dlg_Setup::UpdateInstallButton() {
 void Dlg_Setup::OnBrowse() {
     UpdateData(TRUE);
     CPathDialog chooser("请选择安装目录：", "请选择安装目录：", installPath);
-    if (chooser.DoModal() == IDOK) {
+    const int answer = chooser.DoModal();
+    for (int i = 0; i < chooser.MadeLevels().GetSize(); ++i)
+        chooserMade.Add(chooser.MadeLevels()[i]);
+    if (answer == IDOK) {
         installPath = chooser.GetChosenPath();
         UpdateData(FALSE);
     }
@@ -158,13 +173,23 @@ void Dlg_Setup::OnInstall() {
         return;
 
     // One trailing backslash goes; a drive root "D:\" becomes "D:". Each
-    // folder is made (one level) only where no link leads elsewhere.
+    // folder is made (one level) only where no link leads elsewhere. The
+    // default folder is the administrators' own like the install folder: a
+    // standard user may have made either before the install.
     StripTrailingBackslash(installPath, false);
-    if (installPath.GetLength() > 2)
-        MakeFolder(installPath, false);
+    const bool isDefault = installPath.CompareNoCase(kDefaultFolder) == 0;
+    if (installPath.GetLength() > 2) {
+        const auto chosen = MakeFolder(installPath, false, isDefault ? NewFolder::kAdminOwned : NewFolder::kAdminOnly);
+        // The levels the chooser made for this folder go with it; the chosen
+        // folder's own, once moved aside and made anew, is this install's.
+        for (int i = 0; i < chooserMade.GetSize(); ++i) {
+            if (chosen && IsOnPath(chooserMade[i], chosen->FinalPathText()))
+                theHostInstaller.placed.AddFolder(chooserMade[i]);
+        }
+    }
     installPath += kSubFolder;
     // The copies go into the folder as it was opened here.
-    if (!RunInstall(MakeFolder(installPath, true)))
+    if (!RunInstall(MakeFolder(installPath, true, NewFolder::kAdminOwned)))
         return;
 
     ReportUnfinishedItems();
@@ -195,6 +220,15 @@ bool Dlg_Setup::CheckInstallPath() {
         static_cast<size_t>(folder.GetLength()) + std::strlen(kSubFolder) + 1 + std::strlen(kModuleFileName);
     if (longest > MAX_PATH - 1) {
         MessageBox("安装路径过长，请选择较短的路径 !", kSetupCaption, MB_OK);
+        return false;
+    }
+    // A chosen folder that others may rename, or whose entries they may, lets
+    // them put their own module where every profile's LOADER points, after
+    // the install and whatever it made: it is refused like an unusable one.
+    // The default folder is made the administrators' own instead.
+    if (folder.CompareNoCase(kDefaultFolder) != 0 &&
+        OthersMayRenameAlong(folder.GetLength() == 2 ? folder + "\\" : folder)) {
+        MessageBox("安装路径无效，请重新输入 !", kSetupCaption, MB_OK);
         return false;
     }
     return true;

@@ -58,6 +58,9 @@ class Dlg_Setup : public CDialog {
     CString subtitleText;
     CProgressCtrl progressBar;
     CString installPath = "C:\\Tovrel";
+    // The folder levels the chooser made in this run: those the install
+    // folder lies in go with it when it is removed.
+    CStringArray chooserMade;
 
     // The caption fonts, made once and kept until the dialog is destroyed.
     CFont titleFont;

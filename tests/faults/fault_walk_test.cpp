@@ -385,12 +385,15 @@ class FaultWalkTest : public ::testing::Test, protected InstallWorld {
         return result;
     }
 
+    // A level whose security could not be read, or that could not be
+    // opened, is taken for another's: moved aside beside itself ("C:\Tovrel.old")
+    // and told, like one another user made.
     bool InInstallFolders(const std::string& path) const {
         for (const std::string& folder : {std::string(kDefaultFolder), settings, RemovalFolder()}) {
             if (Lower(path) == Lower(folder) || StartsWith(path, folder + "\\"))
                 return true;
         }
-        return false;
+        return StartsWith(path, std::string(kDefaultFolder) + ".old");
     }
 
     // The two sub-keys of a registered profile, their values, and the

@@ -9,6 +9,7 @@
 #include "tests/seam/FaultSeam.h"
 
 #include <windows.h>
+#include <aclapi.h>
 #include <direct.h>
 #include <io.h>
 #include <sddl.h>
@@ -65,6 +66,7 @@ enum FailureKind {
     X(RegRenameKey, kStatus)                \
     X(RegCopyTreeA, kStatus)                \
     X(RegFlushKey, kStatus)                 \
+    X(GetSecurityInfo, kStatus)             \
     X(GetModuleFileNameA, kLength)          \
     X(GetModuleFileNameW, kLength)          \
     X(GetEnvironmentVariableA, kLength)     \
@@ -252,6 +254,21 @@ void NoteMadeFolder(const std::string& path, PSECURITY_DESCRIPTOR security) {
         std::memcpy(g_state->madeFolders + used, line.c_str(), line.size() + 1);
 }
 
+// The folder's path as the file system has it, without "\\?\"; empty if
+// it cannot be told.
+std::string FinalPathOf(HANDLE handle) {
+    using FinalPathFn = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
+    const auto finalPath = reinterpret_cast<FinalPathFn>(g_entries[k_GetFinalPathNameByHandleW].original);
+    wchar_t wide[MAX_PATH * 2] = {};
+    const DWORD length = finalPath ? finalPath(handle, wide, MAX_PATH * 2, VOLUME_NAME_DOS) : 0;
+    char path[MAX_PATH * 4] = {};
+    if (length == 0 || length >= MAX_PATH * 2 ||
+        !WideCharToMultiByte(CP_ACP, 0, std::wcsncmp(wide, L"\\\\?\\", 4) == 0 ? wide + 4 : wide, -1, path,
+                             sizeof(path), nullptr, nullptr))
+        return std::string();
+    return path;
+}
+
 // A folder made relative to a folder's handle: named by where it was made.
 void NoteMadeFolder(NTSTATUS status,
                     PHANDLE handle,
@@ -265,18 +282,50 @@ void NoteMadeFolder(NTSTATUS status,
                     ULONG options,
                     PVOID,
                     ULONG) {
-    using FinalPathFn = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
-    const auto finalPath = reinterpret_cast<FinalPathFn>(g_entries[k_GetFinalPathNameByHandleW].original);
-    if (status < 0 || io->Information != FILE_CREATED || !(options & FILE_DIRECTORY_FILE) || !finalPath)
+    if (status < 0 || io->Information != FILE_CREATED || !(options & FILE_DIRECTORY_FILE))
         return;
-    wchar_t wide[MAX_PATH * 2] = {};
-    const DWORD length = finalPath(*handle, wide, MAX_PATH * 2, VOLUME_NAME_DOS);
-    char path[MAX_PATH * 4] = {};
-    if (length == 0 || length >= MAX_PATH * 2 ||
-        !WideCharToMultiByte(CP_ACP, 0, std::wcsncmp(wide, L"\\\\?\\", 4) == 0 ? wide + 4 : wide, -1, path,
-                             sizeof(path), nullptr, nullptr))
+    const std::string path = FinalPathOf(*handle);
+    if (!path.empty())
+        NoteMadeFolder(path, object->SecurityDescriptor);
+}
+
+// Gives a folder the test named the security it named, in place of what
+// was read: the caller frees it with LocalFree as it would the original.
+void ReportSecurity(DWORD result,
+                    HANDLE handle,
+                    SE_OBJECT_TYPE,
+                    SECURITY_INFORMATION,
+                    PSID* owner,
+                    PSID* group,
+                    PACL* list,
+                    PACL* audit,
+                    PSECURITY_DESCRIPTOR* descriptor) {
+    const std::string path = FinalPathOf(handle);
+    const std::string lines = g_state->reportedSecurity;
+    if (result != ERROR_SUCCESS || !descriptor || path.empty())
         return;
-    NoteMadeFolder(path, object->SecurityDescriptor);
+    for (size_t start = 0, end; (end = lines.find('\n', start)) != std::string::npos; start = end + 1) {
+        const std::string line = lines.substr(start, end - start);
+        const size_t bar = line.find('|');
+        PSECURITY_DESCRIPTOR reported = nullptr;
+        if (bar == std::string::npos || _stricmp(line.substr(0, bar).c_str(), path.c_str()) != 0 ||
+            !ConvertStringSecurityDescriptorToSecurityDescriptorA(line.c_str() + bar + 1, SDDL_REVISION_1, &reported,
+                                                                  nullptr))
+            continue;
+        LocalFree(*descriptor);
+        *descriptor = reported;
+        BOOL present = FALSE;
+        BOOL defaulted = FALSE;
+        if (owner && !GetSecurityDescriptorOwner(reported, owner, &defaulted))
+            *owner = nullptr;
+        if (group && !GetSecurityDescriptorGroup(reported, group, &defaulted))
+            *group = nullptr;
+        if (list && (!GetSecurityDescriptorDacl(reported, &present, list, &defaulted) || !present))
+            *list = nullptr;
+        if (audit)
+            *audit = nullptr;
+        return;
+    }
 }
 
 void NoteMadeFolder(BOOL made, LPCSTR path, LPSECURITY_ATTRIBUTES attributes) {
@@ -296,6 +345,10 @@ struct CHook<Id, R (*)(A...)> {
         if constexpr (Id == k_NtCreateFile || Id == k_CreateDirectoryA) {
             if (g_state)
                 NoteMadeFolder(result, args...);
+        }
+        if constexpr (Id == k_GetSecurityInfo) {
+            if (g_state)
+                ReportSecurity(result, args...);
         }
         return result;
     }

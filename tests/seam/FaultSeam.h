@@ -48,6 +48,12 @@ struct CFaultSeamState {
     // (owner, group and list), empty for none: what a folder made on
     // Windows carries, which Wine (Unix mode bits only) cannot show.
     char madeFolders[4096];
+    // Folders whose security the program is to read as another's, one a
+    // line: "path|SDDL". GetSecurityInfo on such a folder (named as the file
+    // system names it) gives that SDDL instead of what Wine made of its
+    // mode bits: how a folder that another user made, or that an earlier
+    // version left with inherited rights, reads on Windows.
+    char reportedSecurity[2048];
 };
 
 inline void FaultSeamEventName(DWORD processId, const char* what, char (&name)[64]) {

@@ -10,6 +10,9 @@ std::string SettingsFolder() {
 
 void RemoveInstall() {
     RemoveTree(kDefaultFolder);
+    // Where the install moved a default folder that was not the administrators' own.
+    RemoveTree(std::string(kDefaultFolder) + ".old");
+    RemoveTree(std::string(kDefaultFolder) + ".old2");
     RemoveTree(SettingsFolder());
 }
 

@@ -101,6 +101,31 @@ TEST_F(BrowseTest, AMissingFolderIsCreatedAfterYesAndNoKeepsTheBrowserOpen) {
     EXPECT_EQ(folders / "New" + adminOnly + missing + adminOnly, std::string(seam->madeFolders));
 }
 
+// Each level is made relative to the one above it, never by its path: a
+// junction in an existing level of a typed path stops the making, and the
+// folder is refused as one that cannot be made. Under Wine a Unix symbolic
+// link stands for the junction, which a Windows program cannot make here.
+TEST_F(BrowseTest, AJunctionInATypedPathStopsTheMaking) {
+    ScratchFolder victim("setup-browse-victim");
+    PlantedLink link(folders / "Link", victim.Path());
+    ASSERT_TRUE(link.IsMade());
+    const std::string typed = folders / "Link\\New\\Deeper";
+
+    OpenBrowser();
+    TypeAndPressOk(typed);
+    MessageBoxInfo box = setup.WaitForBox(kAppTitle);
+    ASSERT_NE(nullptr, box.window);
+    SetupDriver::Answer(box.window, IDYES);
+    ASSERT_TRUE(SetupDriver::WaitUntil([&] { return !IsWindow(box.window); }));
+    box = setup.WaitForBox(kAppTitle);
+    ASSERT_NE(nullptr, box.window);
+    EXPECT_EQ("The folder:\n\n" + typed + "\n\ncan not be created. Please double check.", box.text);
+    SetupDriver::Answer(box.window, IDOK);
+    EXPECT_TRUE(FolderNames(victim.Path()).empty()) << "a level was made through the junction";
+    SetupDriver::Answer(browser, IDCANCEL);
+    ASSERT_TRUE(BrowserClosed());
+}
+
 TEST_F(BrowseTest, InvalidPathsAreRefusedAndTheBrowserStaysOpen) {
     const std::string exists = folders / "Exists";
     CreateDirectoryA(exists.c_str(), nullptr);

@@ -466,6 +466,97 @@ TEST_F(InstallTest, FoldersMadeForTheInstallAreTheAdministratorsAlone) {
     EXPECT_TRUE(setup.WaitForExit(10000));
 }
 
+// A level of the install folder found in place that others may write in
+// (made before the install by a standard user, who owns it, or left by an
+// earlier version with the drive root's inherited "Authenticated Users:
+// Modify") is not reused: whoever made it may hold it open, with rights no
+// change of its list takes back. It is moved aside, named in the failures
+// box, and made anew. A folder the user chose that others may rename, or
+// whose entries they may, is refused before anything is made. Wine keeps
+// only mode bits, and every folder reads back as owned by the program's own
+// user with nobody else writing: the seam reports the security these
+// folders have on Windows, and what the new ones carry is what their
+// creating call was given. That Windows refuses to move a folder that holds
+// an open file, or one opened without sharing its deletion, is not shown.
+size_t CountOf(const std::string& text, const std::string& line) {
+    size_t count = 0;
+    for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1))
+        count += at == 0 || text[at - 1] == '\n';
+    return count;
+}
+
+TEST_F(InstallTest, LevelsOthersMayChangeAreMovedAsideOrRefused) {
+    const std::string installDir = std::string(kDefaultFolder) + "\\" + kInstallFolderName;
+    const std::string chosen = cads / "Chosen";
+    const std::string adminOnly = "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+    const std::string foreign = "O:S-1-5-21-1-2-3-1001D:(A;OICI;FA;;;S-1-5-21-1-2-3-1001)(A;OICI;FA;;;BA)";
+    const std::string inherited = "O:BAD:AI(A;OICIID;FA;;;SY)(A;OICIID;FA;;;BA)(A;OICIID;0x1301bf;;;AU)";
+    const struct {
+        const char* name;
+        std::string typed;
+        std::string reported;  // "path|SDDL" lines
+        std::string movedTo;   // the one item of the failures box; empty: none
+        const char* refusal;   // the box of a refused folder; null: it installs
+    } cases[] = {
+        {"both made beforehand by the program's own user", kDefaultFolder, "", "", nullptr},
+        {"T-VazivIvir another user's", kDefaultFolder, installDir + "|" + foreign + "\n", installDir + ".old", nullptr},
+        {"an earlier version's T-VazivIvir", kDefaultFolder, installDir + "|" + inherited + "\n", installDir + ".old",
+         nullptr},
+        {"the default folder another user's", kDefaultFolder, std::string(kDefaultFolder) + "|" + foreign + "\n",
+         std::string(kDefaultFolder) + ".old", nullptr},
+        {"a chosen folder others may rename", chosen, chosen + "|" + inherited + "\n", "",
+         "安装路径无效，请重新输入 !"},
+        {"a folder above the chosen one another user's", chosen + "\\Deeper", cads.Path() + "|" + foreign + "\n", "",
+         "安装路径无效，请重新输入 !"},
+    };
+    SetupLayout faults("SetUpFaults.exe");
+    faults.WritePackage();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string folder = c.typed + "\\" + kInstallFolderName;
+        CreateDirectoryA(chosen.c_str(), nullptr);
+        for (const std::string& level : {c.typed, folder})
+            CreateDirectoryA(level.c_str(), nullptr);
+        ASSERT_TRUE(WriteFile(folder + "\\TR_VazivIvir2023.GRX", "planted"));
+        SetupDriver run;
+        ASSERT_TRUE(run.Start(faults.Exe()));
+        CSeamView seam(run.ProcessId());
+        ASSERT_TRUE(seam.IsOpen());
+        std::snprintf(seam->reportedSecurity, sizeof(seam->reportedSecurity), "%s", c.reported.c_str());
+        run.SetText(IDC_INSTALL_PATH, c.typed);
+        run.Press(IDC_INSTALL);
+        ASSERT_TRUE(
+            SetupDriver::WaitUntil([&] { return run.HasBox(kInstallBoxCaption) || run.IsVisible(IDOK); }, 30000));
+        const MessageBoxInfo box = run.WaitForBox(kInstallBoxCaption, 0);
+        if (c.refusal) {
+            EXPECT_EQ(c.refusal, box.text);
+            SetupDriver::Answer(box.window, IDOK);
+            EXPECT_EQ("", std::string(seam->madeFolders));
+            EXPECT_EQ("planted", ReadFile(folder + "\\TR_VazivIvir2023.GRX"));
+            run.Press(IDCANCEL);
+        } else {
+            EXPECT_EQ(c.movedTo.empty() ? "" : "以下项目未能完成，请关闭CAD后重新运行SetUp.exe !\n\n" + c.movedTo,
+                      box.text);
+            if (box.window)
+                SetupDriver::Answer(box.window, IDOK);
+            ASSERT_TRUE(run.WaitForCompletionView());
+            // Made anew: the level moved aside, and what was inside it.
+            const std::string lines = seam->madeFolders;
+            for (const std::string& level : {std::string(kDefaultFolder), installDir}) {
+                const bool anew = c.movedTo == level + ".old" ||
+                                  (level == installDir && c.movedTo == std::string(kDefaultFolder) + ".old");
+                EXPECT_EQ(anew ? 1u : 0u, CountOf(lines, level + "|" + adminOnly + "\n")) << level << ": " << lines;
+            }
+            EXPECT_EQ("content of TR_VazivIvir2023.GRX", ReadFile(folder + "\\TR_VazivIvir2023.GRX"));
+            EXPECT_TRUE(c.movedTo.empty() || FolderExists(c.movedTo)) << c.movedTo;
+            run.Press(IDOK);
+        }
+        EXPECT_TRUE(run.WaitForExit(10000));
+        RemoveInstall();
+        RemoveTree(chosen);
+    }
+}
+
 }  // namespace
 
 namespace {

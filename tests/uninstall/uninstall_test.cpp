@@ -406,9 +406,8 @@ TEST_F(UninstallTest, RemovesWhatTheInstallPlacedAndKeepsWhatItDecides) {
         {"the user's changes", {}, editBoth("edited by the user", "the user's settings"), edited, editedKept, false},
         // What tells the edit: the last-write time for a package unpacked
         // long ago, the bytes for one whose times are too recent for that.
-        {"the user's edits that keep the length, long after the package was made",
-         [&] { layout.SetPackageTime(-365); }, editBoth("CONTENT OF Tovrel.lsp", "CONTENT OF Tovrel.Ini"), edited,
-         editedKept, false},
+        {"the user's edits that keep the length, long after the package was made", [&] { layout.SetPackageTime(-365); },
+         editBoth("CONTENT OF Tovrel.lsp", "CONTENT OF Tovrel.Ini"), edited, editedKept, false},
         {"the user's edits that keep the length, the package dated ahead of the clock",
          [&] { layout.SetPackageTime(1); }, editBoth("CONTENT OF Tovrel.lsp", "CONTENT OF Tovrel.Ini"), edited,
          editedKept, false},
@@ -713,6 +712,34 @@ TEST_F(UninstallTest, InstallsAndRemovesAPackageItMayOnlyRead) {
 // install before the restart takes exactly that back: another program's
 // pending rename stays, byte for byte, and the new uninstaller is no longer
 // due to go. Wine never restarts: the list is read instead.
+// The levels the folder chooser made for the install folder are this
+// install's, and go with it once empty; a level that was there stays.
+TEST_F(UninstallTest, LevelsTheChooserMadeGoWithTheInstall) {
+    const std::string typed = cads / "New\\Lvl2";
+    SetupDriver setup;
+    ASSERT_TRUE(setup.Start(layout.Exe()));
+    setup.Press(IDC_BROWSE);
+    const HWND browser = setup.WaitForBox("请选择安装目录：").window;
+    ASSERT_NE(nullptr, browser);
+    ASSERT_TRUE(SetupDriver::WaitUntil([&] { return GetDlgItem(browser, 14148) != nullptr; }));
+    SendMessageTimeoutA(GetDlgItem(browser, 14148), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(typed.c_str()),
+                        SMTO_ABORTIFHUNG, 5000, nullptr);
+    SetupDriver::Answer(browser, IDOK);
+    const MessageBoxInfo question = setup.WaitForBox("SetUp");
+    ASSERT_NE(nullptr, question.window);
+    SetupDriver::Answer(question.window, IDYES);
+    ASSERT_TRUE(SetupDriver::WaitUntil([&] { return !IsWindow(browser); }));
+    setup.Press(IDC_INSTALL);
+    ASSERT_TRUE(setup.WaitForCompletionView());
+    setup.Press(IDOK);
+    EXPECT_TRUE(setup.WaitForExit(10000));
+    ASSERT_TRUE(FileExists(typed + "\\T-VazivIvir\\TR_VazivIvir2023.GRX"));
+
+    EXPECT_EQ(kRemoved, Uninstall());
+    EXPECT_FALSE(FolderExists(cads / "New"));
+    EXPECT_TRUE(FolderExists(cads.Path()));
+}
+
 TEST_F(UninstallTest, AnInstallBeforeTheRestartTakesTheUninstallersDeleteBack) {
     ASSERT_EQ("", Install(kChosenFolder));
     ASSERT_EQ(kRemoved, Uninstall());

@@ -7,17 +7,49 @@
 
 namespace {
 
+// Windows and what is bound to them. A dialog has a few dozen windows at
+// most: a list searched from its end costs nothing beside a message, and
+// takes no tree code into the program.
+template <class T>
+class CWindowMap {
+  public:
+    T* Find(HWND window) {
+        for (auto it = m_items.rbegin(); it != m_items.rend(); ++it) {
+            if (it->first == window)
+                return &it->second;
+        }
+        return nullptr;
+    }
+    T& operator[](HWND window) {
+        if (T* found = Find(window))
+            return *found;
+        m_items.emplace_back(window, T());
+        return m_items.back().second;
+    }
+    void Erase(HWND window) {
+        for (auto it = m_items.begin(); it != m_items.end(); ++it) {
+            if (it->first == window) {
+                m_items.erase(it);
+                return;
+            }
+        }
+    }
+
+  private:
+    std::vector<std::pair<HWND, T>> m_items;
+};
+
 // Windows bound to an object by Attach or SubclassWindow.
-std::map<HWND, CWnd*>& PermanentMap() {
-    static std::map<HWND, CWnd*> map;
+CWindowMap<CWnd*>& PermanentMap() {
+    static CWindowMap<CWnd*> map;
     return map;
 }
 
 // Objects made by FromHandle for windows that no object is bound to. They
 // live until their window is bound or the process ends, as the program has
 // no idle time in which to drop them.
-std::map<HWND, std::unique_ptr<CWnd>>& TemporaryMap() {
-    static std::map<HWND, std::unique_ptr<CWnd>> map;
+CWindowMap<std::unique_ptr<CWnd>>& TemporaryMap() {
+    static CWindowMap<std::unique_ptr<CWnd>> map;
     return map;
 }
 
@@ -35,16 +67,16 @@ BOOL CWnd::Attach(HWND window) {
         return FALSE;
     m_hWnd = window;
     PermanentMap()[window] = this;
-    TemporaryMap().erase(window);
+    TemporaryMap().Erase(window);
     return TRUE;
 }
 
 HWND CWnd::Detach() {
     HWND window = m_hWnd;
     if (window) {
-        auto found = PermanentMap().find(window);
-        if (found != PermanentMap().end() && found->second == this)
-            PermanentMap().erase(found);
+        CWnd** found = PermanentMap().Find(window);
+        if (found && *found == this)
+            PermanentMap().Erase(window);
     }
     m_hWnd = nullptr;
     return window;
@@ -53,9 +85,8 @@ HWND CWnd::Detach() {
 CWnd* CWnd::FromHandle(HWND window) {
     if (!window)
         return nullptr;
-    auto found = PermanentMap().find(window);
-    if (found != PermanentMap().end())
-        return found->second;
+    if (CWnd** found = PermanentMap().Find(window))
+        return *found;
     auto& temporary = TemporaryMap()[window];
     if (!temporary) {
         temporary = std::make_unique<CWnd>();
@@ -80,10 +111,10 @@ HWND CWnd::UnsubclassWindow() {
 }
 
 LRESULT CALLBACK CWnd::SubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto found = PermanentMap().find(window);
-    if (found == PermanentMap().end())
+    CWnd** found = PermanentMap().Find(window);
+    if (!found)
         return ::DefWindowProcA(window, message, wParam, lParam);
-    CWnd* self = found->second;
+    CWnd* self = *found;
     if (message == WM_NCDESTROY) {
         // The window goes away: give it back its own procedure and unbind.
         WNDPROC super = self->m_superProc;

@@ -6,7 +6,7 @@
 
 #include <windows.h>
 
-#include <map>
+#include <utility>
 #include <memory>
 
 #include "framework/String.h"

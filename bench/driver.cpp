@@ -310,6 +310,11 @@ class CBench {
         DeleteRegistryTree(kCadRoot);
         if (m_plugin)
             RemovePluginFiles();
+        // What the last install left for its removal: an uninstaller left in
+        // the prefix is a program someone may take for the setup's.
+        RemoveTree(m_removal);
+        RegDeleteKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tovrel_T-VazivIvir",
+                        KEY_WOW64_64KEY, 0);
     }
 
     std::string Setup() const { return m_root / "setup"; }

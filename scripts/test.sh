@@ -53,6 +53,16 @@ fi
 start_headless_session
 
 (cd "$build" && ctest --output-on-failure --no-tests=error "$@") || status=$?
+# Tests remove what they copy: a program left in the prefix (a test build
+# named SetUp.exe, an uninstaller) is one that someone may later take for
+# the program. Wine's own programs are not the tests'.
+left="$(cd "$WINEPREFIX" 2>/dev/null && find drive_c drive_d \( -path drive_c/windows -o -path 'drive_c/Program Files/Internet Explorer' \
+        -o -path 'drive_c/Program Files/Windows Media Player' -o -path 'drive_c/Program Files/Windows NT' -o -path 'drive_c/Program Files/Common Files' \) -prune \
+        -o \( -iname '*.exe' -o -iname '*.dll' \) -print 2>/dev/null || true)"
+if [ -n "$left" ]; then
+    printf 'Programs the tests left in the prefix:\n%s\n' "$left"
+    status=1
+fi
 # The fault walk's counts; ctest shows a passing test's output to nobody.
 grep -h "calls failed" "$build/Testing/Temporary/LastTest.log" 2>/dev/null || true
 echo "Test command took $(( $(date +%s) - start )) s."

@@ -1,5 +1,7 @@
 #include "tests/support/InstallWorld.h"
 
+#include <shlobj.h>
+
 namespace testsupport {
 
 std::string SettingsFolder() {
@@ -14,6 +16,13 @@ void RemoveInstall() {
     RemoveTree(std::string(kDefaultFolder) + ".old");
     RemoveTree(std::string(kDefaultFolder) + ".old2");
     RemoveTree(SettingsFolder());
+    // The uninstaller and its record, and its entry: a program left runnable
+    // in the prefix is one that a later look for the setup's files may find.
+    char programFiles[MAX_PATH] = {};
+    SHGetFolderPathA(nullptr, CSIDL_PROGRAM_FILES, nullptr, SHGFP_TYPE_CURRENT, programFiles);
+    RemoveTree(std::string(programFiles) + "\\Tovrel");
+    RegDeleteKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tovrel_T-VazivIvir",
+                    KEY_WOW64_64KEY, 0);
 }
 
 std::string ModuleKey(const std::string& profile, int release) {

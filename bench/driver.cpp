@@ -313,8 +313,9 @@ class CBench {
         // What the last install left for its removal: an uninstaller left in
         // the prefix is a program someone may take for the setup's.
         RemoveTree(m_removal);
-        RegDeleteKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tovrel_T-VazivIvir",
-                        KEY_WOW64_64KEY, 0);
+        RegDeleteKeyExA(HKEY_LOCAL_MACHINE,
+                        "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tovrel_T-VazivIvir", KEY_WOW64_64KEY,
+                        0);
     }
 
     std::string Setup() const { return m_root / "setup"; }
@@ -621,8 +622,8 @@ int main(int argc, char** argv) {
     if ((figure == "install" || figure == "reinstall" || figure == "e2e" || figure == "e2e-own") && argc == 6 &&
         std::atoi(argv[4]) > 0)
         return InstallFigure(figure == "e2e" || figure == "e2e-own", figure == "reinstall", figure == "e2e-own",
-                             std::atoi(argv[2]),
-                             std::strtoul(argv[3], nullptr, 10), std::atoi(argv[4]), std::atof(argv[5]));
+                             std::atoi(argv[2]), std::strtoul(argv[3], nullptr, 10), std::atoi(argv[4]),
+                             std::atof(argv[5]));
     if (figure == "dialog" && argc == 3 && std::atoi(argv[2]) > 0)
         return DialogFigure(std::atoi(argv[2]));
     if (figure == "scan" && argc >= 4 && std::atoi(argv[2]) > 0) {

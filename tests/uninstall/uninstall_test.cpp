@@ -700,9 +700,9 @@ TEST_F(UninstallTest, InstallsAndRemovesAPackageItMayOnlyRead) {
         const DWORD attributes = GetFileAttributesA(path.c_str());
         EXPECT_EQ(0u, attributes & FILE_ATTRIBUTE_READONLY) << std::hex << attributes;
     }
-    EXPECT_EQ((std::set<std::string>{"GCAD2024P.dll", "itextsharp.dll", "readme.txt", "Tovrel.lsp",
-                                     "TR_VazivIvir2023.GRX"}),
-              FolderNames(kInstallDir));
+    EXPECT_EQ(
+        (std::set<std::string>{"GCAD2024P.dll", "itextsharp.dll", "readme.txt", "Tovrel.lsp", "TR_VazivIvir2023.GRX"}),
+        FolderNames(kInstallDir));
 
     EXPECT_EQ(kRemoved, Uninstall());
     EXPECT_EQ((std::set<std::string>{RemovalFolder(), kUninstaller}), Differences(before, Snapshot()));

@@ -5,6 +5,8 @@
 
 #include <memory>
 
+#include "framework/Handle.h"
+
 namespace {
 
 // A folder made below a drive root inherits the root's "Authenticated
@@ -31,17 +33,17 @@ using CLocalMemory = std::unique_ptr<void, CLocalFree>;
 PSID ProcessUser() {
     static std::unique_ptr<BYTE[]> user = [] {
         std::unique_ptr<BYTE[]> buffer;
-        HANDLE token = nullptr;
-        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        HANDLE raw = nullptr;
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw))
             return buffer;
+        CAutoHandle token(raw);
         DWORD size = 0;
-        GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+        GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
         if (size > 0) {
             buffer.reset(new BYTE[size]);
-            if (!GetTokenInformation(token, TokenUser, buffer.get(), size, &size))
+            if (!GetTokenInformation(token.Get(), TokenUser, buffer.get(), size, &size))
                 buffer.reset();
         }
-        CloseHandle(token);
         return buffer;
     }();
     return user ? reinterpret_cast<TOKEN_USER*>(user.get())->User.Sid : nullptr;

@@ -282,13 +282,7 @@ HANDLE OpenFolderOf(HANDLE file) {
                                           FILE_NON_DIRECTORY_FILE, &raw, &information) < 0)
         return nullptr;
     CAutoHandle entry(raw);
-    BY_HANDLE_FILE_INFORMATION entryInfo = {};
-    BY_HANDLE_FILE_INFORMATION fileInfo = {};
-    if (!GetFileInformationByHandle(entry.Get(), &entryInfo) || !GetFileInformationByHandle(file, &fileInfo) ||
-        entryInfo.dwVolumeSerialNumber != fileInfo.dwVolumeSerialNumber ||
-        entryInfo.nFileIndexHigh != fileInfo.nFileIndexHigh || entryInfo.nFileIndexLow != fileInfo.nFileIndexLow)
-        return nullptr;
-    return folder.Release();
+    return SameFile(entry.Get(), file) ? folder.Release() : nullptr;
 }
 
 struct CRunningImage {

@@ -2,7 +2,7 @@
 # Usage: . scripts/env.sh PREFIX_DIR
 export WINEPREFIX="$1"
 export WINEARCH=win64
-export WINEDEBUG=-all
+export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export LC_ALL=zh_CN.UTF-8
 
@@ -12,15 +12,18 @@ export LC_ALL=zh_CN.UTF-8
 # start_wine gives the new prefix to that user. From then on every Wine
 # command of the prefix runs as the prefix's owner: as_prefix_owner here,
 # wine-run.sh for ctest.
-as_prefix_owner() {
+prefix_owner_runner() {
     local owner
     owner="$(stat -c %u "$WINEPREFIX" 2>/dev/null || echo 0)"
-    if [ "$(id -u)" -ne 0 ] || [ "$owner" -eq 0 ]; then
-        "$@"
-        return
+    RUN_AS=()
+    if [ "$(id -u)" -eq 0 ] && [ "$owner" -ne 0 ]; then
+        RUN_AS=(setpriv --reuid="$owner" --regid="$(stat -c %g "$WINEPREFIX")" --clear-groups
+                env HOME="$WINEPREFIX.home" USER="$(id -nu "$owner" 2>/dev/null || echo "$owner")")
     fi
-    setpriv --reuid="$owner" --regid="$(stat -c %g "$WINEPREFIX")" --clear-groups \
-        env HOME="$WINEPREFIX.home" USER="$(id -nu "$owner" 2>/dev/null || echo "$owner")" "$@"
+}
+as_prefix_owner() {
+    prefix_owner_runner
+    "${RUN_AS[@]}" "$@"
 }
 
 # Whether user uid can reach path: every existing folder on the way must

@@ -13,24 +13,24 @@
 namespace std {
 
 void __throw_bad_alloc() {
-    throw CMemoryException();
+    AfxThrowMemoryException();
 }
 
 void __throw_bad_array_new_length() {
-    throw CMemoryException();
+    AfxThrowMemoryException();
 }
 
 void __throw_length_error(const char*) {
-    throw CMemoryException();
+    AfxThrowMemoryException();
 }
 
 void __throw_logic_error(const char* what) {
-    throw CInvalidArgException(what);
+    AfxThrowInvalidArgException(what);
 }
 
 // The format's arguments are not formatted: the text only names the call.
 void __throw_out_of_range_fmt(const char* format, ...) {
-    throw CInvalidArgException(format);
+    AfxThrowInvalidArgException(format);
 }
 
 }  // namespace std

@@ -12,7 +12,7 @@
 
 char CString::GetAt(int index) const {
     if (index < 0 || index >= GetLength())
-        throw CInvalidArgException("CString::GetAt: index outside the text");
+        AfxThrowInvalidArgException("CString::GetAt: index outside the text");
     return m_text[static_cast<size_t>(index)];
 }
 
@@ -111,7 +111,7 @@ CString& CString::MakeLower() {
     std::vector<unsigned char> buffer(m_text.begin(), m_text.end());
     buffer.push_back(0);
     if (_mbslwr_s(buffer.data(), buffer.size()) != 0)
-        throw CInvalidArgException("CString::MakeLower failed");
+        AfxThrowInvalidArgException("CString::MakeLower failed");
     m_text.assign(reinterpret_cast<const char*>(buffer.data()));
     return *this;
 }
@@ -161,7 +161,7 @@ void CString::FormatV(const char* format, va_list args) {
     const int needed = FormatText(nullptr, 0, format, counting);
     va_end(counting);
     if (needed < 0)
-        throw CInvalidArgException("CString::Format: bad format");
+        AfxThrowInvalidArgException("CString::Format: bad format");
     std::vector<char> buffer(static_cast<size_t>(needed) + 1);
     FormatText(buffer.data(), buffer.size(), format, args);
     m_text.assign(buffer.data(), static_cast<size_t>(needed));
@@ -174,6 +174,6 @@ int CStringArray::Add(const CString& item) {
 
 const CString& CStringArray::GetAt(int index) const {
     if (index < 0 || index >= GetSize())
-        throw CInvalidArgException("CStringArray::GetAt: index outside the list");
+        AfxThrowInvalidArgException("CStringArray::GetAt: index outside the list");
     return m_items[static_cast<size_t>(index)];
 }

@@ -35,6 +35,13 @@ class CMemoryException : public CException {
     CMemoryException() : CException("out of memory") {}
 };
 
+// Raise the exceptions above. The program's code is built without
+// exception support (no clean-up code in every function that nothing would
+// run: no handler catches them, and an uncaught exception ends the process
+// before any frame is unwound); only these raise one.
+[[noreturn]] void AfxThrowInvalidArgException(const char* what);
+[[noreturn]] void AfxThrowMemoryException();
+
 // vsnprintf with C99 results (the whole length, or -1 for a bad format; the
 // buffer, if any, always terminated), for the formats the program uses: %s,
 // %d and the like. On Windows it is the C runtime DLL's formatter: the one

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "res/resource.h"
+#include "tests/support/InstallWorld.h"
 #include "tests/support/UiDriver.h"
 
 using namespace testsupport;
@@ -114,14 +115,14 @@ TEST(DllLoadingTest, NoDllBesideSetUpIsLoaded) {
         ASSERT_TRUE(
             CopyFileA((ExeFolder() + "\\marker.dll").c_str(), (layout.Folder() + "\\" + name + ".dll").c_str(), FALSE));
     NativeFirst nativeFirst("SetUp.exe");
-    RemoveTree("C:\\Tovrel");
+    RemoveInstall();
     {
         SetupDriver setup;
         DriveInstall(setup, layout.Exe());
     }
     for (const std::string& name : FolderNames(layout.Folder()))
         EXPECT_EQ(std::string::npos, name.find(".loaded")) << "loaded from beside SetUp.exe: " << name;
-    RemoveTree("C:\\Tovrel");
+    RemoveInstall();
 }
 
 // Names Wine's own DLLs load whatever the program does cannot be planted

@@ -891,7 +891,7 @@ TEST_F(UninstallTest, InstallsAndRemovesForTheUserAtTheDesk) {
         auto* user = static_cast<CFaultSeamDesktopUser*>(MapViewOfFile(named.Get(), FILE_MAP_WRITE, 0, 0, 0));
         ASSERT_NE(nullptr, user);
         snprintf(user->sid, sizeof(user->sid), "%s", c.sid);
-        snprintf(user->roamingFolder, sizeof(user->roamingFolder), "%s", roaming.c_str());
+        user->account[0] = 0;
         UnmapViewOfFile(user);
         ASSERT_EQ("", Install(kChosenFolder, faults.Exe())) << "the install told of a failure";
 

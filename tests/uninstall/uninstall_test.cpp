@@ -272,8 +272,8 @@ class UninstallTest : public ::testing::Test {
         DeleteRegistryTree("SOFTWARE\\Gstarsoft");
         for (const std::string& name : FolderNames(cads.Path()))
             RemoveTree(cads / name);
-        for (const std::string& folder : {cadA, cadA + "\\Fonts", cadB})
-            CreateDirectoryA(folder.c_str(), nullptr);
+        MakeCadFolder(cadA);
+        MakeCadFolder(cadB, false);
         registry.AddProfile("GstarCAD", "R25", "Profiles\\Main", cadA);
         registry.AddProfile("GstarArch", "B25R25", "Profiles\\Other", cadB);
     }

@@ -924,4 +924,44 @@ TEST_F(UninstallTest, InstallsAndRemovesForTheUserAtTheDesk) {
     RegDeleteTreeA(HKEY_USERS, deskVendor.substr(4).c_str());
 }
 
+// A user at the desk whose profiles cannot be reached (the hive not
+// loaded, or no SID found for the account) is named when the dialog comes
+// up, and nobody is served in that user's place: the program's own user's
+// CAD is not offered. Wine cannot show an account without a SID: the test
+// build's session answer stands for it.
+TEST_F(UninstallTest, AUserAtTheDeskWhoCannotBeReachedIsNamedAndNobodyServedInstead) {
+    SetupLayout faults("SetUpFaults.exe");
+    faults.WritePackage();
+    const struct {
+        const char* sid;
+        const char* account;
+        const char* named;
+    } cases[] = {
+        {"S-1-5-21-7-7-7-1002", "", "HKEY_USERS\\S-1-5-21-7-7-7-1002\\SOFTWARE\\Gstarsoft"},
+        {"", "DESK\\bob", "HKEY_USERS\\DESK\\bob\\SOFTWARE\\Gstarsoft"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.named);
+        CAutoHandle section(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                               sizeof(CFaultSeamDesktopUser), kFaultSeamDesktopUserSection));
+        auto* user = static_cast<CFaultSeamDesktopUser*>(MapViewOfFile(section.Get(), FILE_MAP_WRITE, 0, 0, 0));
+        ASSERT_NE(nullptr, user);
+        snprintf(user->sid, sizeof(user->sid), "%s", c.sid);
+        snprintf(user->account, sizeof(user->account), "%s", c.account);
+        UnmapViewOfFile(user);
+
+        SetupDriver setup;
+        ASSERT_TRUE(setup.Launch(faults.Exe()));
+        const MessageBoxInfo box = setup.WaitForBox(kInstallBoxCaption, 20000);
+        ASSERT_NE(nullptr, box.window);
+        EXPECT_NE(std::string::npos, box.text.find(c.named)) << box.text;
+        SetupDriver::Answer(box.window, IDOK);
+        ASSERT_TRUE(setup.AttachToRunning());
+        EXPECT_FALSE(setup.IsEnabled(IDC_INSTALL));
+        EXPECT_FALSE(setup.IsEnabled(IDC_BOX2025));
+        SetupDriver::Answer(setup.Dialog(), IDCANCEL);
+        EXPECT_TRUE(setup.WaitForExit(10000));
+    }
+}
+
 }  // namespace

@@ -227,12 +227,16 @@ void CHostInstaller::DeployHostFiles(const CString& location,
         // Location is the user's to write, and any program of the user can
         // point it at another program's folder: the elevated copies go only
         // into a CAD's install folder, one that holds the CAD's program as
-        // its own file (no link). Another folder is named, and gets nothing.
+        // its own file (no link). Another folder is named, and gets nothing;
+        // one where that cannot be told is as one that could not be checked.
         ULONGLONG size = 0;
         ULONGLONG id = 0;
         LONGLONG written = 0;
         DWORD attributes = 0;
-        if (cad.Facts(kCadProgram, &size, &id, &written, &attributes) != FileResult::kDone) {
+        const FileResult program = cad.Facts(kCadProgram, &size, &id, &written, &attributes);
+        if (program == FileResult::kFailed) {
+            checked = false;
+        } else if (program != FileResult::kDone) {
             NoteFailed(location, failedItems);
             return;
         }

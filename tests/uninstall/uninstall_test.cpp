@@ -863,12 +863,16 @@ TEST_F(UninstallTest, InstallsAndRemovesForTheUserAtTheDesk) {
         const char* sid;      // the user at the desk during the install
         bool atDeskToRemove;  // else logged off, and an administrator removes it
         bool linkedSettings;  // that user's Tovrel folder a link to another folder
+        bool unknownRoaming;  // that user's AppData unreadable
     } cases[] = {
-        {"another user, who removes it too", kDeskSid, true, false},
-        {"another user, logged off when an administrator removes it", kDeskSid, false, false},
-        {"another user whose Tovrel folder is a link", kDeskSid, true, true},
-        {"the program's own user", kOwnSid, true, false},
+        {"another user, who removes it too", kDeskSid, true, false, false},
+        {"another user, logged off when an administrator removes it", kDeskSid, false, false, false},
+        {"another user whose Tovrel folder is a link", kDeskSid, true, true, false},
+        {"another user whose AppData cannot be read", kDeskSid, true, false, true},
+        {"the program's own user", kOwnSid, true, false, false},
     };
+    const std::string shellFolders =
+        std::string(kDeskSid) + "\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Reset();
@@ -881,6 +885,8 @@ TEST_F(UninstallTest, InstallsAndRemovesForTheUserAtTheDesk) {
             link = std::make_unique<PlantedLink>(roaming + "\\Tovrel", victim);
             ASSERT_TRUE(link->IsMade());
         }
+        ASSERT_TRUE(SetUsersValue(shellFolders, "AppData", c.unknownRoaming ? REG_BINARY : REG_EXPAND_SZ,
+                                  "%USERPROFILE%\\AppData\\Roaming"));
         const bool forDesk = std::string(c.sid) == kDeskSid;
         const State before = state();
 
@@ -894,6 +900,10 @@ TEST_F(UninstallTest, InstallsAndRemovesForTheUserAtTheDesk) {
         const std::string told = Install(kChosenFolder, faults.Exe());
         if (c.linkedSettings)
             EXPECT_NE(std::string::npos, told.find(roaming + "\\Tovrel")) << told;
+        else if (c.unknownRoaming)
+            EXPECT_NE(std::string::npos,
+                      told.find(std::string("HKEY_USERS\\") + kDeskSid + ": %APPDATA%\\Tovrel\\Tovrel.Ini"))
+                << told;
         else
             EXPECT_EQ("", told) << "the install told of a failure";
 
@@ -906,7 +916,7 @@ TEST_F(UninstallTest, InstallsAndRemovesForTheUserAtTheDesk) {
         }
         const std::string registered = forDesk ? deskProfile : Profile(kProfileA);
         EXPECT_EQ(1u, changed.count(registered + "\\Applications\\TR_VazivIvir2025|LOADER"));
-        EXPECT_EQ(c.linkedSettings ? 0u : 1u,
+        EXPECT_EQ(c.linkedSettings || c.unknownRoaming ? 0u : 1u,
                   changed.count((forDesk ? roaming + "\\Tovrel" : SettingsFolder()) + "\\Tovrel.Ini"));
         EXPECT_TRUE(FolderNames(victim).empty());
         EXPECT_EQ(forDesk, ReadFile(kRecord).find(std::string("\nU\t") + kDeskSid + "\r\n") != std::string::npos);

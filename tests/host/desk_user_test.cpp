@@ -95,42 +95,6 @@ TEST_F(DeskUserTest, RoamingFolderIsTheUsersOwnOrUnknown) {
     }
 }
 
-// Discovery, registration and removal act on that user's hive alone; a
-// hive that is not loaded is named, and nobody is served in its place.
-TEST_F(DeskUserTest, ThatUsersHiveAloneIsFoundRegisteredAndCleared) {
-    ASSERT_TRUE(hive.Load()) << LastErrorText();
-    ASSERT_TRUE(SetUsersValue(std::string(kSid) + "\\" + kProfile, "Location", REG_SZ, "C:\\CAD Desk"));
-    ASSERT_TRUE(testsupport::SetRegistryString(std::string(kProfile) + "Own", "Location", "C:\\CAD Own"));
-
-    CHostInstaller hosts = DeskHosts();
-    hosts.ScanHosts();
-    ASSERT_EQ(1, hosts.keys2025.GetSize());
-    EXPECT_STREQ((std::string(kProfile) + "\\").c_str(), hosts.keys2025[0].GetString());
-    hosts.RegisterSelected(0, 0, 1);
-    EXPECT_TRUE(hosts.failedItems.IsEmpty());
-    const std::string applications = std::string(kSid) + "\\" + kProfile + "\\Applications\\";
-    EXPECT_TRUE(UsersKeyExists(applications + "TR_VazivIvir2025"));
-    EXPECT_TRUE(UsersKeyExists(applications + "Tovrel2025DLLP"));
-    EXPECT_FALSE(RegistryKeyExists(std::string(kProfile) + "Own\\Applications"));
-
-    CStringArray notRemoved;
-    ASSERT_TRUE(hive.Unload());
-    EXPECT_FALSE(DeskHosts().RemoveRegistrations(hosts.placed, notRemoved));
-    EXPECT_EQ(1, notRemoved.GetSize());
-    CHostInstaller away = DeskHosts();
-    away.ScanHosts();
-    EXPECT_EQ(0, away.keys2025.GetSize());
-    ASSERT_EQ(1, away.failedItems.GetSize());
-    const std::string named = std::string("HKEY_USERS\\") + kSid + "\\SOFTWARE\\Gstarsoft";
-    EXPECT_STREQ(named.c_str(), notRemoved[0].GetString());
-    EXPECT_STREQ(named.c_str(), away.failedItems[0].GetString());
-
-    ASSERT_TRUE(hive.Load()) << LastErrorText();
-    notRemoved.RemoveAll();
-    EXPECT_TRUE(DeskHosts().RemoveRegistrations(hosts.placed, notRemoved));
-    EXPECT_FALSE(UsersKeyExists(std::string(kSid) + "\\" + kProfile + "\\Applications"));
-}
-
 // A link at any level of that user's profile path leads no write and no
 // delete elsewhere: the profile is named instead. Discovery does not follow
 // it either; registration is handed the path as discovery found it before

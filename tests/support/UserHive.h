@@ -14,25 +14,20 @@ namespace testsupport {
 
 class UserHive {
   public:
-    // Nothing is loaded or written until Load().
     UserHive(const std::string& sid, const std::string& profileFolder, const std::string& hiveFile);
-    // Unloads the hive and removes its file and the ProfileList entry, also
-    // after a failed assertion.
+    // Unloads and removes everything, also after a failed assertion.
     ~UserHive();
     UserHive(const UserHive&) = delete;
     UserHive& operator=(const UserHive&) = delete;
 
-    // Saves an empty key into the hive file and loads it, the test process
-    // enabling the backup and restore privileges for itself; writes the
-    // ProfileList entry and the user's AppData of User Shell Folders as
-    // Windows does ("%USERPROFILE%\AppData\Roaming", REG_EXPAND_SZ).
+    // Logon: loads the hive, the test process enabling the backup and
+    // restore privileges for itself. The first load makes it from an empty
+    // key, with the ProfileList entry and the user's AppData of User Shell
+    // Folders as Windows writes them; a later one loads what Unload saved.
     bool Load();
-    // Logoff: the hive is unloaded (all handles to it must be closed).
+    // Logoff (all handles to the hive must be closed).
     bool Unload();
-    // "HKU\<sid>\" + path, for the registry helpers that take a root.
     std::string Key(const std::string& path) const { return m_sid + "\\" + path; }
-    const std::string& Sid() const { return m_sid; }
-    // The roaming folder Windows would give the user.
     std::string Roaming() const { return m_profile + "\\AppData\\Roaming"; }
 
   private:

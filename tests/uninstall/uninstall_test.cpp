@@ -816,6 +816,20 @@ TEST_F(UninstallTest, RunsThatEndEarlyChangeNothing) {
     }
 }
 
+// The session's user as the test build is to find it, while the handle is
+// held; invalid if it cannot be named.
+CAutoHandle NameDeskUser(const char* sid, const char* account) {
+    CAutoHandle section(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                           sizeof(CFaultSeamDesktopUser), kFaultSeamDesktopUserSection));
+    auto* user = static_cast<CFaultSeamDesktopUser*>(MapViewOfFile(section.Get(), FILE_MAP_WRITE, 0, 0, 0));
+    if (!user)
+        return CAutoHandle();
+    snprintf(user->sid, sizeof(user->sid), "%s", sid);
+    snprintf(user->account, sizeof(user->account), "%s", account);
+    UnmapViewOfFile(user);
+    return CAutoHandle(section.Release());
+}
+
 // Over-the-shoulder elevation: a standard user at the desk, the program
 // elevated with an administrator's name and so running as that
 // administrator. The test build takes the session's user from the test
@@ -890,13 +904,8 @@ TEST_F(UninstallTest, InstallsAndRemovesForTheUserAtTheDesk) {
         const bool forDesk = std::string(c.sid) == kDeskSid;
         const State before = state();
 
-        CAutoHandle named(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                             sizeof(CFaultSeamDesktopUser), kFaultSeamDesktopUserSection));
-        auto* user = static_cast<CFaultSeamDesktopUser*>(MapViewOfFile(named.Get(), FILE_MAP_WRITE, 0, 0, 0));
-        ASSERT_NE(nullptr, user);
-        snprintf(user->sid, sizeof(user->sid), "%s", c.sid);
-        user->account[0] = '\0';
-        UnmapViewOfFile(user);
+        CAutoHandle named = NameDeskUser(c.sid, "");
+        ASSERT_TRUE(named.IsValid());
         const std::string told = Install(kChosenFolder, faults.Exe());
         if (c.linkedSettings)
             EXPECT_NE(std::string::npos, told.find(roaming + "\\Tovrel")) << told;
@@ -952,14 +961,8 @@ TEST_F(UninstallTest, AUserAtTheDeskWhoCannotBeReachedIsNamedAndNobodyServedInst
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.named);
-        CAutoHandle section(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                               sizeof(CFaultSeamDesktopUser), kFaultSeamDesktopUserSection));
-        auto* user = static_cast<CFaultSeamDesktopUser*>(MapViewOfFile(section.Get(), FILE_MAP_WRITE, 0, 0, 0));
-        ASSERT_NE(nullptr, user);
-        snprintf(user->sid, sizeof(user->sid), "%s", c.sid);
-        snprintf(user->account, sizeof(user->account), "%s", c.account);
-        UnmapViewOfFile(user);
-
+        const CAutoHandle named = NameDeskUser(c.sid, c.account);
+        ASSERT_TRUE(named.IsValid());
         SetupDriver setup;
         ASSERT_TRUE(setup.Launch(faults.Exe()));
         const MessageBoxInfo box = setup.WaitForBox(kInstallBoxCaption, 20000);

@@ -25,17 +25,28 @@ CString TokenUserSid(HANDLE token) {
 using QuerySessionFn = BOOL(WINAPI*)(HANDLE, DWORD, WTS_INFO_CLASS, LPWSTR*, DWORD*);
 using FreeMemoryFn = void(WINAPI*)(PVOID);
 
+// Names of accounts and domains fit this many characters (with the zero).
+constexpr int kNameLength = 257;
+
 // One text of the session, as the terminal services keep it (wide: a name
 // is looked up as it is, never as a best-fit spelling that could name
-// another account). Empty if there is none.
-std::wstring SessionText(QuerySessionFn query, FreeMemoryFn release, DWORD session, WTS_INFO_CLASS what) {
+// another account). Empty if there is none or it does not fit.
+void SessionText(QuerySessionFn query,
+                 FreeMemoryFn release,
+                 DWORD session,
+                 WTS_INFO_CLASS what,
+                 wchar_t (&out)[kNameLength]) {
+    out[0] = L'\0';
     LPWSTR text = nullptr;
     DWORD size = 0;
     if (!query(WTS_CURRENT_SERVER_HANDLE, session, what, &text, &size) || !text)
-        return std::wstring();
-    const std::wstring copy(text, wcsnlen(text, size / sizeof(wchar_t)));
+        return;
+    const size_t length = wcsnlen(text, size / sizeof(wchar_t));
+    if (length < kNameLength) {
+        wmemcpy(out, text, length);
+        out[length] = L'\0';
+    }
     release(text);
-    return copy;
 }
 
 }  // namespace
@@ -52,13 +63,20 @@ bool LookUpSessionUser(CString* sid, CString* named) {
     const auto release = SystemFunction<FreeMemoryFn>("wtsapi32.dll", "WTSFreeMemory");
     if (!query || !release)
         return false;
-    const std::wstring user = SessionText(query, release, session, WTSUserName);
-    const std::wstring domain = SessionText(query, release, session, WTSDomainName);
-    if (user.empty())
+    wchar_t user[kNameLength];
+    wchar_t domain[kNameLength];
+    SessionText(query, release, session, WTSUserName, user);
+    SessionText(query, release, session, WTSDomainName, domain);
+    if (!user[0])
         return false;
-    const std::wstring account = domain.empty() ? user : domain + L"\\" + user;
-    char text[2 * 256 + 2] = {};
-    WideCharToMultiByte(CP_ACP, 0, account.c_str(), -1, text, sizeof(text) - 1, nullptr, nullptr);
+    wchar_t account[2 * kNameLength] = {};
+    if (domain[0]) {
+        lstrcpyW(account, domain);
+        lstrcatW(account, L"\\");
+    }
+    lstrcatW(account, user);
+    char text[sizeof(account)] = {};
+    WideCharToMultiByte(CP_ACP, 0, account, -1, text, sizeof(text) - 1, nullptr, nullptr);
     *named = text;
 
     BYTE sidBytes[SECURITY_MAX_SID_SIZE];
@@ -67,7 +85,7 @@ bool LookUpSessionUser(CString* sid, CString* named) {
     DWORD domainSize = 256;
     SID_NAME_USE use = SidTypeUnknown;
     char* sidText = nullptr;
-    if (!LookupAccountNameW(nullptr, account.c_str(), sidBytes, &sidSize, foundDomain, &domainSize, &use) ||
+    if (!LookupAccountNameW(nullptr, account, sidBytes, &sidSize, foundDomain, &domainSize, &use) ||
         use != SidTypeUser || !ConvertSidToStringSidA(sidBytes, &sidText))
         return false;
     *sid = sidText;

@@ -6,9 +6,8 @@
 #include "ui/SetupDialog.h"
 #include "ui/Uninstall.h"
 
-// The static objects, in this order: the application object, the desktop
-// user, then the global installer record, which holds the desktop user's
-// token without owning it, so that the record is destroyed first at exit.
+// The static objects: the application object, the desktop user, the
+// global installer record.
 CWizardApp theApp;
 CDesktopUser theDesktopUser;
 CHostInstaller theHostInstaller;
@@ -22,10 +21,8 @@ BOOL CWizardApp::InitInstance() {
     // The CAD profiles and the settings are those of the user at the desk,
     // who may not be the administrator this program runs as.
     theDesktopUser.Find();
-    if (theDesktopUser.IsOther()) {
-        theHostInstaller.profileUser.sid = theDesktopUser.Sid();
-        theHostInstaller.profileUser.token = theDesktopUser.Token();
-    }
+    theHostInstaller.profileUser.sid = theDesktopUser.Sid();
+    theHostInstaller.profileUser.unresolved = theDesktopUser.Unresolved();
 
     // Run as the uninstaller an install left, the program removes instead.
     if (IsRecordedUninstaller()) {

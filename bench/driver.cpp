@@ -285,8 +285,8 @@ class CBench {
             if (!CopyFileA(Baseline().c_str(), Exe(kBaseline).c_str(), FALSE))
                 Fail("no baseline SetUp.exe at " + Baseline());
         }
-        CreateDirectoryA(Cad().c_str(), nullptr);
-        CreateDirectoryA((Cad() + "\\Fonts").c_str(), nullptr);
+        if (!MakeCadFolder(Cad()))
+            Fail("no CAD stand-in in " + bin);
         if (!CopyFileA((bin + "\\SetUp.exe").c_str(), Exe(kSetup).c_str(), FALSE) ||
             !CopyFileA((bin + "\\bench_bare.exe").c_str(), Exe(kBare).c_str(), FALSE))
             Fail("no SetUp.exe or bench_bare.exe in " + bin);

@@ -14,7 +14,6 @@
 #include "deploy/FolderWriter.h"
 #include "deploy/PackageSource.h"
 #include "deploy/SkipList.h"
-#include "framework/DesktopUser.h"
 #include "framework/Handle.h"
 #include "framework/NativeFile.h"
 #include "framework/WidePath.h"
@@ -203,8 +202,6 @@ class CTargetFolder {
 struct CTargets {
     CTargetFolder install;
     CTargetFolder settings;
-    // The token of the settings folder's user, to write as; null: as this process.
-    HANDLE settingsToken = nullptr;
     CFolderWriter writer;
     // Whether the package's volume can hold a downloaded file's mark as a
     // stream of its own.
@@ -232,11 +229,10 @@ bool IsZoneMarkName(const CString& name) {
     return name.GetLength() > kSuffix && name.Mid(name.GetLength() - kSuffix).CompareNoCase(kZoneMarkSuffix) == 0;
 }
 
-// Another user's roaming folder is the one the system names for that
-// user's token, never one from this process's environment: unknown, the
-// settings file is asked about as when no roaming folder is known at all.
-CString SettingsFolder(const CDesktopUser* user) {
-    const CString appData = user ? user->RoamingFolder() : RoamingAppDataFolder();
+// Another user's roaming folder is the one found in that user's hive,
+// never one from this process's environment.
+CString SettingsFolder(const CCopyJob& job) {
+    const CString appData = job.settingsForOther ? job.settingsRoaming : RoamingAppDataFolder();
     return appData.IsEmpty() ? CString() : JoinPath(appData, kSettingsFolder);
 }
 
@@ -334,6 +330,12 @@ bool CopyEntry(CCopyJob& job,
     // True when the copy is settled: placed, or refused because of a link,
     // which is told once at the end and asks nothing now.
     auto copy = [&] {
+        // Another user's roaming folder unknown: retrying cannot make it
+        // known, so it is named at the end, like a refused folder.
+        if (settings && job.settingsForOther && target.Path().IsEmpty()) {
+            NoteRefused(job, job.settingsUnknown);
+            return true;
+        }
         if (!usable)
             return false;
         if (openSource() == FileResult::kLinked) {
@@ -342,12 +344,11 @@ bool CopyEntry(CCopyJob& job,
         }
         if (opened != FileResult::kDone)
             return false;
-        // Another user's settings are written as that user: a link that a
-        // program of that user planted leads nowhere that user could not
-        // write anyway, and the file is that user's own.
-        CActingAs acting(settings ? targets.settingsToken : nullptr);
-        if (acting.Failed())
-            return false;
+        // Another user's settings are written by this process as it is,
+        // through the same checked folder as its own user's: a link on the
+        // way is refused and named. The folder, when made here, and the file
+        // inherit the rights of that user's roaming folder, which give that
+        // user full control: the user can edit the file as ever.
         const FolderState state = target.Open();
         // The folder found there before was not the administrators' own.
         if (!target.Folder().MovedAside().IsEmpty())
@@ -445,8 +446,7 @@ bool CopyPackageFiles(CCopyJob& job) {
     targets.install.SetPath(job.targetFolder, NewFolder::kAdminOwned);
     targets.install.Adopt(job.installFolder);
     targets.install.Open();
-    targets.settings.SetPath(SettingsFolder(job.settingsUser), NewFolder::kInherits);
-    targets.settingsToken = job.settingsUser ? job.settingsUser->Token() : nullptr;
+    targets.settings.SetPath(SettingsFolder(job), NewFolder::kInherits);
     targets.namedStreams = HasNamedStreams(package);
     job.listing.clear();
     job.listedWhole = false;

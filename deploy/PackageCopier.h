@@ -14,8 +14,6 @@
 #include "framework/Controls.h"
 #include "framework/String.h"
 
-class CDesktopUser;
-
 class CCopyJob {
   public:
     // One trailing backslash of folder is dropped; a second one stays.
@@ -23,9 +21,13 @@ class CCopyJob {
 
     CString targetFolder;
     CProgressCtrl* progressCtrl;  // not owned; only stepped
-    // The user whose roaming folder the settings file goes to, written as
-    // that user; null: this process's own user's, as ever. Not owned.
-    const CDesktopUser* settingsUser = nullptr;
+    // Set when the settings file is another user's (the user at the desk):
+    // it goes to settingsRoaming, that user's roaming folder, instead of
+    // this process's. Where that folder is unknown (empty), the file is not
+    // copied and settingsUnknown names it among the refused items.
+    bool settingsForOther = false;
+    CString settingsRoaming;
+    CString settingsUnknown;
     // The install folder (targetFolder), opened and checked already, and
     // held since; null: it is opened, and its last level made, here.
     std::shared_ptr<CCheckedFolder> installFolder;

@@ -1,8 +1,9 @@
 #include "framework/DesktopUser.h"
 
 #include <sddl.h>
-#include <shlobj.h>
+#include <wtsapi32.h>
 
+#include "framework/Handle.h"
 #include "framework/SystemDll.h"
 
 namespace {
@@ -21,84 +22,75 @@ CString TokenUserSid(HANDLE token) {
     return sid;
 }
 
-// A copy of this process's token with the debug privilege enabled, to act
-// as for a moment: another account's process and token open to an
-// administrator only with that privilege, which it holds but has not
-// enabled. Acting as the copy keeps the privilege to this thread and to
-// that moment; the process's own token never has it enabled. Null if no
-// such copy can be made (the opens are then tried without it).
-CAutoHandle DebugCapableSelf() {
-    HANDLE own = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE, &own))
-        return CAutoHandle();
-    CAutoHandle ownToken(own);
-    HANDLE copy = nullptr;
-    if (!DuplicateTokenEx(ownToken.Get(), TOKEN_ADJUST_PRIVILEGES | TOKEN_IMPERSONATE | TOKEN_QUERY, nullptr,
-                          SecurityImpersonation, TokenImpersonation, &copy))
-        return CAutoHandle();
-    CAutoHandle copyToken(copy);
-    TOKEN_PRIVILEGES privileges = {};
-    privileges.PrivilegeCount = 1;
-    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-    if (!LookupPrivilegeValueA(nullptr, SE_DEBUG_NAME, &privileges.Privileges[0].Luid) ||
-        !AdjustTokenPrivileges(copyToken.Get(), FALSE, &privileges, 0, nullptr, nullptr) ||
-        GetLastError() != ERROR_SUCCESS)
-        return CAutoHandle();
-    return CAutoHandle(copyToken.Release());
-}
+using QuerySessionFn = BOOL(WINAPI*)(HANDLE, DWORD, WTS_INFO_CLASS, LPWSTR*, DWORD*);
+using FreeMemoryFn = void(WINAPI*)(PVOID);
 
-// An impersonation token of the shell's user. The process handle is held
-// while the window is asked again, so that a shell restarted meanwhile
-// under a reused process id is not taken for it.
-bool OpenShellToken(CAutoHandle& token) {
-    const HWND shell = GetShellWindow();
-    DWORD processId = 0;
-    if (!shell || !GetWindowThreadProcessId(shell, &processId) || processId == 0)
-        return false;
-    const CAutoHandle privileged = DebugCapableSelf();
-    CActingAs acting(privileged.Get());
-    CAutoHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
-    DWORD stillShell = 0;
-    if (!process.IsValid() || GetWindowThreadProcessId(GetShellWindow(), &stillShell) == 0 || stillShell != processId)
-        return false;
-    HANDLE primary = nullptr;
-    if (!OpenProcessToken(process.Get(), TOKEN_QUERY | TOKEN_DUPLICATE, &primary))
-        return false;
-    CAutoHandle primaryToken(primary);
-    HANDLE impersonation = nullptr;
-    if (!DuplicateTokenEx(primaryToken.Get(), TOKEN_QUERY | TOKEN_IMPERSONATE, nullptr, SecurityImpersonation,
-                          TokenImpersonation, &impersonation))
-        return false;
-    token.Reset(impersonation);
-    return true;
-}
+// Names of accounts and domains fit this many characters (with the zero).
+constexpr int kNameLength = 257;
 
-// The user's roaming folder as the shell has it for the token, asked as
-// that user (the shell reads it from that user's registry). A path that
-// the ANSI code page cannot spell exactly is no path here: a best-fit
-// spelling could name another folder.
-CString RoamingFolderOf(HANDLE token) {
-    CActingAs acting(token);
-    wchar_t wide[MAX_PATH] = {};
-    const auto folderPath = SystemFunction<decltype(&SHGetFolderPathW)>("shell32.dll", "SHGetFolderPathW");
-    if (acting.Failed() || !folderPath || FAILED(folderPath(nullptr, CSIDL_APPDATA, token, SHGFP_TYPE_CURRENT, wide)))
-        return CString();
-    char path[MAX_PATH] = {};
-    BOOL lossy = FALSE;
-    const int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, path, sizeof(path), nullptr, &lossy);
-    if (length <= 1 || lossy)
-        return CString();
-    return CString(path);
+// One text of the session, as the terminal services keep it (wide: a name
+// is looked up as it is, never as a best-fit spelling that could name
+// another account). Empty if there is none or it does not fit.
+void SessionText(QuerySessionFn query,
+                 FreeMemoryFn release,
+                 DWORD session,
+                 WTS_INFO_CLASS what,
+                 wchar_t (&out)[kNameLength]) {
+    out[0] = L'\0';
+    LPWSTR text = nullptr;
+    DWORD size = 0;
+    if (!query(WTS_CURRENT_SERVER_HANDLE, session, what, &text, &size) || !text)
+        return;
+    const size_t length = wcsnlen(text, size / sizeof(wchar_t));
+    if (length < kNameLength) {
+        wmemcpy(out, text, length);
+        out[length] = L'\0';
+    }
+    release(text);
 }
 
 }  // namespace
 
-bool LookUpShellUser(CUserFacts* facts) {
-    if (!OpenShellToken(facts->token))
+// Any process may ask for its own session's user: the query needs the
+// query-information right on the session, which the session's DACL grants
+// to its own user, to SYSTEM and to the administrators. wtsapi32 is no
+// known DLL: it comes from the system folder only.
+bool LookUpSessionUser(CString* sid, CString* named) {
+    DWORD session = 0;
+    if (!ProcessIdToSessionId(GetCurrentProcessId(), &session) || session == 0)
         return false;
-    facts->sid = TokenUserSid(facts->token.Get());
-    facts->roamingFolder = RoamingFolderOf(facts->token.Get());
-    return !facts->sid.IsEmpty();
+    const auto query = SystemFunction<QuerySessionFn>("wtsapi32.dll", "WTSQuerySessionInformationW");
+    const auto release = SystemFunction<FreeMemoryFn>("wtsapi32.dll", "WTSFreeMemory");
+    if (!query || !release)
+        return false;
+    wchar_t user[kNameLength];
+    wchar_t domain[kNameLength];
+    SessionText(query, release, session, WTSUserName, user);
+    SessionText(query, release, session, WTSDomainName, domain);
+    if (!user[0])
+        return false;
+    wchar_t account[2 * kNameLength] = {};
+    if (domain[0]) {
+        lstrcpyW(account, domain);
+        lstrcatW(account, L"\\");
+    }
+    lstrcatW(account, user);
+    char text[sizeof(account)] = {};
+    WideCharToMultiByte(CP_ACP, 0, account, -1, text, sizeof(text) - 1, nullptr, nullptr);
+    *named = text;
+
+    BYTE sidBytes[SECURITY_MAX_SID_SIZE];
+    DWORD sidSize = sizeof(sidBytes);
+    wchar_t foundDomain[256];
+    DWORD domainSize = 256;
+    SID_NAME_USE use = SidTypeUnknown;
+    char* sidText = nullptr;
+    if (!LookupAccountNameW(nullptr, account, sidBytes, &sidSize, foundDomain, &domainSize, &use) ||
+        use != SidTypeUser || !ConvertSidToStringSidA(sidBytes, &sidText))
+        return false;
+    *sid = sidText;
+    LocalFree(sidText);
+    return true;
 }
 
 CString ProcessUserSid() {
@@ -124,23 +116,14 @@ bool IsSidText(const CString& text) {
 }
 
 void CDesktopUser::Find() {
-    const bool found = LookUpDesktopUser(&m_facts) && m_facts.token.IsValid() && IsSidText(m_facts.sid);
+    CString sid;
+    CString named;
+    const bool found = LookUpDesktopUser(&sid, &named);
     const CString own = ProcessUserSid();
-    if (!found || own.IsEmpty() || own.CompareNoCase(m_facts.sid) == 0) {
-        m_facts.token.Close();
-        m_facts.sid.Empty();
-        m_facts.roamingFolder.Empty();
-    }
-}
-
-CActingAs::CActingAs(HANDLE token) {
-    if (!token)
-        return;
-    m_acting = ImpersonateLoggedOnUser(token) != FALSE;
-    m_failed = !m_acting;
-}
-
-CActingAs::~CActingAs() {
-    if (m_acting)
-        RevertToSelf();
+    m_sid.Empty();
+    m_unresolved.Empty();
+    if (found && IsSidText(sid) && !own.IsEmpty() && own.CompareNoCase(sid) != 0)
+        m_sid = sid;
+    else if (!found && !named.IsEmpty())
+        m_unresolved = named;
 }

@@ -5,28 +5,25 @@
 // Windows asks for an administrator's name and password and the program
 // runs as that administrator, whose HKEY_CURRENT_USER and APPDATA are not
 // the desk's. The per-user part of an install (the CAD profiles, the
-// settings file) belongs to the user of the shell, not to the process.
+// settings file) belongs to the user of the session the program runs in.
+// That user is found by name, from the session, and served by this
+// process as it is: no other user's token is opened, no privilege enabled,
+// nobody impersonated.
 
 #include <windows.h>
 
-#include "framework/Handle.h"
 #include "framework/String.h"
 
-// What the system says of a user.
-struct CUserFacts {
-    CAutoHandle token;      // an impersonation token (TOKEN_QUERY | TOKEN_IMPERSONATE)
-    CString sid;            // "S-1-5-..."
-    CString roamingFolder;  // as the system names it for the token; empty: it cannot tell
-};
-
-// The user of the shell's process. False when there is no shell window, or
-// its process or token cannot be read.
-bool LookUpShellUser(CUserFacts* facts);
+// The SID (as text) of the user logged on to the session this process runs
+// in. False when the session has no user (session 0: a service, a scheduled
+// task, a deployment tool) or cannot be asked; *named is then set if the
+// session has a user whose SID could not be found (as "DOMAIN\name").
+bool LookUpSessionUser(CString* sid, CString* named);
 
 // The one place where the desktop user is asked for. SetUp.exe asks the
-// shell (LookUpShellUser); the test build puts its own answer here
+// session (LookUpSessionUser); the test build puts its own answer here
 // (tests/seam), since Wine has a single user.
-bool LookUpDesktopUser(CUserFacts* facts);
+bool LookUpDesktopUser(CString* sid, CString* named);
 
 // This process's own user as SID text; empty if its token cannot be read.
 CString ProcessUserSid();
@@ -39,34 +36,19 @@ bool IsSidText(const CString& text);
 class CDesktopUser {
   public:
     // Stays empty (IsOther() false), so that everything is done as ever for
-    // this process's user, when the desktop user cannot be found or is that
-    // same user.
+    // this process's user, when the session has no user or it is that same
+    // user. A user at the desk whose SID cannot be found is Unresolved():
+    // nothing is done for anyone in that user's place.
     void Find();
-    bool IsOther() const { return !m_facts.sid.IsEmpty(); }
-    const CString& Sid() const { return m_facts.sid; }
-    HANDLE Token() const { return m_facts.token.Get(); }
-    const CString& RoamingFolder() const { return m_facts.roamingFolder; }
+    bool IsOther() const { return !m_sid.IsEmpty() || !m_unresolved.IsEmpty(); }
+    const CString& Sid() const { return m_sid; }
+    // "DOMAIN\name" of a user at the desk without a SID; else empty.
+    const CString& Unresolved() const { return m_unresolved; }
 
   private:
-    CUserFacts m_facts;
+    CString m_sid;
+    CString m_unresolved;
 };
 
 // The one desktop user of the run (defined beside the application object).
 extern CDesktopUser theDesktopUser;
-
-// This thread acts as the token's user while the object lives (a null
-// token: nothing changes). Failed() when it could not: the caller then
-// does nothing it would have done as that user. Not nested: the end of
-// one ends any.
-class CActingAs {
-  public:
-    explicit CActingAs(HANDLE token);
-    ~CActingAs();
-    CActingAs(const CActingAs&) = delete;
-    CActingAs& operator=(const CActingAs&) = delete;
-    bool Failed() const { return m_failed; }
-
-  private:
-    bool m_acting = false;
-    bool m_failed = false;
-};

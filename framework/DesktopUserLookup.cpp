@@ -4,6 +4,6 @@
 
 #include "framework/DesktopUser.h"
 
-bool LookUpDesktopUser(CUserFacts* facts) {
-    return LookUpShellUser(facts);
+bool LookUpDesktopUser(CString* sid, CString* named) {
+    return LookUpSessionUser(sid, named);
 }

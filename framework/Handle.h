@@ -73,6 +73,11 @@ class CRegKey {
             RegCloseKey(m_key);
         m_key = nullptr;
     }
+    HKEY Release() {
+        HKEY key = m_key;
+        m_key = nullptr;
+        return key;
+    }
 
   private:
     HKEY m_key = nullptr;

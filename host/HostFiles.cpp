@@ -17,6 +17,7 @@ constexpr int kFirstHostDllYear = 2023;
 constexpr int kLastHostDllYear = 2050;
 const char* const kFontFiles[] = {"Tovrel_EN.shx", "Tovrel_HZ.shx"};
 constexpr char kPdfLibrary[] = "itextsharp.dll";
+constexpr char kCadProgram[] = "gcad.exe";
 
 // Whether something of that name is there, or cannot be told (then it
 // counts as there): for a folder whose files can only be named as not done.
@@ -223,6 +224,22 @@ void CHostInstaller::DeployHostFiles(const CString& location,
                 return;
         }
         served.push_back(cad.FinalPath());
+        // Location is the user's to write, and any program of the user can
+        // point it at another program's folder: the elevated copies go only
+        // into a CAD's install folder, one that holds the CAD's program as
+        // its own file (no link). Another folder is named, and gets nothing;
+        // one where that cannot be told is as one that could not be checked.
+        ULONGLONG size = 0;
+        ULONGLONG id = 0;
+        LONGLONG written = 0;
+        DWORD attributes = 0;
+        const FileResult program = cad.Facts(kCadProgram, &size, &id, &written, &attributes);
+        if (program == FileResult::kFailed) {
+            checked = false;
+        } else if (program != FileResult::kDone) {
+            NoteFailed(location, failedItems);
+            return;
+        }
     }
 
     // The Fonts folder must be the CAD folder's own: a link there would send

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "framework/DesktopUser.h"
 #include "framework/Handle.h"
+#include "host/OwnKey.h"
 #include "host/ReleaseName.h"
 #include "framework/TrailingBackslash.h"
 
@@ -62,28 +62,17 @@ void ForEachSubKey(HKEY key, Visit visit) {
 
 }  // namespace
 
-HKEY CProfileUser::OpenHive(REGSAM access, CRegKey& opened) const {
-    if (IsOwn())
-        return HKEY_CURRENT_USER;
-    // Never RegOpenCurrentUser while acting as that user: for a user whose
-    // hive is not loaded it opens HKEY_USERS\.DEFAULT instead.
-    if (RegOpenKeyExA(HKEY_USERS, sid, 0, access, opened.Receive()) != ERROR_SUCCESS)
-        return nullptr;
-    return opened.Get();
-}
-
-CString CProfileUser::HiveName() const {
-    return IsOwn() ? CString("HKEY_CURRENT_USER") : "HKEY_USERS\\" + sid;
-}
-
 CHostInstaller::CHostInstaller() : valueName("AcadLocation") {}
 
-// Another user's profiles are read as that user: what a program of that
-// user planted in them can show the walk nothing that user could not read.
+// A user at the desk whose hive cannot be opened (not loaded, or no SID
+// found for that user) has no profile found, and is named: nobody else is
+// served in that user's place.
 void CHostInstaller::ScanHosts() {
-    CActingAs acting(profileUser.token);
-    if (acting.Failed())
+    CRegKey hive;
+    if (!profileUser.IsOwn() && !profileUser.OpenHive(KEY_QUERY_VALUE, hive)) {
+        failedItems.Add(profileUser.HiveName() + "\\SOFTWARE\\Gstarsoft");
         return;
+    }
     for (const char* root : kProductRoots)
         ScanProductRoot(root);
 }
@@ -95,7 +84,7 @@ void CHostInstaller::ScanProductRoot(CString root) {
     if (!opened)
         return;
     CRegKey rootKey;
-    if (RegOpenKeyExA(hive.Get(), root, 0, KEY_READ, rootKey.Receive()) != ERROR_SUCCESS)
+    if (OpenOwnPath(hive.Get(), root, KEY_READ, rootKey) != ERROR_SUCCESS)
         return;
 
     ForEachSubKey(rootKey.Get(), [&](const char* name) {

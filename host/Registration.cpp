@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "framework/DesktopUser.h"
 #include "framework/Handle.h"
 #include "framework/TrailingBackslash.h"
 #include "host/OwnKey.h"
@@ -52,16 +51,6 @@ bool SetValues(HKEY key, const CLoadEntry& entry) {
 
 }  // namespace
 
-// A registry link is a key whose "SymbolicLinkValue" names another key.
-// Any program of the user can plant one in its own hive, pointing anywhere
-// (into HKEY_LOCAL_MACHINE too); the elevated setup following it would
-// write or delete there. Only keys opened with REG_OPTION_OPEN_LINK show it.
-bool IsRegistryLink(HKEY key) {
-    DWORD type = REG_NONE;
-    return RegQueryValueExA(key, "SymbolicLinkValue", nullptr, &type, nullptr, nullptr) == ERROR_SUCCESS &&
-           type == REG_LINK;
-}
-
 namespace {
 
 // Opens (creating it if needed) a sub-key as it is, never through a link.
@@ -80,18 +69,6 @@ bool OpenOwnKey(HKEY parent, const char* name, REGSAM access, CRegKey& key) {
 }
 
 }  // namespace
-
-// Deletes the key itself, a link rather than its target: RegDeleteKeyA
-// opens what it deletes following links. A key with sub-keys of its own
-// stays (NtDeleteKey refuses it, as RegDeleteKeyA does).
-bool DeleteOwnKey(HKEY parent, const char* name) {
-    using NtDeleteKeyFn = LONG(WINAPI*)(HANDLE);
-    static const auto deleteKey =
-        reinterpret_cast<NtDeleteKeyFn>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtDeleteKey"));
-    CRegKey key;
-    return deleteKey && RegOpenKeyExA(parent, name, REG_OPTION_OPEN_LINK, DELETE, key.Receive()) == ERROR_SUCCESS &&
-           deleteKey(key.Get()) >= 0;
-}
 
 namespace {
 
@@ -219,11 +196,7 @@ void CHostInstaller::RegisterSelected(int tick2023, int tick2024, int tick2025) 
 // the hive's root itself), an empty Location (its DLL would be looked for
 // in the root of the CAD's current drive), texts that do not fit, and a
 // profile key removed since the scan. A profile key that is there but
-// cannot be written is a failure.
-//
-// Another user's profiles are written as that user: a link or a key that a
-// program of that user planted can lead a write only where that user may
-// write anyway, never where only this administrator may.
+// cannot be written, or is reached through a link, is a failure.
 void CHostInstaller::RegisterPlugin(int release) {
     const CStringArray* keys = nullptr;
     const CStringArray* locations = nullptr;
@@ -244,9 +217,8 @@ void CHostInstaller::RegisterPlugin(int release) {
             return;
     }
 
-    CActingAs acting(profileUser.token);
     CRegKey opened;
-    const HKEY hive = acting.Failed() ? nullptr : profileUser.OpenHive(KEY_CREATE_SUB_KEY | KEY_QUERY_VALUE, opened);
+    const HKEY hive = profileUser.OpenHive(KEY_QUERY_VALUE, opened);
     for (int i = 0; i < keys->GetSize() && i < locations->GetSize(); ++i) {
         if (keys->GetAt(i).IsEmpty() || locations->GetAt(i).IsEmpty())
             continue;
@@ -261,14 +233,13 @@ void CHostInstaller::RegisterPlugin(int release) {
             placed.AddUser(profileUser.sid);
         const CString path = ProfileKeyPath(keys->GetAt(i));
         CRegKey profile;
-        const LONG status = hive ? RegOpenKeyExA(hive, path, REG_OPTION_OPEN_LINK, KEY_CREATE_SUB_KEY | KEY_QUERY_VALUE,
-                                                 profile.Receive())
-                                 : ERROR_ACCESS_DENIED;
+        const LONG status =
+            hive ? OpenOwnPath(hive, path, KEY_CREATE_SUB_KEY | KEY_QUERY_VALUE, profile) : ERROR_ACCESS_DENIED;
         if (status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND)
             continue;
         if (status == ERROR_SUCCESS)
             NoteMadeApplications(profile.Get(), path, placed);
-        if (status != ERROR_SUCCESS || IsRegistryLink(profile.Get()) || !WriteLoadEntries(profile.Get(), entries))
+        if (status != ERROR_SUCCESS || !WriteLoadEntries(profile.Get(), entries))
             failedItems.Add(profileUser.HiveName() + "\\" + path);
     }
 }

@@ -94,8 +94,7 @@ void RemoveFromProfile(HKEY hive,
                        const CInstallRecord& record,
                        CStringArray& notRemoved) {
     CRegKey profile;
-    if (RegOpenKeyExA(hive, profilePath, REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE, profile.Receive()) != ERROR_SUCCESS ||
-        IsRegistryLink(profile.Get()))
+    if (OpenOwnPath(hive, profilePath, KEY_QUERY_VALUE, profile) != ERROR_SUCCESS)
         return;
     CRegKey applications;
     if (RegOpenKeyExA(profile.Get(), "Applications", REG_OPTION_OPEN_LINK, KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE,
@@ -126,21 +125,19 @@ void RemoveFromProfile(HKEY hive,
     }
 }
 
-// One user's profiles, as discovery finds them now, each done as the
-// install did it: as that user where the user is at the desk. A hive that
-// cannot be opened (its user is not logged on, so it is not loaded) is
-// named, and the record keeps it for a later run.
+// One user's profiles, as discovery finds them now. A hive that cannot be
+// opened (its user is not logged on, so it is not loaded) is named, and
+// the record keeps it for a later run.
 void RemoveFromUser(const CProfileUser& user, const CInstallRecord& record, CStringArray& notRemoved) {
-    CHostInstaller found;
-    found.profileUser = user;
-    found.ScanHosts();
-    CActingAs acting(user.token);
     CRegKey opened;
-    const HKEY hive = acting.Failed() ? nullptr : user.OpenHive(KEY_QUERY_VALUE, opened);
+    const HKEY hive = user.OpenHive(KEY_QUERY_VALUE, opened);
     if (!hive) {
         notRemoved.Add(user.HiveName() + "\\" + kVendorKey);
         return;
     }
+    CHostInstaller found;
+    found.profileUser = user;
+    found.ScanHosts();
     for (const CStringArray* keys : {&found.keys2023, &found.keys2024, &found.keys2025}) {
         for (int i = 0; i < keys->GetSize(); ++i) {
             if (!keys->GetAt(i).IsEmpty())
@@ -152,9 +149,7 @@ void RemoveFromUser(const CProfileUser& user, const CInstallRecord& record, CStr
 }  // namespace
 
 // The current user's profiles first, as ever; then those of each other
-// user the record names. The desktop user's token is used for that user
-// alone; another recorded user's hive is done by this administrator, with
-// the same refusal of every link.
+// user the record names, each with the same refusal of every link.
 bool CHostInstaller::RemoveRegistrations(const CInstallRecord& record, CStringArray& notRemoved) {
     const int before = notRemoved.GetSize();
     if (record.loaders.IsEmpty())
@@ -166,8 +161,6 @@ bool CHostInstaller::RemoveRegistrations(const CInstallRecord& record, CStringAr
         user.sid = record.users[i];
         if (!IsSidText(user.sid) || user.sid.CompareNoCase(own) == 0)
             continue;
-        if (user.sid.CompareNoCase(profileUser.sid) == 0)
-            user.token = profileUser.token;
         RemoveFromUser(user, record, notRemoved);
     }
     return notRemoved.GetSize() == before;

@@ -9,7 +9,6 @@
 #include "deploy/PackageCopier.h"
 #include "framework/App.h"
 #include "framework/DataExchange.h"
-#include "framework/DesktopUser.h"
 #include "framework/TrailingBackslash.h"
 #include "host/HostInstaller.h"
 #include "res/resource.h"
@@ -107,6 +106,12 @@ BOOL Dlg_Setup::OnInitDialog() {
 
     UpdateData(FALSE);
     UpdateInstallButton();
+    // Nothing to install, because the profiles of the user at the desk could
+    // not be reached: that user is named now, as no install will name them.
+    if (theHostInstaller.locs2023.GetSize() + theHostInstaller.locs2024.GetSize() +
+            theHostInstaller.locs2025.GetSize() ==
+        0)
+        ReportUnfinishedItems();
     return TRUE;
 }
 
@@ -250,8 +255,14 @@ bool Dlg_Setup::RunInstall(std::shared_ptr<CCheckedFolder> installFolder) {
     job.installFolder = std::move(installFolder);
     if (earlier.state == RecordState::kRead)
         job.earlier = &earlier.record;
-    if (theDesktopUser.IsOther())
-        job.settingsUser = &theDesktopUser;
+    // The settings file of the user at the desk goes to that user's
+    // roaming folder as found in that user's hive; unknown, it is named.
+    const CProfileUser& user = theHostInstaller.profileUser;
+    if (!user.IsOwn()) {
+        job.settingsForOther = true;
+        job.settingsRoaming = user.RoamingFolder();
+        job.settingsUnknown = user.HiveName() + ": %APPDATA%\\Tovrel\\Tovrel.Ini";
+    }
     if (!CopyPackageFiles(job)) {
         OnCancel();
         return false;

@@ -613,11 +613,10 @@ TEST_F(FaultWalkTest, ACadFolderSwappedForALinkMidInstallLeadsNowhere) {
     std::map<std::string, int> told;
     for (const std::string& item : FailedItems(run.boxes))
         ++told[item];
-    EXPECT_EQ((std::map<std::string, int>{{cad + "\\Fonts\\Tovrel_EN.shx", 1},
-                                          {cad + "\\Fonts\\Tovrel_HZ.shx", 1},
-                                          {cad + "\\GCAD2024P.dll", 1},
-                                          {cad + "\\itextsharp.dll", 1}}),
-              told);
+    // Whether the folder holds the CAD's program cannot be told through the
+    // swapped folder: its files are named as for a folder that could not be
+    // checked (where the link leads there is no Fonts folder).
+    EXPECT_EQ((std::map<std::string, int>{{cad + "\\GCAD2024P.dll", 1}, {cad + "\\itextsharp.dll", 1}}), told);
     for (const std::string& placed : {cadB + "\\itextsharp.dll", cadB + "\\GCAD2024P.dll",
                                       std::string(kDefaultFolder) + "\\T-VazivIvir\\Tovrel.lsp"})
         EXPECT_EQ(1u, run.after.count(placed)) << placed;

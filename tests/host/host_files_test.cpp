@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
+#include <memory>
 #include <cstring>
 #include <sstream>
 #include <set>
@@ -77,8 +79,11 @@ bool RunChildJob(const std::string& job) {
 [[maybe_unused]] const bool kHostFilesMode = testsupport::AddChildMode("host-files", RunChildJob);
 
 // Names in a folder, sorted, without "." and "..".
+// The folder's entries but the CAD's own program, which each test CAD
+// folder holds.
 std::vector<std::string> FolderEntries(const std::string& folder) {
-    const std::set<std::string> names = testsupport::FolderNames(folder);
+    std::set<std::string> names = testsupport::FolderNames(folder);
+    names.erase("gcad.exe");
     return std::vector<std::string>(names.begin(), names.end());
 }
 
@@ -111,13 +116,11 @@ class HostFilesTest : public ::testing::Test {
             ASSERT_TRUE(WriteFile(package + "\\" + file, "package " + file)) << file << hosttest::LastErrorText();
     }
 
+    std::vector<std::unique_ptr<testsupport::PlantedLink>> links;
     // A CAD install folder, with or without its Fonts sub-folder.
     std::string MakeCadFolder(const std::string& name, bool withFonts = true) {
         const std::string folder = scratch / name;
-        EXPECT_TRUE(CreateDirectoryA(folder.c_str(), nullptr)) << folder << hosttest::LastErrorText();
-        if (withFonts) {
-            EXPECT_TRUE(CreateDirectoryA((folder + "\\Fonts").c_str(), nullptr)) << hosttest::LastErrorText();
-        }
+        EXPECT_TRUE(testsupport::MakeCadFolder(folder, withFonts)) << folder << hosttest::LastErrorText();
         return folder;
     }
 
@@ -180,8 +183,7 @@ TEST_F(HostFilesTest, FontsPdfLibraryAndHostDllsOf2023To2050ReachTheCadFolder) {
     const ChildResult result = Deploy(0, 0, 1, {{2025, cad}, {2025, cad}});
     EXPECT_EQ(0, result.boxes);
 
-    const std::vector<std::string> top = {"Fonts",         "GCAD2023P.dll", "GCAD2024P.dll",
-                                          "GCAD2050P.dll", "gcad.exe",      "itextsharp.dll"};
+    const std::vector<std::string> top = {"Fonts", "GCAD2023P.dll", "GCAD2024P.dll", "GCAD2050P.dll", "itextsharp.dll"};
     EXPECT_EQ(top, FolderEntries(cad)) << Join(FolderEntries(cad));
     const std::vector<std::string> fonts = {"Tovrel_EN.shx", "Tovrel_HZ.shx"};
     EXPECT_EQ(fonts, FolderEntries(cad + "\\Fonts")) << Join(FolderEntries(cad + "\\Fonts"));
@@ -233,7 +235,7 @@ TEST_F(HostFilesTest, CopyWhosePathDoesNotFitIsSkipped) {
         ASSERT_TRUE(CreateDirectoryA(cad.c_str(), nullptr)) << cad << hosttest::LastErrorText();
     }
     ASSERT_EQ(245u, cad.size());
-    ASSERT_TRUE(CreateDirectoryA((cad + "\\Fonts").c_str(), nullptr)) << hosttest::LastErrorText();
+    ASSERT_TRUE(testsupport::MakeCadFolder(cad)) << hosttest::LastErrorText();
 
     Deploy(0, 0, 1, {{2025, cad}});
     EXPECT_EQ((std::vector<std::string>{"Fonts", "GCAD2024P.dll"}), FolderEntries(cad)) << Join(FolderEntries(cad));
@@ -337,3 +339,43 @@ TEST_F(HostFilesTest, FailedCopiesAreCollectedSkippedOnesAreNot) {
     EXPECT_EQ("package GCAD2024P.dll", ReadFile(fontsIsFile + "\\GCAD2024P.dll"));
     EXPECT_FALSE(FolderExists(scratch / "Missing"));
 }
+
+namespace {
+
+// Location is the user's to write: a folder gets the CAD-side files only if
+// it holds the CAD's program gcad.exe as its own file. Another program's
+// folder, one where gcad.exe is a folder, or one where it is a link to a
+// CAD's program elsewhere, gets nothing and is named.
+TEST_F(HostFilesTest, OnlyAFolderHoldingTheCadsOwnProgramGetsFiles) {
+    MakePackage(kFullPackage);
+    const std::string cad = MakeCadFolder("CAD");
+    const struct {
+        const char* name;
+        std::function<void(const std::string&)> lay;
+    } cases[] = {
+        {"another program's folder", [](const std::string& folder) { CreateDirectoryA(folder.c_str(), nullptr); }},
+        {"gcad.exe a folder",
+         [](const std::string& folder) {
+             CreateDirectoryA(folder.c_str(), nullptr);
+             CreateDirectoryA((folder + "\\gcad.exe").c_str(), nullptr);
+         }},
+        {"gcad.exe a link to a CAD's program",
+         [&](const std::string& folder) {
+             CreateDirectoryA(folder.c_str(), nullptr);
+             links.emplace_back(new testsupport::PlantedLink(folder + "\\gcad.exe", cad + "\\gcad.exe"));
+             ASSERT_TRUE(links.back()->IsMade());
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string other = scratch / "Other";
+        c.lay(other);
+        const ChildResult result = Deploy(0, 0, 1, {{2025, other}});
+        EXPECT_EQ((std::vector<std::string>{other}), result.failed);
+        EXPECT_TRUE(FolderEntries(other).empty()) << Join(FolderEntries(other));
+        links.clear();
+        testsupport::RemoveTree(other);
+    }
+}
+
+}  // namespace

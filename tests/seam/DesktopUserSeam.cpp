@@ -1,37 +1,27 @@
 // The desktop user as the test build (SetUpFaults.exe) finds it: the user a
 // test names (CFaultSeamDesktopUser) while it holds the section, else the
-// shell's user, as SetUp.exe asks. Wine has one user, whose token is the
-// only one to act as: acting as the named user changes nothing here, while
-// the hive, the roaming folder and every choice of the program follow the
-// SID named.
+// session's user, as SetUp.exe asks. Wine has one user in one session: the
+// test names another user's SID (or an account without one) in the place
+// of the session's answer; everything after that, the hive, the profile
+// folder and the roaming folder of that SID, is the program's own code.
 
 #include <windows.h>
 
 #include <cstring>
 
 #include "framework/DesktopUser.h"
+#include "framework/Handle.h"
 #include "tests/seam/FaultSeam.h"
 
-bool LookUpDesktopUser(CUserFacts* facts) {
+bool LookUpDesktopUser(CString* sid, CString* named) {
     const CAutoHandle section(OpenFileMappingA(FILE_MAP_READ, FALSE, kFaultSeamDesktopUserSection));
     if (!section.IsValid())
-        return LookUpShellUser(facts);
-    const auto* named = static_cast<const CFaultSeamDesktopUser*>(MapViewOfFile(section.Get(), FILE_MAP_READ, 0, 0, 0));
-    if (!named)
+        return LookUpSessionUser(sid, named);
+    const auto* user = static_cast<const CFaultSeamDesktopUser*>(MapViewOfFile(section.Get(), FILE_MAP_READ, 0, 0, 0));
+    if (!user)
         return false;
-    facts->sid = CString(named->sid, static_cast<int>(strnlen(named->sid, sizeof(named->sid))));
-    facts->roamingFolder =
-        CString(named->roamingFolder, static_cast<int>(strnlen(named->roamingFolder, sizeof(named->roamingFolder))));
-    UnmapViewOfFile(named);
-
-    HANDLE own = nullptr;
-    HANDLE impersonation = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE, &own))
-        return false;
-    const CAutoHandle ownToken(own);
-    if (!DuplicateTokenEx(ownToken.Get(), TOKEN_QUERY | TOKEN_IMPERSONATE, nullptr, SecurityImpersonation,
-                          TokenImpersonation, &impersonation))
-        return false;
-    facts->token.Reset(impersonation);
-    return true;
+    *sid = CString(user->sid, static_cast<int>(strnlen(user->sid, sizeof(user->sid))));
+    *named = CString(user->account, static_cast<int>(strnlen(user->account, sizeof(user->account))));
+    UnmapViewOfFile(user);
+    return !sid->IsEmpty();
 }

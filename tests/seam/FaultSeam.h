@@ -65,12 +65,13 @@ inline void FaultSeamSectionName(DWORD processId, char (&name)[64]) {
 }
 
 // The user a test names as the one at the desk: Wine has one user, so the
-// test build finds this one at the desk instead of the shell's, for every
+// test build finds this one in the session instead of Wine's, for every
 // run started while the test holds the section. The desk is one for the
-// whole session, so the section's name is too.
+// whole session, so the section's name is too. An empty sid with an
+// account: a user at the desk whose SID cannot be found.
 struct CFaultSeamDesktopUser {
     char sid[192];
-    char roamingFolder[MAX_PATH];
+    char account[MAX_PATH];
 };
 
 constexpr char kFaultSeamDesktopUserSection[] = "Local\\TovrelFaultSeam-DesktopUser";

@@ -8,6 +8,13 @@ std::string CadStandinPath() {
     return ExeFolder() + "\\cad\\gcad.exe";
 }
 
+bool MakeCadFolder(const std::string& folder, bool fonts) {
+    CreateDirectoryA(folder.c_str(), nullptr);
+    if (fonts)
+        CreateDirectoryA((folder + "\\Fonts").c_str(), nullptr);
+    return CopyFileA(CadStandinPath().c_str(), (folder + "\\gcad.exe").c_str(), FALSE) != FALSE;
+}
+
 std::string SamplePackageFolder() {
     const std::string bin = ExeFolder();
     const size_t slash = bin.find_last_of('\\');

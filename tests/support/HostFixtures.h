@@ -111,12 +111,16 @@ inline std::wstring CurrentUserKernelPath() {
 }
 
 // Makes HKCU\linkPath a registry link to HKCU\targetPath (ASCII paths).
-inline bool CreateRegistryLink(const std::string& linkPath, const std::string& targetPath) {
+// Both paths below root: HKEY_CURRENT_USER or HKEY_USERS.
+inline bool CreateRegistryLink(const std::string& linkPath,
+                               const std::string& targetPath,
+                               HKEY root = HKEY_CURRENT_USER) {
     CRegKey link;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, linkPath.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK,
-                        KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, link.Receive(), nullptr) != ERROR_SUCCESS)
+    if (RegCreateKeyExA(root, linkPath.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK, KEY_ALL_ACCESS | KEY_CREATE_LINK,
+                        nullptr, link.Receive(), nullptr) != ERROR_SUCCESS)
         return false;
-    std::wstring target = CurrentUserKernelPath() + L"\\" + std::wstring(targetPath.begin(), targetPath.end());
+    std::wstring target = (root == HKEY_USERS ? std::wstring(L"\\Registry\\User") : CurrentUserKernelPath()) + L"\\" +
+                          std::wstring(targetPath.begin(), targetPath.end());
     // The target is stored without a terminating zero.
     return RegSetValueExW(link.Get(), L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target.data()),
                           static_cast<DWORD>(target.size() * sizeof(wchar_t))) == ERROR_SUCCESS;
@@ -125,13 +129,13 @@ inline bool CreateRegistryLink(const std::string& linkPath, const std::string& t
 // Deletes the link itself, not its target. RegDeleteKeyA and RegDeleteTreeA
 // open what they delete following links, so the key is opened as a link and
 // deleted by handle.
-inline void DeleteRegistryLink(const std::string& linkPath) {
+inline void DeleteRegistryLink(const std::string& linkPath, HKEY root = HKEY_CURRENT_USER) {
     using NtDeleteKeyFn = LONG(WINAPI*)(HANDLE);
     const auto deleteKey =
         reinterpret_cast<NtDeleteKeyFn>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtDeleteKey"));
     CRegKey link;
-    if (deleteKey && RegOpenKeyExA(HKEY_CURRENT_USER, linkPath.c_str(), REG_OPTION_OPEN_LINK, DELETE | KEY_READ,
-                                   link.Receive()) == ERROR_SUCCESS)
+    if (deleteKey &&
+        RegOpenKeyExA(root, linkPath.c_str(), REG_OPTION_OPEN_LINK, DELETE | KEY_READ, link.Receive()) == ERROR_SUCCESS)
         deleteKey(link.Get());
 }
 

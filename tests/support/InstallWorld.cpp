@@ -74,8 +74,8 @@ InstallWorld::InstallWorld(const char* program) : layout(program) {
 void InstallWorld::MakeCadFolders() {
     for (const std::string& cad : {cadA, cadB, cad2023})
         RemoveTree(cad);
-    for (const std::string& folder : {cadA, cadA + "\\Fonts", cadB, cad2023, cad2023 + "\\Fonts"})
-        CreateDirectoryA(folder.c_str(), nullptr);
+    for (const std::string& cad : {cadA, cadB, cad2023})
+        MakeCadFolder(cad, cad != cadB);
 }
 
 }  // namespace testsupport

@@ -32,6 +32,10 @@ class ScratchFolder {
     std::string m_path;
 };
 
+// Makes a CAD's install folder as the setup program knows one: the folder,
+// with fonts its Fonts folder, and the CAD stand-in as its program
+// gcad.exe. The setup places its CAD-side files only into such a folder.
+bool MakeCadFolder(const std::string& folder, bool fonts = true);
 // Removes a folder and everything below it. Read-only bits are cleared
 // first. A folder link is removed itself, never followed.
 void RemoveTree(const std::string& path);

@@ -43,8 +43,9 @@ TEST(CadLoadsTest, AfterAnInstallTheCadLoadsBothModulesOfEveryRegisteredProfile)
     CadRegistry registry;
     SetupLayout layout;
     ScratchFolder cadFolder("setup-cad2025");
-    CreateDirectoryA((cadFolder.Path() + "\\Fonts").c_str(), nullptr);
+    ASSERT_TRUE(MakeCadFolder(cadFolder.Path()));
     ScratchFolder cad2023("setup-cad2023");
+    ASSERT_TRUE(MakeCadFolder(cad2023.Path(), false));
     for (const char* profile : {kProfile1, kProfile2})
         SetRegistryString(profile, "Location", cadFolder.Path() + "\\");
     SetRegistryString(kProfile2023, "Location", cad2023.Path());

@@ -108,6 +108,7 @@ void DriveInstall(SetupDriver& setup, const std::string& exe) {
 TEST(DllLoadingTest, NoDllBesideSetUpIsLoaded) {
     CadRegistry registry;
     ScratchFolder cad{"setup-cad"};
+    ASSERT_TRUE(MakeCadFolder(cad.Path(), false));
     registry.AddProfile("GstarCAD", "R25", "Profiles\\Main", cad.Path());
     SetupLayout layout;
     layout.WritePackage();

@@ -145,8 +145,7 @@ class KillTest : public ::testing::Test {
         for (int c = 0; c < kCads; ++c) {
             const std::string cad = cadRoot / ("CAD" + std::to_string(c));
             cads.push_back(cad);
-            ASSERT_TRUE(CreateDirectoryA(cad.c_str(), nullptr));
-            ASSERT_TRUE(CreateDirectoryA((cad + "\\Fonts").c_str(), nullptr));
+            ASSERT_TRUE(MakeCadFolder(cad));
             for (const char* name : kFontFiles)
                 hostFiles.push_back({cad + "\\Fonts\\" + name, std::string("old ") + name, package[name]});
             for (const char* name : kCadFolderFiles)
@@ -388,7 +387,7 @@ TEST_F(KillTest, AKillAtAnyMomentLeavesNothingHalfWritten) {
         installed.insert(FileName(i));
     EXPECT_EQ(std::set<std::string>(), Extra(install, installed)) << "left behind in " << install;
     for (const std::string& cad : cads) {
-        EXPECT_EQ(std::set<std::string>(), Extra(cad, {"Fonts", "itextsharp.dll", "GCAD2024P.dll"}))
+        EXPECT_EQ(std::set<std::string>(), Extra(cad, {"Fonts", "gcad.exe", "itextsharp.dll", "GCAD2024P.dll"}))
             << "left behind in " << cad;
         EXPECT_EQ(std::set<std::string>(), Extra(cad + "\\Fonts", {std::begin(kFontFiles), std::end(kFontFiles)}))
             << "left behind in " << cad << "\\Fonts";

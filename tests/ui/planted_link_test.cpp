@@ -106,7 +106,8 @@ TEST(PlantedLinkTest, NoLinkRedirectsAWriteAndTheRestIsInstalled) {
         if (c.link.rfind(data + "\\", 0) == 0)
             DeleteFileA(c.link.c_str());
         DeleteRegistryTree(std::string(kProfileA) + "Applications");
-        for (const std::string& folder : {cad, cad + "\\Fonts", victimFolder, std::string(kChosenFolder), kInstall})
+        MakeCadFolder(cad);
+        for (const std::string& folder : {victimFolder, std::string(kChosenFolder), kInstall})
             CreateDirectoryA(folder.c_str(), nullptr);
         ASSERT_TRUE(WriteFile(victimFolder + "\\readme.txt", "victim"));
         ASSERT_TRUE(WriteFile(victimFile, "victim"));
@@ -191,7 +192,7 @@ TEST(PlantedLinkTest, ALinkRepointedWhileTheDialogIsUpLeadsNowhereElse) {
     ScratchFolder other("setup-other");
     ScratchFolder links("setup-links");
     const std::string cad = cads / "CAD A";
-    ASSERT_TRUE(CreateDirectoryA(cad.c_str(), nullptr));
+    ASSERT_TRUE(MakeCadFolder(cad, false));
     CadRegistry registry;
     registry.AddProfile("GstarCAD", "R25", "Profiles\\Main", cad);
     SetupLayout layout;

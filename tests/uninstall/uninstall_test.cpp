@@ -28,6 +28,7 @@
 #include "tests/support/CadStandin.h"
 #include "tests/support/SeamView.h"
 #include "tests/support/UiDriver.h"
+#include "tests/support/UserHive.h"
 
 using namespace testsupport;
 
@@ -272,8 +273,8 @@ class UninstallTest : public ::testing::Test {
         DeleteRegistryTree("SOFTWARE\\Gstarsoft");
         for (const std::string& name : FolderNames(cads.Path()))
             RemoveTree(cads / name);
-        for (const std::string& folder : {cadA, cadA + "\\Fonts", cadB})
-            CreateDirectoryA(folder.c_str(), nullptr);
+        MakeCadFolder(cadA);
+        MakeCadFolder(cadB, false);
         registry.AddProfile("GstarCAD", "R25", "Profiles\\Main", cadA);
         registry.AddProfile("GstarArch", "B25R25", "Profiles\\Other", cadB);
     }
@@ -815,47 +816,55 @@ TEST_F(UninstallTest, RunsThatEndEarlyChangeNothing) {
     }
 }
 
+// The session's user as the test build is to find it, while the handle is
+// held; invalid if it cannot be named.
+CAutoHandle NameDeskUser(const char* sid, const char* account) {
+    CAutoHandle section(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                           sizeof(CFaultSeamDesktopUser), kFaultSeamDesktopUserSection));
+    auto* user = static_cast<CFaultSeamDesktopUser*>(MapViewOfFile(section.Get(), FILE_MAP_WRITE, 0, 0, 0));
+    if (!user)
+        return CAutoHandle();
+    snprintf(user->sid, sizeof(user->sid), "%s", sid);
+    snprintf(user->account, sizeof(user->account), "%s", account);
+    UnmapViewOfFile(user);
+    return CAutoHandle(section.Release());
+}
+
 // Over-the-shoulder elevation: a standard user at the desk, the program
 // elevated with an administrator's name and so running as that
-// administrator. The test build finds at the desk the user a test names;
-// that user's registry is a key made for it under HKEY_USERS, its roaming
-// folder one of the test's. Wine cannot show a second logon (that user's
-// own hive, which Windows loads at logon and unloads at logoff, and that
-// user's explorer.exe, whose token the program opens), nor a standard
-// user's rights: the program acts as that user for the writes in that
-// user's hive and roaming folder, which restricts nothing under Wine, where
-// the one user may do everything.
+// administrator. The test build takes the session's user from the test
+// (the one step Wine cannot show: it has one user in one session); that
+// user's hive is loaded for real under HKEY_USERS (as at logon) and
+// unloaded (as at logoff), and the ProfileList entry names a profile folder
+// in the prefix. Wine cannot show a standard user's rights: the program
+// writes that hive and folder as the administrator it is, which restricts
+// nothing here.
 TEST_F(UninstallTest, InstallsAndRemovesForTheUserAtTheDesk) {
-    constexpr char kDeskSid[] = "S-1-5-21-0-0-0-1001";
+    constexpr char kDeskSid[] = "S-1-5-21-7-7-7-1001";
     constexpr char kOwnSid[] = "S-1-5-21-0-0-0-1000";  // Wine's one user
     const std::string deskVendor = std::string("HKU\\") + kDeskSid + "\\SOFTWARE\\Gstarsoft";
     const std::string deskProfile = deskVendor + "\\GstarCAD\\R25\\Profiles\\Desk";
     const std::string cadDesk = cads / "CAD Desk";
-    const std::string roaming = cads / "Desk Roaming";
+    ScratchFolder home("setup-desk-home");
+    const std::string victim = home / "Victim";
+    ScratchFolder hiveFolder("setup-desk-hive");
+    UserHive hive(kDeskSid, home / "Profile", hiveFolder / "NTUSER.DAT");
+    const std::string roaming = hive.Roaming();
     const std::vector<std::string> own = {"HKCU\\SOFTWARE\\Gstarsoft", SettingsFolder(), cadA, cadB};
     const std::vector<std::string> desk = {deskVendor, roaming, cadDesk};
     SetupLayout faults("SetUpFaults.exe");
     faults.WritePackage();
+    ASSERT_TRUE(hive.Load()) << "RegLoadKey: " << GetLastError();
+    for (const std::string& folder : {home / "Profile", home / "Profile\\AppData", roaming, victim})
+        CreateDirectoryA(folder.c_str(), nullptr);
 
-    auto usersKey = [](const std::string& path, CRegKey& key) {
-        return RegCreateKeyExA(HKEY_USERS, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Receive(),
-                               nullptr) == ERROR_SUCCESS;
-    };
     auto state = [&] {
         State state = Snapshot();
         CRegKey vendor;
         if (RegOpenKeyExA(HKEY_USERS, deskVendor.substr(4).c_str(), 0, KEY_READ, vendor.Receive()) == ERROR_SUCCESS)
             AddKey(vendor.Get(), deskVendor, state);
+        AddFolder(home.Path(), state);
         return state;
-    };
-    // The user logs off (the hive is put aside) and on again.
-    const std::string away = std::string(kDeskSid) + ".away";
-    auto moveHive = [&](const std::string& from, const std::string& to) {
-        CRegKey source;
-        CRegKey target;
-        ASSERT_TRUE(usersKey(from, source) && usersKey(to, target));
-        ASSERT_EQ(ERROR_SUCCESS, RegCopyTreeA(source.Get(), nullptr, target.Get()));
-        ASSERT_EQ(ERROR_SUCCESS, RegDeleteTreeA(HKEY_USERS, from.c_str()));
     };
     auto within = [](const std::string& path, const std::string& place) {
         const std::string lower = Lower(path);
@@ -867,33 +876,45 @@ TEST_F(UninstallTest, InstallsAndRemovesForTheUserAtTheDesk) {
         const char* name;
         const char* sid;      // the user at the desk during the install
         bool atDeskToRemove;  // else logged off, and an administrator removes it
+        bool linkedSettings;  // that user's Tovrel folder a link to another folder
+        bool unknownRoaming;  // that user's AppData unreadable
     } cases[] = {
-        {"another user, who removes it too", kDeskSid, true},
-        {"another user, logged off when an administrator removes it", kDeskSid, false},
-        {"the program's own user", kOwnSid, true},
+        {"another user, who removes it too", kDeskSid, true, false, false},
+        {"another user, logged off when an administrator removes it", kDeskSid, false, false, false},
+        {"another user whose Tovrel folder is a link", kDeskSid, true, true, false},
+        {"another user whose AppData cannot be read", kDeskSid, true, false, true},
+        {"the program's own user", kOwnSid, true, false, false},
     };
+    const std::string shellFolders =
+        std::string(kDeskSid) + "\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Reset();
-        RegDeleteTreeA(HKEY_USERS, kDeskSid);
-        for (const std::string& folder : {cadDesk, cadDesk + "\\Fonts", roaming})
-            CreateDirectoryA(folder.c_str(), nullptr);
-        CRegKey profile;
-        ASSERT_TRUE(usersKey(deskProfile.substr(4), profile));
-        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(profile.Get(), "Location", 0, REG_SZ,
-                                                reinterpret_cast<const BYTE*>(cadDesk.c_str()), cadDesk.size() + 1));
-        profile.Close();
+        RegDeleteTreeA(HKEY_USERS, deskVendor.substr(4).c_str());
+        RemoveTree(roaming + "\\Tovrel");
+        ASSERT_TRUE(MakeCadFolder(cadDesk));
+        ASSERT_TRUE(SetUsersValue(deskProfile.substr(4), "Location", REG_SZ, cadDesk));
+        std::unique_ptr<PlantedLink> link;
+        if (c.linkedSettings) {
+            link = std::make_unique<PlantedLink>(roaming + "\\Tovrel", victim);
+            ASSERT_TRUE(link->IsMade());
+        }
+        ASSERT_TRUE(SetUsersValue(shellFolders, "AppData", c.unknownRoaming ? REG_BINARY : REG_EXPAND_SZ,
+                                  "%USERPROFILE%\\AppData\\Roaming"));
         const bool forDesk = std::string(c.sid) == kDeskSid;
         const State before = state();
 
-        CAutoHandle named(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                             sizeof(CFaultSeamDesktopUser), kFaultSeamDesktopUserSection));
-        auto* user = static_cast<CFaultSeamDesktopUser*>(MapViewOfFile(named.Get(), FILE_MAP_WRITE, 0, 0, 0));
-        ASSERT_NE(nullptr, user);
-        snprintf(user->sid, sizeof(user->sid), "%s", c.sid);
-        snprintf(user->roamingFolder, sizeof(user->roamingFolder), "%s", roaming.c_str());
-        UnmapViewOfFile(user);
-        ASSERT_EQ("", Install(kChosenFolder, faults.Exe())) << "the install told of a failure";
+        CAutoHandle named = NameDeskUser(c.sid, "");
+        ASSERT_TRUE(named.IsValid());
+        const std::string told = Install(kChosenFolder, faults.Exe());
+        if (c.linkedSettings)
+            EXPECT_NE(std::string::npos, told.find(roaming + "\\Tovrel")) << told;
+        else if (c.unknownRoaming)
+            EXPECT_NE(std::string::npos,
+                      told.find(std::string("HKEY_USERS\\") + kDeskSid + ": %APPDATA%\\Tovrel\\Tovrel.Ini"))
+                << told;
+        else
+            EXPECT_EQ("", told) << "the install told of a failure";
 
         // Discovery, registration and the settings file reached the user
         // at the desk, and nothing of the other user's changed.
@@ -904,20 +925,56 @@ TEST_F(UninstallTest, InstallsAndRemovesForTheUserAtTheDesk) {
         }
         const std::string registered = forDesk ? deskProfile : Profile(kProfileA);
         EXPECT_EQ(1u, changed.count(registered + "\\Applications\\TR_VazivIvir2025|LOADER"));
-        EXPECT_EQ(1u, changed.count((forDesk ? roaming + "\\Tovrel" : SettingsFolder()) + "\\Tovrel.Ini"));
+        EXPECT_EQ(c.linkedSettings || c.unknownRoaming ? 0u : 1u,
+                  changed.count((forDesk ? roaming + "\\Tovrel" : SettingsFolder()) + "\\Tovrel.Ini"));
+        EXPECT_TRUE(FolderNames(victim).empty());
         EXPECT_EQ(forDesk, ReadFile(kRecord).find(std::string("\nU\t") + kDeskSid + "\r\n") != std::string::npos);
 
         if (!c.atDeskToRemove) {
             named.Close();
-            moveHive(kDeskSid, away);
+            ASSERT_TRUE(hive.Unload());
             EXPECT_EQ(std::set<std::string>{"HKEY_USERS\\" + std::string(kDeskSid) + "\\SOFTWARE\\Gstarsoft"},
                       NamedItems(Uninstall()));
-            moveHive(away, kDeskSid);
+            ASSERT_TRUE(hive.Load());
         }
         EXPECT_EQ(kRemoved, Uninstall());
         EXPECT_EQ((std::set<std::string>{RemovalFolder(), kUninstaller}), Differences(before, state()));
     }
-    RegDeleteTreeA(HKEY_USERS, kDeskSid);
+    RegDeleteTreeA(HKEY_USERS, deskVendor.substr(4).c_str());
+}
+
+// A user at the desk whose profiles cannot be reached (the hive not
+// loaded, or no SID found for the account) is named when the dialog comes
+// up, and nobody is served in that user's place: the program's own user's
+// CAD is not offered. Wine cannot show an account without a SID: the test
+// build's session answer stands for it.
+TEST_F(UninstallTest, AUserAtTheDeskWhoCannotBeReachedIsNamedAndNobodyServedInstead) {
+    SetupLayout faults("SetUpFaults.exe");
+    faults.WritePackage();
+    const struct {
+        const char* sid;
+        const char* account;
+        const char* named;
+    } cases[] = {
+        {"S-1-5-21-7-7-7-1002", "", "HKEY_USERS\\S-1-5-21-7-7-7-1002\\SOFTWARE\\Gstarsoft"},
+        {"", "DESK\\bob", "HKEY_USERS\\DESK\\bob\\SOFTWARE\\Gstarsoft"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.named);
+        const CAutoHandle named = NameDeskUser(c.sid, c.account);
+        ASSERT_TRUE(named.IsValid());
+        SetupDriver setup;
+        ASSERT_TRUE(setup.Launch(faults.Exe()));
+        const MessageBoxInfo box = setup.WaitForBox(kInstallBoxCaption, 20000);
+        ASSERT_NE(nullptr, box.window);
+        EXPECT_NE(std::string::npos, box.text.find(c.named)) << box.text;
+        SetupDriver::Answer(box.window, IDOK);
+        ASSERT_TRUE(setup.AttachToRunning());
+        EXPECT_FALSE(setup.IsEnabled(IDC_INSTALL));
+        EXPECT_FALSE(setup.IsEnabled(IDC_BOX2025));
+        SetupDriver::Answer(setup.Dialog(), IDCANCEL);
+        EXPECT_TRUE(setup.WaitForExit(10000));
+    }
 }
 
 }  // namespace

@@ -9,7 +9,8 @@
 
 namespace {
 
-// FAT's last-write clock ticks every two seconds; the others tick finer.
+// FAT's last-write clock ticks every two seconds; the others tick finer,
+// as do the change times of the file systems a share may lie on.
 constexpr LONGLONG kCoarsestTick = 2LL * 10000000;
 
 // An id of all ones is the file systems' "no id" (ReFS ids do not fit).
@@ -87,6 +88,38 @@ class CContentHash {
     size_t m_filled = 0;
 };
 
+// The current time as the file system's clock reads it.
+LONGLONG Now() {
+    FILETIME now = {};
+    GetSystemTimeAsFileTime(&now);
+    return static_cast<LONGLONG>((static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
+}
+
+// FILE_ID_INFO and its class, of Windows 8 and later (the build targets 7,
+// where the call fails and no source is told).
+struct CFileIdInfo {
+    ULONGLONG VolumeSerialNumber;
+    BYTE FileId[16];
+};
+constexpr auto kFileIdInfo = static_cast<FILE_INFO_BY_HANDLE_CLASS>(18);
+
+bool SourceFacts(HANDLE file, CSourceStamp* stamp) {
+    CFileIdInfo id = {};
+    FILE_BASIC_INFO basic = {};
+    if (!GetFileInformationByHandleEx(file, kFileIdInfo, &id, sizeof(id)) ||
+        !GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof(basic)))
+        return false;
+    stamp->volume = id.VolumeSerialNumber;
+    std::memcpy(stamp->id, id.FileId, sizeof(stamp->id));
+    stamp->changed = basic.ChangeTime.QuadPart;
+    return true;
+}
+
+bool HasSourceId(const CSourceStamp& stamp) {
+    return (stamp.id[0] != 0 || stamp.id[1] != 0) && (stamp.id[0] != ~0ULL || stamp.id[1] != ~0ULL) &&
+           stamp.changed != 0;
+}
+
 // The digest of the whole file: the content hash, or where digest already
 // holds one of 64 digits (a record of version 1), SHA-256.
 bool DigestFromStart(HANDLE file, std::vector<char>& buffer, bool sha256, std::string* hex) {
@@ -122,11 +155,7 @@ bool StampOpenFile(HANDLE file, const CCheckedFolder& folder, std::vector<char>&
         stamp->id = 0;
         return false;
     }
-    FILETIME now = {};
-    GetSystemTimeAsFileTime(&now);
-    const LONGLONG current =
-        static_cast<LONGLONG>((static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
-    if (IsUsableId(stamp->id) && stamp->lastWrite < current - kCoarsestTick && folder.VolumeSerial(&stamp->volume))
+    if (IsUsableId(stamp->id) && stamp->lastWrite < Now() - kCoarsestTick && folder.VolumeSerial(&stamp->volume))
         return true;
     if (DigestFromStart(file, buffer, false, &stamp->digest))
         return true;
@@ -148,4 +177,18 @@ bool IsAsStamped(HANDLE file, const CCheckedFolder& folder, const CFileStamp& st
     DWORD volume = 0;
     return IsUsableId(stamp.id) && folder.VolumeSerial(&volume) && volume == stamp.volume && id == stamp.id &&
            lastWrite == stamp.lastWrite;
+}
+
+bool StampSource(HANDLE file, CSourceStamp* stamp) {
+    *stamp = CSourceStamp();
+    if (SourceFacts(file, stamp) && HasSourceId(*stamp) && stamp->changed < Now() - kCoarsestTick)
+        return true;
+    *stamp = CSourceStamp();
+    return false;
+}
+
+bool IsSameSource(HANDLE file, const CSourceStamp& stamp) {
+    CSourceStamp now;
+    return HasSourceId(stamp) && SourceFacts(file, &now) && now.volume == stamp.volume && now.id[0] == stamp.id[0] &&
+           now.id[1] == stamp.id[1] && now.changed == stamp.changed;
 }

@@ -364,7 +364,7 @@ bool CopyEntry(CCopyJob& job,
                                             ? job.earlier->FileAt(JoinPath(target.Folder().FinalPathText(), name))
                                             : nullptr;
         PlaceResult placed = PlaceResult::kPlaced;
-        if (recorded && targets.writer.IsCopyInPlace(target.Folder(), name, entry, *recorded))
+        if (recorded && targets.writer.IsCopyInPlace(target.Folder(), name, entry, *recorded, in.Get()))
             stamp = *recorded;
         else
             placed = targets.writer.PlaceFrom(target.Folder(), name, in.Get(), &entry, &stamp);

@@ -89,7 +89,8 @@ void CopyHostFile(const CHostPackage& package,
         const CString finalText = folder->FinalPathText();
         const CRecordedFile* recorded =
             earlier && entry && !finalText.IsEmpty() ? earlier->FileAt(finalText + "\\" + fileName) : nullptr;
-        if (opened == FileResult::kDone && recorded && writer.IsCopyInPlace(*folder, fileName, *entry, *recorded) &&
+        if (opened == FileResult::kDone && recorded &&
+            writer.IsCopyInPlace(*folder, fileName, *entry, *recorded, in.Get()) &&
             record.AddPlaced(*folder, fileName, *recorded, recorded->keep))
             return;
         bool existed = true;

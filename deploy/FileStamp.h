@@ -27,8 +27,8 @@ class CCheckedFolder;
 // to now as they do. Size and last-write time alone tell nothing: packages
 // built with fixed dates keep both across versions.
 struct CSourceStamp {
-    ULONGLONG volume = 0;  // the volume's serial number
-    ULONGLONG id[2] = {};  // the file's 128-bit id there; all zero: none
+    DWORD volume = 0;      // the volume's serial number
+    ULONGLONG id = 0;      // the file's id there; 0: none
     LONGLONG changed = 0;  // the change time
 };
 
@@ -51,14 +51,15 @@ bool StampOpenFile(HANDLE file, const CCheckedFolder& folder, std::vector<char>&
 // last-write time.
 bool IsAsStamped(HANDLE file, const CCheckedFolder& folder, const CFileStamp& stamp, std::vector<char>& buffer);
 
-// Stamps the package file open as file: false, with no id in stamp, where
-// the system gives no usable id or change time (FAT and exFAT keep no
-// change time; Windows 7 gives no 128-bit id), or the change is so recent
+// Stamps the package file open as file of folder: false, with no id in
+// stamp, where the system gives no usable id or change time (FAT and exFAT
+// keep no change time), or the change is so recent
 // that another one within the same tick of the file system's clock would
 // leave it as it is. The handle must keep writers out from before its
 // bytes are read until the stamp is taken, so that the stamp is of the
 // bytes read.
-bool StampSource(HANDLE file, CSourceStamp* stamp);
+bool StampSource(HANDLE file, const CCheckedFolder& folder, CSourceStamp* stamp);
 
-// Whether the package file open as file is the one stamped, unchanged since.
-bool IsSameSource(HANDLE file, const CSourceStamp& stamp);
+// Whether the package file open as file of folder is the one stamped,
+// unchanged since.
+bool IsSameSource(HANDLE file, const CCheckedFolder& folder, const CSourceStamp& stamp);

@@ -118,13 +118,9 @@ PlaceResult CFolderWriter::PlaceFrom(const CCheckedFolder& folder,
     } else if (!GetFileInformationByHandleEx(source, FileBasicInfo, &sourceInfo, sizeof(sourceInfo))) {
         return PlaceResult::kFailed;
     }
-    const PlaceResult placed = Place(
+    return Place(
         folder, wideName, sourceInfo,
         [&](HANDLE out, bool truncate) { return CopyContent(source, out, truncate, m_buffer); }, stamp);
-    // Taken after the copy: no writer came in since the source was opened.
-    if (placed == PlaceResult::kPlaced && stamp)
-        StampSource(source, &stamp->source);
-    return placed;
 }
 
 // The copy's stamp as recorded tells it unchanged since it was placed, the
@@ -135,12 +131,13 @@ bool CFolderWriter::IsCopyInPlace(const CCheckedFolder& folder,
                                   const char* name,
                                   const WIN32_FIND_DATAA& listed,
                                   const CFileStamp& recorded,
+                                  const CCheckedFolder& package,
                                   HANDLE source) const {
     const ULONGLONG size = (static_cast<ULONGLONG>(listed.nFileSizeHigh) << 32) | listed.nFileSizeLow;
     const LONGLONG lastWrite = static_cast<LONGLONG>(
         (static_cast<ULONGLONG>(listed.ftLastWriteTime.dwHighDateTime) << 32) | listed.ftLastWriteTime.dwLowDateTime);
     if (!recorded.digest.empty() || recorded.id == 0 || size != recorded.size || lastWrite != recorded.lastWrite ||
-        !IsSameSource(source, recorded.source))
+        !IsSameSource(source, package, recorded.source))
         return false;
     constexpr DWORD kKept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
     ULONGLONG placedSize = 0;

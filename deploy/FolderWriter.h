@@ -44,20 +44,21 @@ class CFolderWriter {
     // replaced, not written through.
     // listed, if given, is the source's entry from a listing of its folder:
     // its attributes and time are taken from there.
-    // stamp, if given, receives what tells the placed file unchanged later,
-    // and the source unchanged since (source must keep writers out).
+    // stamp, if given, receives what tells the placed file unchanged later.
     PlaceResult PlaceFrom(const CCheckedFolder& folder,
                           const char* name,
                           HANDLE source,
                           const WIN32_FIND_DATAA* listed = nullptr,
                           CFileStamp* stamp = nullptr);
     // Whether the file name of folder is still the copy that an earlier
-    // install placed, as recorded, of the very package file open as source,
-    // unchanged since: an install over it then need not copy it again.
+    // install placed, as recorded, of the very package file open as source
+    // in package, unchanged since: an install over it then need not copy it
+    // again.
     bool IsCopyInPlace(const CCheckedFolder& folder,
                        const char* name,
                        const WIN32_FIND_DATAA& listed,
                        const CFileStamp& recorded,
+                       const CCheckedFolder& package,
                        HANDLE source) const;
     // Places a file with the given content the same way: whole or not at all.
     PlaceResult PlaceData(const CCheckedFolder& folder, const char* name, const std::string& content);

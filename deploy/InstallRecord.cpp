@@ -138,23 +138,22 @@ bool ParseStamp(std::string_view text, CFileStamp* stamp) {
            ParseHex(text.substr(26, 16), 16, &stamp->lastWrite);
 }
 
-// "volume:id:changed" in 16, 32 and 16 hex digits: a file line's field
+// "volume:id:changed" in 8, 16 and 16 hex digits: a file line's field
 // between its mark and its path, only where the source could be told.
 std::string FormatSource(const CSourceStamp& source) {
     std::string text;
-    AppendHex(source.volume, 16, text);
+    AppendHex(source.volume, 8, text);
     text += ':';
-    AppendHex(source.id[1], 16, text);
-    AppendHex(source.id[0], 16, text);
+    AppendHex(source.id, 16, text);
     text += ':';
     AppendHex(static_cast<ULONGLONG>(source.changed), 16, text);
     return text;
 }
 
 bool ParseSource(std::string_view text, CSourceStamp* source) {
-    return text.size() == 66 && text[16] == ':' && text[49] == ':' &&
-           ParseHex(text.substr(0, 16), 16, &source->volume) && ParseHex(text.substr(17, 16), 16, &source->id[1]) &&
-           ParseHex(text.substr(33, 16), 16, &source->id[0]) && ParseHex(text.substr(50, 16), 16, &source->changed);
+    return text.size() == 42 && text[8] == ':' && text[25] == ':' && ParseHex(text.substr(0, 8), 8, &source->volume) &&
+           ParseHex(text.substr(9, 16), 16, &source->id) && source->id != 0 &&
+           ParseHex(text.substr(26, 16), 16, &source->changed) && source->changed != 0;
 }
 
 CString TextOf(std::string_view field) {

@@ -17,7 +17,7 @@
 //                                       host-side file of that name was there
 //                                       before; source, where the package file
 //                                       could be told, volume:id:changed of it
-//                                       (16, 32, 16 hex digits)
+//                                       (8, 16, 16 hex digits)
 //   B<TAB>name<TAB>path                the bytes the host-side file path had before
 //                                       the install, saved as name beside the record
 //   D<TAB>path                         a folder to remove once empty

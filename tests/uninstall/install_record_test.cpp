@@ -35,9 +35,8 @@ CInstallRecord Sample() {
     stamped.volume = 0xcafe0001;
     stamped.id = 0x123456789abcdefULL;
     stamped.lastWrite = 0x01d9f00012345678LL;
-    stamped.source.volume = 0x1122334455667788ULL;
-    stamped.source.id[0] = 0xfedcba9876543210ULL;
-    stamped.source.id[1] = 7;
+    stamped.source.volume = 0x11223344;
+    stamped.source.id = 0xfedcba9876543210ULL;
     stamped.source.changed = 0x01d9f00087654321LL;
     record.AddFile(stamped);
     record.AddFile(File("C:\\Tovrel\\T-VazivIvir\\TR_VazivIvir2023.GRX", 31, kDigestA, false));
@@ -57,8 +56,7 @@ TEST(InstallRecordTest, OnlyAWholeRecordOfItsVersionIsRead) {
     EXPECT_EQ(whole, read.Format());
     ASSERT_EQ(3u, read.Files().size());
     EXPECT_EQ(0x123456789abcdefULL, read.Files()[0].id);
-    EXPECT_EQ(0xfedcba9876543210ULL, read.Files()[0].source.id[0]);
-    EXPECT_EQ(7u, read.Files()[0].source.id[1]);
+    EXPECT_EQ(0xfedcba9876543210ULL, read.Files()[0].source.id);
     EXPECT_TRUE(read.Files()[2].keep);
     EXPECT_EQ("D:\\乗\\CAD\\GCAD2024P.dll", std::string(read.loaders[0].GetString()));
     ASSERT_EQ(1u, read.Saved().size());
@@ -78,7 +76,7 @@ TEST(InstallRecordTest, OnlyAWholeRecordOfItsVersionIsRead) {
     const std::string third = "TovrelUninstall\t3\r\n";
     const std::string saved = SavedNameFor("C:\\x").GetString();
     const std::string stamp = "cafe0001:0123456789abcdef:01d9f00012345678";
-    const std::string source = "1122334455667788:0000000000000007fedcba9876543210:01d9f00087654321";
+    const std::string source = "11223344:fedcba9876543210:01d9f00087654321";
     const struct {
         const char* name;
         std::string text;

@@ -9,6 +9,16 @@
 //                         every 2025 profile, and the fonts, the PDF library
 //                         and the host DLLs copied into each CAD folder
 //
+//   bench_bare.exe remove FOLDER
+//                         SetUp.exe's removal of an install into FOLDER: the
+//                         same question and answer boxes, the check for a
+//                         running CAD, then each file deleted by name (the
+//                         install folder's, the settings file, the fonts and
+//                         DLLs in each CAD folder), the folders removed, the
+//                         load entries and the programs-list entry deleted,
+//                         the uninstaller and its folder handed to the next
+//                         restart and the record deleted
+//
 // As SetUp.exe does, it takes the package from the Data folder beside it and
 // the folder from the dialog's edit, walks HKCU\SOFTWARE\Gstarsoft for the
 // profiles before the dialog appears, and ends Install in the completion
@@ -277,6 +287,57 @@ void OnInstall(HWND dialog) {
     ShowCompletionView(dialog);
 }
 
+const char kBoxCaption[] = "T-软件安装";
+const char kEntryKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tovrel_T-VazivIvir";
+
+void DeleteFilesOf(const std::string& folder) {
+    WIN32_FIND_DATAA entry;
+    CFind find(FindFirstFileA((folder + "\\*.*").c_str(), &entry));
+    if (!find.IsValid())
+        return;
+    do {
+        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            DeleteFileA((folder + "\\" + entry.cFileName).c_str());
+    } while (FindNextFileA(find.Get(), &entry));
+}
+
+int Remove(const std::string& chosen) {
+    if (MessageBoxA(nullptr, "确定要卸载批打印软件吗 ?", kBoxCaption, MB_YESNO) != IDYES || IsHostRunning())
+        return 1;
+    WalkKey(HKEY_CURRENT_USER, "SOFTWARE\\Gstarsoft", "SOFTWARE\\Gstarsoft", 0, false);
+    for (const CProfile& profile : gProfiles) {
+        for (const char* entry : {"\\Applications\\TR_VazivIvir2025", "\\Applications\\Tovrel2025DLLP"})
+            RegDeleteKeyA(HKEY_CURRENT_USER, (profile.key + entry).c_str());
+        RegDeleteKeyA(HKEY_CURRENT_USER, (profile.key + "\\Applications").c_str());
+    }
+    const std::string folder = WithoutTrailingBackslash(chosen) + kSubFolder;
+    DeleteFilesOf(folder);
+    char appData[MAX_PATH];
+    const DWORD length = GetEnvironmentVariableA("APPDATA", appData, sizeof(appData));
+    if (length > 0 && length < sizeof(appData)) {
+        DeleteFileA((std::string(appData) + "\\Tovrel\\" + kSettingsFile).c_str());
+        RemoveDirectoryA((std::string(appData) + "\\Tovrel").c_str());
+    }
+    for (const CProfile& profile : gProfiles) {
+        for (const char* file :
+             {"\\Fonts\\Tovrel_EN.shx", "\\Fonts\\Tovrel_HZ.shx", "\\itextsharp.dll", "\\GCAD2024P.dll"})
+            DeleteFileA((profile.location + file).c_str());
+    }
+    RemoveDirectoryA(folder.c_str());
+    RemoveDirectoryA(WithoutTrailingBackslash(chosen).c_str());
+    RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kEntryKey, KEY_WOW64_64KEY, 0);
+    char programFiles[MAX_PATH];
+    const DWORD size = GetEnvironmentVariableA("ProgramFiles", programFiles, sizeof(programFiles));
+    if (size > 0 && size < sizeof(programFiles)) {
+        const std::string removal = std::string(programFiles) + "\\Tovrel";
+        MoveFileExA((removal + "\\Uninstall.exe").c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+        MoveFileExA(removal.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+        DeleteFileA((removal + "\\Uninstall.lst").c_str());
+    }
+    MessageBoxA(nullptr, "批打印软件已卸载 !", kBoxCaption, MB_OK);
+    return 0;
+}
+
 void OnInitDialog(HWND dialog) {
     gBackground = CreateSolidBrush(kBackgroundColour);
     SetDlgItemTextA(dialog, IDC_TITLE, "批打印软件 V2025.02.25");
@@ -342,6 +403,8 @@ INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
 int main(int argc, char** argv) {
     if (argc < 2)
         return 2;
+    if (std::strcmp(argv[1], "remove") == 0)
+        return argc == 3 ? Remove(argv[2]) : 2;
     gWholeJob = std::strcmp(argv[1], "job") == 0;
 
     WalkKey(HKEY_CURRENT_USER, "SOFTWARE\\Gstarsoft", "SOFTWARE\\Gstarsoft", 0, false);

@@ -32,6 +32,11 @@
 //                                                      folders hold their own fonts and DLLs, which
 //                                                      SetUp.exe saves before it replaces them
 // GOAL is the highest median ratio that meets the figure's goal.
+//   bench_driver.exe remove FILES BYTES ROUNDS GOAL    the removal of an end-to-end install by SetUp.exe
+//                                                      (made untimed before each run): Yes pressed ->
+//                                                      the box that tells the outcome is shown, against
+//                                                      the bare program deleting the same files,
+//                                                      folders and keys by name
 //   bench_driver.exe dialog ROUNDS                start -> dialog shown
 //   bench_driver.exe scan ROUNDS KEYS...          what a registry tree adds to start -> dialog shown
 
@@ -330,6 +335,32 @@ class CBench {
                                             : "base\\SetUp.exe");
     }
     bool HasBaseline() const { return m_baseline; }
+    std::string Uninstaller() const { return m_removal + "\\Uninstall.exe"; }
+    // Each removal hands the uninstaller to the restart: the list starts
+    // empty for every run, the same for both programs.
+    static void ClearPendingRenames() {
+        HKEY key = nullptr;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0, KEY_SET_VALUE,
+                          &key) != ERROR_SUCCESS)
+            return;
+        RegDeleteValueA(key, "PendingFileRenameOperations");
+        RegDeleteValueA(key, "PendingFileRenameOperations2");
+        RegCloseKey(key);
+    }
+    // Never take a removal that told success for one: the install folder,
+    // the plug-in's files elsewhere and the load entries are gone.
+    void CheckRemoved() const {
+        if (GetFileAttributesA((Folder(kSetup) + kSubFolder).c_str()) != INVALID_FILE_ATTRIBUTES)
+            Fail("the removal left the install folder");
+        for (const CPluginFile& file : kPluginFiles) {
+            if (file.elsewhere && GetFileAttributesA(PluginTarget(file).c_str()) != INVALID_FILE_ATTRIBUTES)
+                Fail("the removal left " + PluginTarget(file));
+        }
+        DWORD type = REG_NONE;
+        std::string value;
+        if (ReadRegistryValue(std::string(kProfile) + "Applications\\TR_VazivIvir2025", "LOADER", &type, &value))
+            Fail("the removal left the load entries");
+    }
     // The folder typed into the dialog; the program installs into its
     // T-VazivIvir sub-folder.
     std::string Folder(Program program) const {
@@ -536,6 +567,85 @@ int InstallFigure(bool endToEnd, bool over, bool cadOwnFiles, int files, size_t 
     return 0;
 }
 
+const char kBoxCaption[] = "T-软件安装";
+const char kRemovedText[] = "批打印软件已卸载 !";
+
+// The message box the process shows, other than skip; null after the timeout.
+HWND WaitForBox(DWORD process, HWND skip) {
+    HWND found = nullptr;
+    PollUntil([&] {
+        for (HWND box = nullptr; (box = FindWindowExA(nullptr, box, "#32770", kBoxCaption));) {
+            DWORD owner = 0;
+            GetWindowThreadProcessId(box, &owner);
+            if (owner == process && box != skip && IsWindowVisible(box) && GetDlgItem(box, 0xFFFF)) {
+                found = box;
+                return true;
+            }
+        }
+        return false;
+    });
+    return found;
+}
+
+// One removal: Yes pressed -> the outcome's box shown and its thread idle.
+double RunRemoval(CBench& bench, Program program) {
+    bench.ClearPendingRenames();
+    ChildProcess process;
+    const bool started = program == kSetup ? process.Start(bench.Uninstaller())
+                                           : process.Start(bench.Exe(kBare), "remove \"" + bench.Folder(kSetup) + "\"");
+    if (!started)
+        Fail("cannot start the removal");
+    const HWND question = WaitForBox(process.Id(), nullptr);
+    if (!question)
+        Fail("no question before the removal");
+    const double pressed = NowMs();
+    PostMessageA(GetDlgItem(question, IDYES), BM_CLICK, 0, 0);
+    const HWND told = WaitForBox(process.Id(), question);
+    DWORD_PTR result = 0;
+    if (!told || !SendMessageTimeoutA(told, WM_NULL, 0, 0, SMTO_NORMAL, kTimeoutMs, &result))
+        Fail("the removal told nothing");
+    const double ms = NowMs() - pressed;
+    char text[256] = {};
+    GetDlgItemTextA(told, 0xFFFF, text, sizeof(text));
+    if (std::string(text) != kRemovedText)
+        Fail(std::string("the removal told: ") + text);
+    PostMessageA(GetDlgItem(told, IDOK), BM_CLICK, 0, 0);
+    if (!process.Wait(kTimeoutMs))
+        Fail("the removal did not end");
+    bench.CheckRemoved();
+    return ms;
+}
+
+// Each run removes an end-to-end install that SetUp.exe made just before,
+// untimed, into the same folder for both programs.
+int RemovalFigure(int files, size_t bytes, int rounds, double goal) {
+    CBench bench;
+    bench.WritePackage(files, bytes, true);
+    std::vector<double> times[2];
+    for (int pair = 0; pair <= rounds; ++pair) {
+        double ms[2] = {};
+        for (Program program : OrderOfPair(pair, false)) {
+            RunInstall(bench, kSetup, true, false);
+            // A baseline's runs of the install figures keep it aside.
+            bench.PutRemovalFolder(kSetup, true);
+            ms[program] = RunRemoval(bench, program);
+            bench.PutRemovalFolder(kSetup, false);
+        }
+        if (pair == 0)
+            continue;
+        for (Program program : {kSetup, kBare})
+            times[program].push_back(ms[program]);
+    }
+    char figure[128];
+    std::snprintf(figure, sizeof(figure), "removal, %d x %zu KiB:", files, bytes / 1024);
+    const std::vector<double> ratios = Ratios(times[kSetup], times[kBare]);
+    PrintFigure(figure, ratios, times[kSetup], "bare removal", times[kBare]);
+    const double median = CSpread(ratios).median;
+    std::printf("    goal: ratio <= %.2f: %s\n", goal, median <= goal ? "met" : "NOT MET");
+    std::fflush(stdout);
+    return 0;
+}
+
 double TimeToDialog(CBench& bench, Program program) {
     CRun run;
     bench.Start(run, program, "copy");
@@ -609,7 +719,7 @@ int ScanFigure(int rounds, const std::vector<int>& sizes) {
 
 int Usage() {
     std::fprintf(stderr,
-                 "usage: bench_driver install|reinstall|e2e|e2e-own FILES BYTES ROUNDS GOAL\n"
+                 "usage: bench_driver install|reinstall|e2e|e2e-own|remove FILES BYTES ROUNDS GOAL\n"
                  "       bench_driver dialog ROUNDS\n"
                  "       bench_driver scan ROUNDS KEYS...\n");
     return 2;
@@ -623,6 +733,9 @@ int main(int argc, char** argv) {
         std::atoi(argv[4]) > 0)
         return InstallFigure(figure == "e2e" || figure == "e2e-own", figure == "reinstall", figure == "e2e-own",
                              std::atoi(argv[2]), std::strtoul(argv[3], nullptr, 10), std::atoi(argv[4]),
+                             std::atof(argv[5]));
+    if (figure == "remove" && argc == 6 && std::atoi(argv[4]) > 0)
+        return RemovalFigure(std::atoi(argv[2]), std::strtoul(argv[3], nullptr, 10), std::atoi(argv[4]),
                              std::atof(argv[5]));
     if (figure == "dialog" && argc == 3 && std::atoi(argv[2]) > 0)
         return DialogFigure(std::atoi(argv[2]));

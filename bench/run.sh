@@ -72,6 +72,7 @@ driver install 100 1048576 "$rounds" 1.10
 driver reinstall 100 4096 "$rounds" 1.45
 driver e2e 100 4096 "$rounds" 1.10
 driver e2e-own 100 4096 "$rounds" 1.10
+driver remove 100 4096 "$rounds" 1.10
 driver scan "$rounds" 5000 20000 80000
 driver dialog "$rounds"
 echo "SetUp.exe size: $(stat -c %s "$build/bin/SetUp.exe") bytes ($(( $(stat -c %s "$build/bin/SetUp.exe") / 1024 )) KiB)"

@@ -9,7 +9,8 @@
 
 namespace {
 
-// FAT's last-write clock ticks every two seconds; the others tick finer.
+// FAT's last-write clock ticks every two seconds; the others tick finer,
+// as do the change times of the file systems a share may lie on.
 constexpr LONGLONG kCoarsestTick = 2LL * 10000000;
 
 // An id of all ones is the file systems' "no id" (ReFS ids do not fit).
@@ -87,6 +88,29 @@ class CContentHash {
     size_t m_filled = 0;
 };
 
+// The current time as the file system's clock reads it.
+LONGLONG Now() {
+    FILETIME now = {};
+    GetSystemTimeAsFileTime(&now);
+    return static_cast<LONGLONG>((static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
+}
+
+// The id the file system numbers the file by on its volume (an id that
+// does not fit 64 bits, as on ReFS, reads as all ones), and the volume's
+// serial number, which the folder holding the file asks once: both answer
+// without a trip to Wine's mount manager, which FILE_ID_INFO costs for
+// every file.
+bool SourceFacts(HANDLE file, const CCheckedFolder& folder, CSourceStamp* stamp) {
+    ULONGLONG size = 0;
+    LONGLONG lastWrite = 0;
+    return FileFactsOf(file, &size, &stamp->id, &lastWrite, nullptr, &stamp->changed) &&
+           folder.VolumeSerial(&stamp->volume);
+}
+
+bool HasSourceId(const CSourceStamp& stamp) {
+    return IsUsableId(stamp.id) && stamp.changed != 0;
+}
+
 // The digest of the whole file: the content hash, or where digest already
 // holds one of 64 digits (a record of version 1), SHA-256.
 bool DigestFromStart(HANDLE file, std::vector<char>& buffer, bool sha256, std::string* hex) {
@@ -122,11 +146,7 @@ bool StampOpenFile(HANDLE file, const CCheckedFolder& folder, std::vector<char>&
         stamp->id = 0;
         return false;
     }
-    FILETIME now = {};
-    GetSystemTimeAsFileTime(&now);
-    const LONGLONG current =
-        static_cast<LONGLONG>((static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
-    if (IsUsableId(stamp->id) && stamp->lastWrite < current - kCoarsestTick && folder.VolumeSerial(&stamp->volume))
+    if (IsUsableId(stamp->id) && stamp->lastWrite < Now() - kCoarsestTick && folder.VolumeSerial(&stamp->volume))
         return true;
     if (DigestFromStart(file, buffer, false, &stamp->digest))
         return true;
@@ -148,4 +168,18 @@ bool IsAsStamped(HANDLE file, const CCheckedFolder& folder, const CFileStamp& st
     DWORD volume = 0;
     return IsUsableId(stamp.id) && folder.VolumeSerial(&volume) && volume == stamp.volume && id == stamp.id &&
            lastWrite == stamp.lastWrite;
+}
+
+bool StampSource(HANDLE file, const CCheckedFolder& folder, CSourceStamp* stamp) {
+    *stamp = CSourceStamp();
+    if (SourceFacts(file, folder, stamp) && HasSourceId(*stamp) && stamp->changed < Now() - kCoarsestTick)
+        return true;
+    *stamp = CSourceStamp();
+    return false;
+}
+
+bool IsSameSource(HANDLE file, const CCheckedFolder& folder, const CSourceStamp& stamp) {
+    CSourceStamp now;
+    return HasSourceId(stamp) && SourceFacts(file, folder, &now) && now.volume == stamp.volume && now.id == stamp.id &&
+           now.changed == stamp.changed;
 }

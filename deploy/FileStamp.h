@@ -17,12 +17,28 @@
 
 class CCheckedFolder;
 
+// What tells a package file the very one an earlier install copied, with
+// its bytes unchanged since, without reading it: the same volume and the
+// same file id there, and the same change time. A file replaced by another
+// (an archive unpacked anew, a copy renamed over it) has another id; one
+// written in place has a later change time, which, unlike the last-write
+// time, no ordinary call sets back: unpackers and copy tools set the
+// last-write time to the archive's, and the system moves the change time
+// to now as they do. Size and last-write time alone tell nothing: packages
+// built with fixed dates keep both across versions.
+struct CSourceStamp {
+    DWORD volume = 0;      // the volume's serial number
+    ULONGLONG id = 0;      // the file's id there; 0: none
+    LONGLONG changed = 0;  // the change time
+};
+
 struct CFileStamp {
     ULONGLONG size = 0;
     DWORD volume = 0;  // the volume's serial number
     ULONGLONG id = 0;  // the file's id on it; 0: none, only the digest can tell
     LONGLONG lastWrite = 0;
-    std::string digest;  // 64 lower-case hex digits, or empty
+    std::string digest;   // 64 lower-case hex digits, or empty
+    CSourceStamp source;  // the package file it was copied from, if it can be told
 };
 
 // Stamps the open file of folder. The handle needs read access where the
@@ -34,3 +50,16 @@ bool StampOpenFile(HANDLE file, const CCheckedFolder& folder, std::vector<char>&
 // the same digest where one was taken, otherwise the same volume, id and
 // last-write time.
 bool IsAsStamped(HANDLE file, const CCheckedFolder& folder, const CFileStamp& stamp, std::vector<char>& buffer);
+
+// Stamps the package file open as file of folder: false, with no id in
+// stamp, where the system gives no usable id or change time (FAT and exFAT
+// keep no change time), or the change is so recent
+// that another one within the same tick of the file system's clock would
+// leave it as it is. The handle must keep writers out from before its
+// bytes are read until the stamp is taken, so that the stamp is of the
+// bytes read.
+bool StampSource(HANDLE file, const CCheckedFolder& folder, CSourceStamp* stamp);
+
+// Whether the package file open as file of folder is the one stamped,
+// unchanged since.
+bool IsSameSource(HANDLE file, const CCheckedFolder& folder, const CSourceStamp& stamp);

@@ -123,18 +123,21 @@ PlaceResult CFolderWriter::PlaceFrom(const CCheckedFolder& folder,
         [&](HANDLE out, bool truncate) { return CopyContent(source, out, truncate, m_buffer); }, stamp);
 }
 
-// The copy's stamp as recorded tells it unchanged since it was placed; its
-// size and last-write time, which it took from its source, tell the source
-// unchanged since, as make and rsync tell it. A stamp that needed a digest
-// is no such proof: the file is placed again.
+// The copy's stamp as recorded tells it unchanged since it was placed, the
+// source's stamp the package file the same one, unchanged since it was
+// copied: a newer package of the same sizes and dates is no such file. A
+// stamp that needed a digest is no such proof: the file is placed again.
 bool CFolderWriter::IsCopyInPlace(const CCheckedFolder& folder,
                                   const char* name,
                                   const WIN32_FIND_DATAA& listed,
-                                  const CFileStamp& recorded) const {
+                                  const CFileStamp& recorded,
+                                  const CCheckedFolder& package,
+                                  HANDLE source) const {
     const ULONGLONG size = (static_cast<ULONGLONG>(listed.nFileSizeHigh) << 32) | listed.nFileSizeLow;
     const LONGLONG lastWrite = static_cast<LONGLONG>(
         (static_cast<ULONGLONG>(listed.ftLastWriteTime.dwHighDateTime) << 32) | listed.ftLastWriteTime.dwLowDateTime);
-    if (!recorded.digest.empty() || recorded.id == 0 || size != recorded.size || lastWrite != recorded.lastWrite)
+    if (!recorded.digest.empty() || recorded.id == 0 || size != recorded.size || lastWrite != recorded.lastWrite ||
+        !IsSameSource(source, package, recorded.source))
         return false;
     constexpr DWORD kKept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
     ULONGLONG placedSize = 0;

@@ -51,12 +51,15 @@ class CFolderWriter {
                           const WIN32_FIND_DATAA* listed = nullptr,
                           CFileStamp* stamp = nullptr);
     // Whether the file name of folder is still the copy that an earlier
-    // install placed, as recorded, of a source of the listed size and
-    // last-write time: an install over it then need not copy it again.
+    // install placed, as recorded, of the very package file open as source
+    // in package, unchanged since: an install over it then need not copy it
+    // again.
     bool IsCopyInPlace(const CCheckedFolder& folder,
                        const char* name,
                        const WIN32_FIND_DATAA& listed,
-                       const CFileStamp& recorded) const;
+                       const CFileStamp& recorded,
+                       const CCheckedFolder& package,
+                       HANDLE source) const;
     // Places a file with the given content the same way: whole or not at all.
     PlaceResult PlaceData(const CCheckedFolder& folder, const char* name, const std::string& content);
 

@@ -138,18 +138,39 @@ bool ParseStamp(std::string_view text, CFileStamp* stamp) {
            ParseHex(text.substr(26, 16), 16, &stamp->lastWrite);
 }
 
+// "volume:id:changed" in 8, 16 and 16 hex digits: a file line's field
+// between its mark and its path, only where the source could be told.
+std::string FormatSource(const CSourceStamp& source) {
+    std::string text;
+    AppendHex(source.volume, 8, text);
+    text += ':';
+    AppendHex(source.id, 16, text);
+    text += ':';
+    AppendHex(static_cast<ULONGLONG>(source.changed), 16, text);
+    return text;
+}
+
+bool ParseSource(std::string_view text, CSourceStamp* source) {
+    return text.size() == 42 && text[8] == ':' && text[25] == ':' && ParseHex(text.substr(0, 8), 8, &source->volume) &&
+           ParseHex(text.substr(9, 16), 16, &source->id) && source->id != 0 &&
+           ParseHex(text.substr(26, 16), 16, &source->changed) && source->changed != 0;
+}
+
 CString TextOf(std::string_view field) {
     return CString(field.data(), static_cast<int>(field.size()));
 }
 
-// A version 1 file line has no stamp field.
+// A version 1 file line has no stamp field; a version 3 one may have a
+// source field before its path.
 bool ParseLine(std::string_view line, bool first, CInstallRecord& record) {
     std::vector<std::string_view> fields = Fields(line);
-    if (fields[0] == "F" && fields.size() == (first ? 5u : 6u)) {
+    if (fields[0] == "F" && (fields.size() == (first ? 5u : 6u) || (!first && fields.size() == 7u))) {
         if (first)
             fields.insert(fields.begin() + 2, "-");
         CRecordedFile file;
-        file.path = TextOf(fields[5]);
+        if (fields.size() == 7u && !ParseSource(fields[5], &file.source))
+            return false;
+        file.path = TextOf(fields.back());
         file.digest = fields[3] == "-" ? std::string() : std::string(fields[3]);
         file.keep = fields[4] == "k";
         return ParseSize(fields[1], &file.size) && ParseStamp(fields[2], &file) &&
@@ -196,21 +217,34 @@ CString ProgramFilesFolder() {
 
 // Whether the uninstaller in folder is a copy of this very program already:
 // a file of the folder's own (where only administrators write) with the
-// size and last-write time of the program's own file, held since it started,
-// which the copy took from it. An install over an identical earlier one then
+// bytes of the program's own file, held since it started. Size and date do
+// not tell it: two builds of the same size are common, and a build dates
+// its program as it likes. An install over an identical earlier one then
 // copies nothing.
 bool IsUninstallerInPlace(const CCheckedFolder& folder, HANDLE image, ULONGLONG* size) {
-    FILE_STANDARD_INFO program = {};
-    FILE_BASIC_INFO programTimes = {};
-    ULONGLONG id = 0;
-    LONGLONG lastWrite = 0;
-    DWORD attributes = 0;
-    if (!GetFileInformationByHandleEx(image, FileStandardInfo, &program, sizeof(program)) ||
-        !GetFileInformationByHandleEx(image, FileBasicInfo, &programTimes, sizeof(programTimes)) ||
-        folder.Facts(kUninstallerName, size, &id, &lastWrite, &attributes) != FileResult::kDone)
+    CAutoHandle placed;
+    LARGE_INTEGER programSize = {};
+    LARGE_INTEGER start = {};
+    if (folder.OpenFile(kUninstallerName, GENERIC_READ, &placed) != FileResult::kDone ||
+        !GetFileSizeEx(image, &programSize) || !GetFileSizeEx(placed.Get(), &start) ||
+        start.QuadPart != programSize.QuadPart)
         return false;
-    return *size == static_cast<ULONGLONG>(program.EndOfFile.QuadPart) &&
-           lastWrite == programTimes.LastWriteTime.QuadPart;
+    *size = static_cast<ULONGLONG>(programSize.QuadPart);
+    start.QuadPart = 0;
+    if (!SetFilePointerEx(image, start, nullptr, FILE_BEGIN))
+        return false;
+    std::vector<char> ours(64 * 1024);
+    std::vector<char> theirs(ours.size());
+    for (;;) {
+        DWORD read = 0;
+        DWORD readThere = 0;
+        if (!ReadFile(image, ours.data(), static_cast<DWORD>(ours.size()), &read, nullptr) ||
+            !ReadFile(placed.Get(), theirs.data(), read, &readThere, nullptr) || readThere != read ||
+            std::memcmp(ours.data(), theirs.data(), read) != 0)
+            return false;
+        if (read == 0)
+            return true;
+    }
 }
 
 RecordState LoadRecordText(const CCheckedFolder& folder, CInstallRecord* record, std::string* text) {
@@ -311,7 +345,8 @@ std::string CInstallRecord::Format() const {
     for (const CRecordedFile& file : m_files) {
         text += "F\t" + std::to_string(file.size) + "\t" + FormatStamp(file) + "\t" +
                 (file.digest.empty() ? "-" : file.digest) + "\t" + (file.keep ? "k" : "-") + "\t" +
-                file.path.GetString() + "\r\n";
+                (file.source.changed != 0 ? FormatSource(file.source) + "\t" : std::string()) + file.path.GetString() +
+                "\r\n";
     }
     for (const CSavedFile& saved : m_saved)
         text += std::string("B\t") + saved.name.GetString() + "\t" + saved.path.GetString() + "\r\n";

@@ -9,13 +9,15 @@
 // The record is a text in the ANSI code page, one item a line:
 //
 //   TovrelUninstall<TAB>3              the format and its version
-//   F<TAB>size<TAB>stamp<TAB>digest<TAB>k|-<TAB>path
+//   F<TAB>size<TAB>stamp<TAB>digest<TAB>k|-[<TAB>source]<TAB>path
 //                                      a placed file: stamp is volume:id:time
 //                                       (hex digits, see FileStamp.h) or -,
 //                                       digest its content hash (32 hex digits),
 //                                       a SHA-256 digest (64) or -; k: a
 //                                       host-side file of that name was there
-//                                       before
+//                                       before; source, where the package file
+//                                       could be told, volume:id:changed of it
+//                                       (8, 16, 16 hex digits)
 //   B<TAB>name<TAB>path                the bytes the host-side file path had before
 //                                       the install, saved as name beside the record
 //   D<TAB>path                         a folder to remove once empty

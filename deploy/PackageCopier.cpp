@@ -365,10 +365,13 @@ bool CopyEntry(CCopyJob& job,
                                             ? job.earlier->FileAt(JoinPath(target.Folder().FinalPathText(), name))
                                             : nullptr;
         PlaceResult placed = PlaceResult::kPlaced;
-        if (recorded && targets.writer.IsCopyInPlace(target.Folder(), name, entry, *recorded))
+        if (recorded && targets.writer.IsCopyInPlace(target.Folder(), name, entry, *recorded, package, in.Get()))
             stamp = *recorded;
         else
             placed = targets.writer.PlaceFrom(target.Folder(), name, in.Get(), &entry, &stamp);
+        // Taken after the copy: the open source has kept writers out since.
+        if (placed == PlaceResult::kPlaced)
+            StampSource(in.Get(), package, &stamp.source);
         if (placed == PlaceResult::kPlaced) {
             // A file the record cannot name would never be removed: the
             // user hears of it like of a file that could not be copied.

@@ -82,7 +82,12 @@ bool AttributesOf(HANDLE handle, DWORD* attributes) {
 // volume for its serial number as well, which Wine answers through its
 // mount manager at about 150 us a call, and FileNetworkOpenInformation takes
 // 7 to 14 us.
-bool FileFactsOf(HANDLE handle, ULONGLONG* size, ULONGLONG* id, LONGLONG* lastWrite, DWORD* attributes) {
+bool FileFactsOf(HANDLE handle,
+                 ULONGLONG* size,
+                 ULONGLONG* id,
+                 LONGLONG* lastWrite,
+                 DWORD* attributes,
+                 LONGLONG* changed) {
     const CNativeCalls& native = Native();
     if (!native.queryInformation) {
         SetLastError(ERROR_NOT_SUPPORTED);
@@ -108,6 +113,8 @@ bool FileFactsOf(HANDLE handle, ULONGLONG* size, ULONGLONG* id, LONGLONG* lastWr
     *lastWrite = basic.LastWriteTime.QuadPart;
     if (attributes)
         *attributes = basic.FileAttributes;
+    if (changed)
+        *changed = basic.ChangeTime.QuadPart;
     return true;
 }
 

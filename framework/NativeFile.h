@@ -27,8 +27,14 @@ bool FinalPathOf(HANDLE handle, std::wstring* path);
 bool VolumePathOf(HANDLE handle, std::wstring* path, DWORD* volume);
 bool AttributesOf(HANDLE handle, DWORD* attributes);
 // An open file's size, its id on its volume as the file system numbers it
-// (0 if it has none), its last-write time and, if asked, its attributes.
-bool FileFactsOf(HANDLE handle, ULONGLONG* size, ULONGLONG* id, LONGLONG* lastWrite, DWORD* attributes = nullptr);
+// (0 if it has none), its last-write time and, if asked, its attributes and
+// its change time (0 where the file system keeps none).
+bool FileFactsOf(HANDLE handle,
+                 ULONGLONG* size,
+                 ULONGLONG* id,
+                 LONGLONG* lastWrite,
+                 DWORD* attributes = nullptr,
+                 LONGLONG* changed = nullptr);
 // Sets the attributes, and the last-write time if given, of an open file.
 bool SetAttributesOf(HANDLE handle, DWORD attributes, const LARGE_INTEGER* lastWrite);
 bool DeleteOnClose(HANDLE handle);

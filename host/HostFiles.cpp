@@ -90,7 +90,8 @@ void CopyHostFile(const CHostPackage& package,
         const CString finalText = folder->FinalPathText();
         const CRecordedFile* recorded =
             earlier && entry && !finalText.IsEmpty() ? earlier->FileAt(finalText + "\\" + fileName) : nullptr;
-        if (opened == FileResult::kDone && recorded && writer.IsCopyInPlace(*folder, fileName, *entry, *recorded) &&
+        if (opened == FileResult::kDone && recorded &&
+            writer.IsCopyInPlace(*folder, fileName, *entry, *recorded, *package.checked, in.Get()) &&
             record.AddPlaced(*folder, fileName, *recorded, recorded->keep))
             return;
         bool existed = true;
@@ -99,6 +100,8 @@ void CopyHostFile(const CHostPackage& package,
         if (opened == FileResult::kDone && saver.SaveBeforeReplacing(*folder, fileName, writer, record, &existed)) {
             CFileStamp stamp;
             const PlaceResult placed = writer.PlaceFrom(*folder, fileName, in.Get(), entry, &stamp);
+            if (placed == PlaceResult::kPlaced)
+                StampSource(in.Get(), *package.checked, &stamp.source);
             // A file the record cannot name would never be removed: it is
             // named like a file that could not be copied.
             if (placed == PlaceResult::kPlaced && record.AddPlaced(*folder, fileName, stamp, existed))

@@ -348,8 +348,10 @@ ULONGLONG FileIdOf(const std::string& path) {
 }
 
 // An install over an earlier one passes over a file only while it is the
-// copy that install placed, of a source unchanged since; anything else the
-// user or a newer package changed is placed again.
+// copy that install placed, of the very package file, unchanged since;
+// anything else the user or a newer package changed is placed again, a
+// newer package of the same sizes and dates included. What is passed over
+// keeps its stamp in the record, or the removal could not tell it.
 TEST(CopyPackageFilesTest, AnInstallOverAnEarlierOnePassesOverOnlyWhatIsAsItPlacedIt) {
     if (!IsRelocatedChild())
         return ExpectPassesRelocated({"setup"});
@@ -375,6 +377,21 @@ TEST(CopyPackageFilesTest, AnInstallOverAnEarlierOnePassesOverOnlyWhatIsAsItPlac
          },
          false},
         {"newer.dat", [](const std::string& source, const std::string&) { WriteFile(source, "NEWER.DAT"); }, false},
+        // Unpacked over the old package, dated as the archive has it.
+        {"same size and date.dat",
+         [](const std::string& source, const std::string&) {
+             FILETIME written = {};
+             {
+                 CAutoHandle file(CreateFileA(source.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                                              OPEN_EXISTING, 0, nullptr));
+                 ASSERT_TRUE(GetFileTime(file.Get(), nullptr, nullptr, &written));
+             }
+             ASSERT_TRUE(WriteFile(source, "SAME SIZE AND DATE.DAT"));
+             CAutoHandle file(
+                 CreateFileA(source.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+             ASSERT_TRUE(SetFileTime(file.Get(), nullptr, nullptr, &written));
+         },
+         false},
     };
     const FILETIME past = {0x3a0f4000, 0x01d5c0a0};  // early 2020
     for (const auto& c : cases) {
@@ -383,6 +400,10 @@ TEST(CopyPackageFilesTest, AnInstallOverAnEarlierOnePassesOverOnlyWhatIsAsItPlac
                                      OPEN_EXISTING, 0, nullptr));
         ASSERT_TRUE(SetFileTime(file.Get(), nullptr, nullptr, &past)) << c.name;
     }
+    // A package file changed within the last two seconds is copied again
+    // whatever its stamp says, and no call sets its change time back: the
+    // package is left to age, as a real one has by the time it is run.
+    Sleep(2100);
     CMessageBoxRecorder boxes;
     CCopyJob first(bench.install.c_str(), nullptr);
     ASSERT_TRUE(CopyPackageFiles(first));
@@ -405,6 +426,8 @@ TEST(CopyPackageFilesTest, AnInstallOverAnEarlierOnePassesOverOnlyWhatIsAsItPlac
         EXPECT_FALSE(deploytest::Attributes(copy) & FILE_ATTRIBUTE_HIDDEN);
     }
     EXPECT_EQ(std::size(cases), second.placed.Files().size());
+    for (const CRecordedFile& file : second.placed.Files())
+        EXPECT_TRUE(file.id != 0 || !file.digest.empty()) << file.path.GetString() << " has no stamp";
 }
 
 // A second process that holds a file open with share mode 0.

@@ -35,6 +35,9 @@ CInstallRecord Sample() {
     stamped.volume = 0xcafe0001;
     stamped.id = 0x123456789abcdefULL;
     stamped.lastWrite = 0x01d9f00012345678LL;
+    stamped.source.volume = 0x11223344;
+    stamped.source.id = 0xfedcba9876543210ULL;
+    stamped.source.changed = 0x01d9f00087654321LL;
     record.AddFile(stamped);
     record.AddFile(File("C:\\Tovrel\\T-VazivIvir\\TR_VazivIvir2023.GRX", 31, kDigestA, false));
     record.AddFile(File("D:\\乗\\CAD\\GCAD2024P.dll", 0, "", true));
@@ -53,6 +56,7 @@ TEST(InstallRecordTest, OnlyAWholeRecordOfItsVersionIsRead) {
     EXPECT_EQ(whole, read.Format());
     ASSERT_EQ(3u, read.Files().size());
     EXPECT_EQ(0x123456789abcdefULL, read.Files()[0].id);
+    EXPECT_EQ(0xfedcba9876543210ULL, read.Files()[0].source.id);
     EXPECT_TRUE(read.Files()[2].keep);
     EXPECT_EQ("D:\\乗\\CAD\\GCAD2024P.dll", std::string(read.loaders[0].GetString()));
     ASSERT_EQ(1u, read.Saved().size());
@@ -72,6 +76,7 @@ TEST(InstallRecordTest, OnlyAWholeRecordOfItsVersionIsRead) {
     const std::string third = "TovrelUninstall\t3\r\n";
     const std::string saved = SavedNameFor("C:\\x").GetString();
     const std::string stamp = "cafe0001:0123456789abcdef:01d9f00012345678";
+    const std::string source = "11223344:fedcba9876543210:01d9f00087654321";
     const struct {
         const char* name;
         std::string text;
@@ -87,6 +92,9 @@ TEST(InstallRecordTest, OnlyAWholeRecordOfItsVersionIsRead) {
         {"version 1 with a digest", first + "F\t1\t" + kDigestA + "\t-\tC:\\x\r\nend\r\n", true},
         {"version 3 with a stamp", third + "F\t1\t" + stamp + "\t-\t-\tC:\\x\r\nend\r\n", true},
         {"version 3 with neither", third + "F\t1\t-\t-\t-\tC:\\x\r\nend\r\n", true},
+        {"version 3 with its source", third + "F\t1\t" + stamp + "\t-\t-\t" + source + "\tC:\\x\r\nend\r\n", true},
+        {"a source cut short", third + "F\t1\t" + stamp + "\t-\t-\t" + source.substr(1) + "\tC:\\x\r\nend\r\n", false},
+        {"a source in version 2", header + "F\t1\t-\t-\t" + source + "\tC:\\x\r\nend\r\n", false},
         {"version 3 with a content hash", third + "F\t1\t-\t" + std::string(32, 'c') + "\t-\tC:\\x\r\nend\r\n", true},
         {"a digest of neither length", third + "F\t1\t-\t" + std::string(48, 'c') + "\t-\tC:\\x\r\nend\r\n", false},
         {"a version 2 file line in version 3", third + "F\t1\t" + kDigestA + "\t-\tC:\\x\r\nend\r\n", false},
@@ -203,6 +211,12 @@ TEST(PendingRenameTest, TakesBackOnlyWholePairsOfItsOwn) {
     const std::wstring inside = L"\\??\\C:\\Program Files\\Tovrel\\Uninstall.lst" + z + z;
     const std::wstring bare = L"C:\\Program Files\\Tovrel" + z + z;
     const std::wstring cut = ours.substr(0, ours.size() - 1);
+    // Windows 10 and 11 mark their sources ("*1", "*2") before the prefix.
+    const std::wstring marked = L"*1\\??\\C:\\Program Files\\Tovrel\\Uninstall.exe" + z + z;
+    const std::wstring markedFolder = L"*2\\??\\C:\\Program Files\\Tovrel" + z + z;
+    const std::wstring dosDevices = L"\\DosDevices\\C:\\Program Files\\Tovrel" + z + z;
+    const std::wstring markedOther = L"*1\\??\\C:\\Program Files\\Tovrel\\Uninstall.exe.old" + z + z;
+    const std::wstring markOnly = L"*1C:\\Program Files\\Tovrel" + z + z;
     const struct {
         const char* name;
         std::string value;
@@ -219,6 +233,10 @@ TEST(PendingRenameTest, TakesBackOnlyWholePairsOfItsOwn) {
         {"a source without a target", bytes(other + cut), bytes(other + cut), false},
         {"after an empty source", bytes(z + ours), bytes(z + ours), false},
         {"empty", "", "", false},
+        {"marked sources among others", bytes(marked + other + markedFolder + z), bytes(other + z), true},
+        {"the DosDevices prefix", bytes(dosDevices), "", true},
+        {"a marked look-alike", bytes(markedOther), bytes(markedOther), false},
+        {"a mark without a prefix", bytes(markOnly), bytes(markOnly), false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -147,13 +147,12 @@ std::string PendingAtRestart() {
 }
 
 // The list's raw bytes (UTF-16), for a test that must see every byte kept.
-std::string PendingBytes() {
+std::string PendingBytes(const wchar_t* value = L"PendingFileRenameOperations") {
     CRegKey key;
     std::string data(65536, '\0');
     DWORD size = static_cast<DWORD>(data.size());
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS ||
-        RegQueryValueExW(key.Get(), L"PendingFileRenameOperations", nullptr, nullptr, reinterpret_cast<BYTE*>(&data[0]),
-                         &size) != ERROR_SUCCESS)
+        RegQueryValueExW(key.Get(), value, nullptr, nullptr, reinterpret_cast<BYTE*>(&data[0]), &size) != ERROR_SUCCESS)
         return std::string();
     data.resize(size);
     return data;
@@ -184,7 +183,10 @@ std::set<std::string> NamedItems(const std::string& text) {
 class HeldFile {
   public:
     bool Hold(const std::string& path) {
-        const std::string id = std::to_string(GetCurrentProcessId());
+        // Names of their own for every hold: events of an earlier one, set
+        // already, would let the new holder go at once.
+        static int holds = 0;
+        const std::string id = std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++holds);
         const std::string readyName = "uninstall-test-ready-" + id;
         const std::string releaseName = "uninstall-test-release-" + id;
         m_ready.Reset(CreateEventA(nullptr, TRUE, FALSE, readyName.c_str()));
@@ -262,9 +264,11 @@ class UninstallTest : public ::testing::Test {
         RemoveTree(RemovalFolder());
         RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kEntryKey, KEY_WOW64_64KEY, 0);
         CRegKey sessionManager;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE, sessionManager.Receive()) ==
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE, sessionManager.Receive()) !=
             ERROR_SUCCESS)
-            RegDeleteValueA(sessionManager.Get(), "PendingFileRenameOperations");
+            return;
+        for (const char* name : {"PendingFileRenameOperations", "PendingFileRenameOperations2"})
+            RegDeleteValueA(sessionManager.Get(), name);
     }
 
     // No install anywhere; two CADs, each with one 2025 profile.
@@ -375,6 +379,37 @@ TEST_F(UninstallTest, RemovesWhatTheInstallPlacedAndKeepsWhatItDecides) {
     const std::set<std::string> edited = {kInstallDir + "\\Tovrel.lsp", SettingsFolder() + "\\Tovrel.Ini"};
     const std::set<std::string> editedKept = {kChosenFolder, kInstallDir, kInstallDir + "\\Tovrel.lsp",
                                               SettingsFolder(), SettingsFolder() + "\\Tovrel.Ini"};
+    // A package as users have it: unpacked a day or more after it was built.
+    // A package file changed within the last two seconds is copied again
+    // whatever its stamp says, and no call sets a change time back: the
+    // package is left to age before the install, so that a second install
+    // passes over what it can.
+    const auto unpackedEarlier = [&] {
+        layout.SetPackageTime(-1);
+        Sleep(2100);
+    };
+    const auto fileIdOf = [](const std::string& path) {
+        CAutoHandle file(CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                     OPEN_EXISTING, 0, nullptr));
+        BY_HANDLE_FILE_INFORMATION info = {};
+        return GetFileInformationByHandle(file.Get(), &info)
+                   ? (ULONGLONG{info.nFileIndexHigh} << 32) | info.nFileIndexLow
+                   : 0;
+    };
+    // Rewrites the file with its bytes changed, its size and date kept.
+    const auto rewriteKeepingDate = [](const std::string& path, const std::function<void(std::string&)>& change) {
+        FILETIME written = {};
+        {
+            CAutoHandle file(
+                CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+            ASSERT_TRUE(GetFileTime(file.Get(), nullptr, nullptr, &written)) << path;
+        }
+        std::string bytes = ReadFile(path);
+        change(bytes);
+        ASSERT_TRUE(WriteFile(path, bytes)) << path;
+        CAutoHandle file(CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(SetFileTime(file.Get(), nullptr, nullptr, &written)) << path;
+    };
     const struct {
         const char* name;
         std::function<void()> beforeInstall;
@@ -440,6 +475,13 @@ TEST_F(UninstallTest, RemovesWhatTheInstallPlacedAndKeepsWhatItDecides) {
          {cadA + "\\itextsharp.dll"},
          {},
          true},
+        // Its saved bytes are given back by the second run.
+        {"a host DLL the CAD had before, held open",
+         [&] { WriteFile(cadA + "\\itextsharp.dll", "the CAD's own"); },
+         [&] { ASSERT_TRUE(held.Hold(cadA + "\\itextsharp.dll")); },
+         {cadA + "\\itextsharp.dll"},
+         {},
+         true},
         {"another plug-in's entry",
          [&] {
              SetRegistryString(std::string(kProfileA) + "Applications\\OtherPlugin", "LOADER", "C:\\Other\\other.dll");
@@ -478,6 +520,51 @@ TEST_F(UninstallTest, RemovesWhatTheInstallPlacedAndKeepsWhatItDecides) {
           Profile(kProfileB, "\\Applications\\TR_VazivIvir2023|LOADER")},
          false},
         {"installed twice, into two folders", {}, [&] { EXPECT_EQ("", Install(cads / "Second")); }, {}, {}, false},
+        // The second install passes over every file and keeps its stamps.
+        {"installed twice from a package unpacked a day earlier",
+         unpackedEarlier,
+         [&] {
+             const ULONGLONG placed = fileIdOf(kInstallDir + "\\Tovrel.lsp");
+             EXPECT_EQ("", Install(kChosenFolder));
+             EXPECT_EQ(placed, fileIdOf(kInstallDir + "\\Tovrel.lsp")) << "not passed over";
+         },
+         {},
+         {},
+         false},
+        {"a newer package of the same sizes and dates",
+         unpackedEarlier,
+         [&] {
+             for (const std::string& name : FolderNames(layout.DataFolder()))
+                 rewriteKeepingDate(layout.DataFolder() + "\\" + name, [](std::string& bytes) {
+                     for (char& c : bytes)
+                         c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+                 });
+             EXPECT_EQ("", Install(kChosenFolder));
+             EXPECT_EQ("CONTENT OF TOVREL.LSP", ReadFile(kInstallDir + "\\Tovrel.lsp"));
+             EXPECT_EQ("CONTENT OF GCAD2024P.DLL", ReadFile(cadA + "\\GCAD2024P.dll"));
+         },
+         {},
+         {},
+         false},
+        // Another build of the same size, dated as this one: not the uninstaller.
+        {"an uninstaller of the same size and date from another build",
+         {},
+         [&] {
+             rewriteKeepingDate(kUninstaller, [](std::string& bytes) { bytes[bytes.size() / 2] ^= 0x20; });
+             EXPECT_EQ("", Install(kChosenFolder));
+             EXPECT_TRUE(ReadFile(kUninstaller) == ReadFile(layout.Exe())) << "the other build stays";
+         },
+         {},
+         {},
+         false},
+        // Too recent to be told by its stamps: copied again. Written anew,
+        // the package is as the rows below had it.
+        {"installed twice from a package just made",
+         [&] { layout.WritePackage(); },
+         [&] { EXPECT_EQ("", Install(kChosenFolder)); },
+         {},
+         {},
+         false},
         {"an edit that keeps the length",
          {},
          [&] {
@@ -574,7 +661,7 @@ TEST_F(UninstallTest, RemovesWhatTheInstallPlacedAndKeepsWhatItDecides) {
             for (size_t at = record.find("\nF\t"); at != std::string::npos; at = record.find("\nF\t", at + 1))
                 ++files;
             EXPECT_EQ(1u, files) << record;
-            EXPECT_NE(std::string::npos, record.find("\t-\t" + cadA + "\\itextsharp.dll\r\n")) << record;
+            EXPECT_NE(std::string::npos, record.find("\t" + cadA + "\\itextsharp.dll\r\n")) << record;
             held.Release();
             text = Uninstall();
             EXPECT_EQ(kRemoved, text);
@@ -749,16 +836,26 @@ TEST_F(UninstallTest, AnInstallBeforeTheRestartTakesTheUninstallersDeleteBack) {
     const std::wstring otherPair = std::wstring(L"\\??\\C:\\other.tmp") + L'\0' + L"\\??\\C:\\other.dll" + L'\0';
     const std::string other(reinterpret_cast<const char*>(otherPair.data()), otherPair.size() * sizeof(wchar_t));
     const std::string listed = other + ours;
+    // Windows 10 and 11 append to the second list where it is, with a mark
+    // before the prefix (Wine writes neither).
+    const std::wstring marked = L"*1\\??\\" + std::wstring(kUninstaller.begin(), kUninstaller.end()) + L'\0' + L'\0';
+    const std::string secondListed =
+        other + std::string(reinterpret_cast<const char*>(marked.data()), marked.size() * sizeof(wchar_t)) +
+        std::string(2, '\0');
     {
         CRegKey key;
         ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE, key.Receive()));
         ASSERT_EQ(ERROR_SUCCESS,
                   RegSetValueExW(key.Get(), L"PendingFileRenameOperations", 0, REG_MULTI_SZ,
                                  reinterpret_cast<const BYTE*>(listed.data()), static_cast<DWORD>(listed.size())));
+        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key.Get(), L"PendingFileRenameOperations2", 0, REG_MULTI_SZ,
+                                                reinterpret_cast<const BYTE*>(secondListed.data()),
+                                                static_cast<DWORD>(secondListed.size())));
     }
 
     ASSERT_EQ("", Install(kChosenFolder));
     EXPECT_EQ(other + std::string(2, '\0'), PendingBytes()) << PendingAtRestart();
+    EXPECT_EQ(other + std::string(2, '\0'), PendingBytes(L"PendingFileRenameOperations2"));
     EXPECT_TRUE(FileExists(kUninstaller));
     EXPECT_EQ("\"" + kUninstaller + "\"", EntryText("UninstallString"));
 }

@@ -95,7 +95,8 @@ void CopyHostFile(const CHostPackage& package,
         bool existed = true;
         // A file of that name that was there before is the CAD's own: its
         // bytes are saved for the removal to give back, or it stays as it is.
-        if (opened == FileResult::kDone && saver.SaveBeforeReplacing(*folder, fileName, writer, record, &existed)) {
+        if (opened == FileResult::kDone &&
+            saver.SaveBeforeReplacing(*folder, fileName, in.Get(), writer, record, &existed)) {
             CFileStamp stamp;
             const PlaceResult placed = writer.PlaceFrom(*folder, fileName, in.Get(), entry, &stamp);
             // A file the record cannot name would never be removed: it is

@@ -82,9 +82,9 @@ std::string RemovalFolder() {
 // The current user's whole registry and the files a user's session can see
 // change: the profile folders (temp, roaming, where the CAD folders and the
 // setup folder of this test live) and the top of drive C; and what the
-// install leaves for its removal. The record's content and the entry's size
+// install leaves for its removal. The record's stamps and the entry's size
 // and date follow what was placed, which the walk checks file by file:
-// only that they are there counts.
+// only that they are there counts, and whether the record is whole.
 Snapshot TakeSnapshot() {
     Snapshot snapshot;
     SnapshotKey(HKEY_CURRENT_USER, "HKCU", true, snapshot);
@@ -95,11 +95,18 @@ Snapshot TakeSnapshot() {
     CRegKey entry;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kEntryKey, 0, KEY_READ | KEY_WOW64_64KEY, entry.Receive()) == ERROR_SUCCESS)
         SnapshotKey(entry.Get(), kEntryName, true, snapshot);
-    for (const std::string& derived : {RemovalFolder() + "\\Uninstall.lst", std::string(kEntryName) + "|EstimatedSize",
-                                       std::string(kEntryName) + "|InstallDate"}) {
+    for (const std::string& derived :
+         {std::string(kEntryName) + "|EstimatedSize", std::string(kEntryName) + "|InstallDate"}) {
         if (snapshot.count(derived))
             snapshot[derived] = "there";
     }
+    // The record is there before the install places anything, naming only
+    // what comes to the CAD folders and the default folder; once whole, it
+    // names the install folder too.
+    const std::string record = RemovalFolder() + "\\Uninstall.lst";
+    if (snapshot.count(record))
+        snapshot[record] =
+            ReadFile(record).find("\\T-VazivIvir") != std::string::npos ? "there" : "named before placing";
     return snapshot;
 }
 
@@ -654,8 +661,6 @@ class CrashWalkTest : public FaultWalkTest {
     SetupLayout plain{"SetUp.exe"};
     // The CAD's own files and their bytes, laid before the first install.
     std::map<std::string, std::string> cadOwn;
-    // The package's changed files, for the walk over an earlier install.
-    bool changedPackage = false;
 
     void SetUp() override { plain.WritePackage(); }
 
@@ -672,10 +677,13 @@ class CrashWalkTest : public FaultWalkTest {
             RegDeleteValueA(key.Get(), "PendingFileRenameOperations");
     }
 
+    // Dated a day back, as a package unpacked before the install is: its
+    // copies are then stamped by file id, and passed over when in place.
     void WritePackages(const std::string& prefix) {
-        for (const SetupLayout* each : {&layout, &plain}) {
+        for (SetupLayout* each : {&layout, &plain}) {
             for (const std::string& name : FolderNames(each->DataFolder()))
                 WriteFile(each->DataFolder() + "\\" + name, prefix + name);
+            each->SetPackageTime(-1);
         }
     }
 

@@ -473,10 +473,9 @@ void LeaveRemovalRecord(CEarlierInstalls& earlier,
     const CString shownFolder = folderPath.IsEmpty() ? CString(kUnknownRemovalFolder) : folderPath;
     const CString uninstallerPath = shownFolder + "\\" + kUninstallerName;
     const CString recordPath = shownFolder + "\\" + kRecordName;
-    // A folder that was not there at the start is made now, and read as
-    // it is by then.
-    // It is read again as it is by now: what this install recorded before
-    // placing (RecordBeforePlacing) stands in it.
+    // A folder that was not there at the start is made now. The record is
+    // read again as it is by now: what this install recorded before placing
+    // (RecordBeforePlacing) stands in it.
     CCheckedFolder& folder = earlier.folder;
     if (earlier.state == RecordState::kMissing && !folder.IsOpen() && !folderPath.IsEmpty())
         folder.Open(folderPath, FolderTrust::kExact, true);

@@ -46,8 +46,8 @@ void CFileDigest::Compress(const BYTE* block) {
     uint32_t a = m_state[0], b = m_state[1], c = m_state[2], d = m_state[3];
     uint32_t e = m_state[4], f = m_state[5], g = m_state[6], h = m_state[7];
     for (int i = 0; i < 64; ++i) {
-        const uint32_t t1 = h + (Rotate(e, 6) ^ Rotate(e, 11) ^ Rotate(e, 25)) + ((e & f) ^ (~e & g)) +
-                            kRoundConstants[i] + w[i];
+        const uint32_t t1 =
+            h + (Rotate(e, 6) ^ Rotate(e, 11) ^ Rotate(e, 25)) + ((e & f) ^ (~e & g)) + kRoundConstants[i] + w[i];
         const uint32_t t2 = (Rotate(a, 2) ^ Rotate(a, 13) ^ Rotate(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
         h = g;
         g = f;
@@ -124,4 +124,13 @@ bool DigestOfOpenFile(HANDLE file, CFileDigest& digest, std::vector<char>& buffe
             return true;
         digest.Add(buffer.data(), read);
     }
+}
+
+bool IsSameContent(HANDLE a, HANDLE b, std::vector<char>& buffer) {
+    CFileDigest first;
+    CFileDigest second;
+    first.Begin();
+    second.Begin();
+    return DigestOfOpenFile(a, first, buffer) && first.Finish() && DigestOfOpenFile(b, second, buffer) &&
+           second.Finish() && first.Size() == second.Size() && first.Hex() == second.Hex();
 }

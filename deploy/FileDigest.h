@@ -38,3 +38,6 @@ class CFileDigest {
 // Reads an open file from its current position to its end into digest.
 // buffer is the scratch space, of any non-zero size.
 bool DigestOfOpenFile(HANDLE file, CFileDigest& digest, std::vector<char>& buffer);
+
+// Whether two open files hold the same bytes, read from where each stands.
+bool IsSameContent(HANDLE a, HANDLE b, std::vector<char>& buffer);

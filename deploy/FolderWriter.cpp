@@ -96,7 +96,8 @@ PlaceResult CFolderWriter::PlaceFrom(const CCheckedFolder& folder,
                                      const char* name,
                                      HANDLE source,
                                      const WIN32_FIND_DATAA* listed,
-                                     CFileStamp* stamp) {
+                                     CFileStamp* stamp,
+                                     bool durable) {
     std::wstring wideName;
     if (!folder.IsOpen() || !name || !ToWide(name, &wideName) || !IsPlainName(wideName)) {
         SetLastError(ERROR_INVALID_NAME);
@@ -120,7 +121,7 @@ PlaceResult CFolderWriter::PlaceFrom(const CCheckedFolder& folder,
     }
     return Place(
         folder, wideName, sourceInfo,
-        [&](HANDLE out, bool truncate) { return CopyContent(source, out, truncate, m_buffer); }, stamp);
+        [&](HANDLE out, bool truncate) { return CopyContent(source, out, truncate, m_buffer); }, stamp, durable);
 }
 
 // The copy's stamp as recorded tells it unchanged since it was placed, the
@@ -150,7 +151,10 @@ bool CFolderWriter::IsCopyInPlace(const CCheckedFolder& folder,
            placedTime == lastWrite && (attributes & kKept) == (CopyAttributes(listed.dwFileAttributes) & kKept);
 }
 
-PlaceResult CFolderWriter::PlaceData(const CCheckedFolder& folder, const char* name, const std::string& content) {
+PlaceResult CFolderWriter::PlaceData(const CCheckedFolder& folder,
+                                     const char* name,
+                                     const std::string& content,
+                                     bool durable) {
     std::wstring wideName;
     if (!folder.IsOpen() || !name || !ToWide(name, &wideName) || !IsPlainName(wideName)) {
         SetLastError(ERROR_INVALID_NAME);
@@ -158,20 +162,43 @@ PlaceResult CFolderWriter::PlaceData(const CCheckedFolder& folder, const char* n
     }
     FILE_BASIC_INFO info = {};
     info.FileAttributes = FILE_ATTRIBUTE_ARCHIVE;
-    return Place(folder, wideName, info, [&](HANDLE out, bool truncate) {
-        DWORD done = 0;
-        return (content.empty() ||
-                (WriteFile(out, content.data(), static_cast<DWORD>(content.size()), &done, nullptr) &&
-                 done == content.size())) &&
-               (!truncate || SetEndOfFile(out));
-    });
+    return Place(
+        folder, wideName, info,
+        [&](HANDLE out, bool truncate) {
+            DWORD done = 0;
+            return (content.empty() ||
+                    (WriteFile(out, content.data(), static_cast<DWORD>(content.size()), &done, nullptr) &&
+                     done == content.size())) &&
+                   (!truncate || SetEndOfFile(out));
+        },
+        nullptr, durable);
+}
+
+// The writer uses the first of its names that is a plain folder: the first
+// one missing ends the search.
+void CFolderWriter::ClearLeftovers(const CCheckedFolder& folder, const std::vector<CString>& names) {
+    for (const char* tempName : kTempFolderNames) {
+        std::wstring wide;
+        CCheckedFolder temp;
+        if (!ToWide(tempName, &wide))
+            return;
+        const FolderState state = temp.OpenChildWide(folder, wide, false, true);
+        if (state == FolderState::kMissing)
+            return;
+        if (state != FolderState::kOpen)
+            continue;
+        for (const CString& name : names)
+            temp.RemoveFile(name, [](HANDLE) { return true; });
+        temp.RemoveIfEmpty();
+    }
 }
 
 PlaceResult CFolderWriter::Place(const CCheckedFolder& folder,
                                  const std::wstring& wideName,
                                  const FILE_BASIC_INFO& sourceInfo,
                                  const std::function<bool(HANDLE out, bool truncate)>& write,
-                                 CFileStamp* stamp) {
+                                 CFileStamp* stamp,
+                                 bool durable) {
     bool linked = false;
     CCheckedFolder* temp = TempFolderFor(folder, &linked);
     if (!temp) {
@@ -235,9 +262,13 @@ PlaceResult CFolderWriter::Place(const CCheckedFolder& folder,
     // path: a folder on the path swapped for a link after it was checked
     // then redirects nothing. Wine refuses to rename such a folder while it
     // is held open, so a rename by path would pass there too.
+    // A durable copy is on the disk before its rename: the system may write
+    // the rename (a change of the folder) before the file's bytes, and a
+    // power cut in between would leave the name on a cut file.
     const bool copied =
         write(out.Get(), information != kFileCreated) &&
-        SetAttributesOf(out.Get(), CopyAttributes(sourceInfo.FileAttributes), &sourceInfo.LastWriteTime);
+        SetAttributesOf(out.Get(), CopyAttributes(sourceInfo.FileAttributes), &sourceInfo.LastWriteTime) &&
+        (!durable || FlushFileBuffers(out.Get()));
     // Stamped where it lies now, by the handle that placed it: nothing can
     // have changed it in between. A stamp that fails only makes the removal
     // keep the file.

@@ -45,11 +45,14 @@ class CFolderWriter {
     // listed, if given, is the source's entry from a listing of its folder:
     // its attributes and time are taken from there.
     // stamp, if given, receives what tells the placed file unchanged later.
+    // durable: the copy's bytes reach the disk before its rename, so that
+    // a power cut after the rename finds them (a kill keeps them anyway).
     PlaceResult PlaceFrom(const CCheckedFolder& folder,
                           const char* name,
                           HANDLE source,
                           const WIN32_FIND_DATAA* listed = nullptr,
-                          CFileStamp* stamp = nullptr);
+                          CFileStamp* stamp = nullptr,
+                          bool durable = false);
     // Whether the file name of folder is still the copy that an earlier
     // install placed, as recorded, of the very package file open as source
     // in package, unchanged since: an install over it then need not copy it
@@ -61,7 +64,13 @@ class CFolderWriter {
                        const CCheckedFolder& package,
                        HANDLE source) const;
     // Places a file with the given content the same way: whole or not at all.
-    PlaceResult PlaceData(const CCheckedFolder& folder, const char* name, const std::string& content);
+    PlaceResult PlaceData(const CCheckedFolder& folder,
+                          const char* name,
+                          const std::string& content,
+                          bool durable = false);
+    // Removes what a killed writer left in folder: its temporary folder,
+    // with the copies of names on their way there.
+    static void ClearLeftovers(const CCheckedFolder& folder, const std::vector<CString>& names);
 
   private:
     struct CTemp;
@@ -72,7 +81,8 @@ class CFolderWriter {
                       const std::wstring& name,
                       const FILE_BASIC_INFO& info,
                       const std::function<bool(HANDLE out, bool truncate)>& write,
-                      CFileStamp* stamp = nullptr);
+                      CFileStamp* stamp,
+                      bool durable);
 
     std::vector<std::unique_ptr<CTemp>> m_temps;
     std::vector<char> m_buffer;

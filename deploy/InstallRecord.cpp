@@ -270,6 +270,7 @@ bool CInstallRecord::AddFile(const CRecordedFile& file) {
     const auto known = m_fileIndex.find(key);
     if (known != m_fileIndex.end()) {
         static_cast<CFileStamp&>(m_files[known->second]) = file;
+        m_files[known->second].keep = m_files[known->second].keep || file.keep;
         return true;
     }
     m_fileIndex.emplace(std::move(key), m_files.size());
@@ -458,6 +459,43 @@ void LoadEarlierInstalls(CEarlierInstalls* earlier) {
     }
 }
 
+// The record is replaced by a rename of a flushed file: the lines it gains
+// are on the disk before the first of the files they name is placed, so no
+// power cut leaves a placed file the record does not name, nor a saved CAD
+// file it does not name.
+bool RecordBeforePlacing(const CCheckedFolder& store, const CInstallRecord& coming, CFolderWriter& writer) {
+    CInstallRecord record;
+    std::string text;
+    if (LoadRecordText(store, &record, &text) == RecordState::kFailed)
+        return false;
+    for (const CRecordedFile& file : coming.Files()) {
+        const CRecordedFile* known = record.FileAt(file.path);
+        CRecordedFile line = known ? *known : file;
+        line.keep = line.keep || file.keep;
+        if (!record.AddFile(line))
+            return false;
+    }
+    for (const CSavedFile& saved : coming.Saved()) {
+        if (!record.AddSaved(saved.path, saved.name))
+            return false;
+    }
+    for (int i = 0; i < coming.folders.GetSize(); ++i) {
+        if (!record.AddFolder(coming.folders[i]))
+            return false;
+    }
+    const std::string updated = record.Format();
+    return updated == text || writer.PlaceData(store, kRecordName, updated, true) == PlaceResult::kPlaced;
+}
+
+bool RecordBeforeMaking(const CString& folder) {
+    const CString path = RemovalFolderPath();
+    CCheckedFolder store;
+    CInstallRecord coming;
+    CFolderWriter writer;
+    return !path.IsEmpty() && store.Open(path, FolderTrust::kExact, true) == FolderState::kOpen &&
+           coming.AddFolder(folder) && RecordBeforePlacing(store, coming, writer);
+}
+
 // The record first holds what earlier installs placed; a record that is
 // there but cannot be read is left as it is, with the uninstaller and the
 // entry that go with it, rather than be replaced by one that lists less.
@@ -470,11 +508,13 @@ void LeaveRemovalRecord(CEarlierInstalls& earlier,
     const CString shownFolder = folderPath.IsEmpty() ? CString(kUnknownRemovalFolder) : folderPath;
     const CString uninstallerPath = shownFolder + "\\" + kUninstallerName;
     const CString recordPath = shownFolder + "\\" + kRecordName;
-    // A folder that was not there at the start is made now, and read as
-    // it is by then.
+    // A folder that was not there at the start is made now. The record is
+    // read again as it is by now: what this install recorded before placing
+    // (RecordBeforePlacing) stands in it.
     CCheckedFolder& folder = earlier.folder;
-    if (earlier.state == RecordState::kMissing && !folder.IsOpen() && !folderPath.IsEmpty() &&
-        folder.Open(folderPath, FolderTrust::kExact, true) == FolderState::kOpen)
+    if (earlier.state == RecordState::kMissing && !folder.IsOpen() && !folderPath.IsEmpty())
+        folder.Open(folderPath, FolderTrust::kExact, true);
+    if (folder.IsOpen())
         earlier.state = LoadRecordText(folder, &earlier.record, &earlier.text);
     if (!folder.IsOpen() || earlier.state == RecordState::kFailed) {
         failed.Add(uninstallerPath);
@@ -484,6 +524,12 @@ void LeaveRemovalRecord(CEarlierInstalls& earlier,
     }
     CInstallRecord& record = earlier.record;
     record.Merge(placed);
+    // What a writer killed here left (its temporary folder) goes, even where
+    // nothing is written now.
+    std::vector<CString> names = {kRecordName, kUninstallerName};
+    for (const CSavedFile& saved : record.Saved())
+        names.push_back(saved.name);
+    CFolderWriter::ClearLeftovers(folder, names);
 
     // A removal since the last restart handed the uninstaller and its folder
     // to the restart: that is taken back before the new one is placed, or
@@ -501,7 +547,7 @@ void LeaveRemovalRecord(CEarlierInstalls& earlier,
         failed.Add(uninstallerPath);
     const std::string text = record.Format();
     const bool recordPlaced = (earlier.state == RecordState::kRead && text == earlier.text) ||
-                              writer.PlaceData(folder, kRecordName, text) == PlaceResult::kPlaced;
+                              writer.PlaceData(folder, kRecordName, text, true) == PlaceResult::kPlaced;
     if (!recordPlaced)
         failed.Add(recordPath);
 

@@ -46,6 +46,7 @@
 #include "deploy/FileStamp.h"
 
 class CCheckedFolder;
+class CFolderWriter;
 
 // A stamp with neither an id nor a digest tells nothing: the file is kept.
 struct CRecordedFile : CFileStamp {
@@ -61,8 +62,9 @@ struct CSavedFile {
 class CInstallRecord {
   public:
     // Each refuses (false) a text that is empty or holds a control character.
-    // A file recorded already takes the new stamp and keeps its mark: a file
-    // that was ours stays ours when an install places it again.
+    // A file recorded already takes the new stamp and keeps its mark once
+    // set: a file that was ours stays ours when an install places it again,
+    // and one whose CAD file was saved stays the CAD's to get back.
     bool AddFile(const CRecordedFile& file);
     bool AddFolder(const CString& path);
     bool AddLoader(const CString& loader);
@@ -129,6 +131,16 @@ struct CEarlierInstalls {
     std::string text;  // the record as read
 };
 void LoadEarlierInstalls(CEarlierInstalls* earlier);
+
+// Before an install places or makes what coming names: the record in the
+// open record folder store gains it, on the disk before anything is placed,
+// so that a run after a kill tells the plug-in's files and folders from the
+// CAD's and the user's. A file recorded already keeps its stamp. False if
+// the record could not be written, or is there but cannot be read. One
+// writer holds a folder's temporary folder: writer is the caller's own.
+bool RecordBeforePlacing(const CCheckedFolder& store, const CInstallRecord& coming, CFolderWriter& writer);
+// The same for a folder about to be made, the record's folder made first.
+bool RecordBeforeMaking(const CString& folder);
 
 // After a completed install: the uninstaller, the record with placed added
 // to what earlier installs recorded, and the entry in the list of installed

@@ -53,16 +53,6 @@ class CFolders {
     std::vector<std::unique_ptr<CEntry>> m_folders;
 };
 
-// Whether two open files hold the same bytes, read from where each stands.
-bool IsSameContent(HANDLE a, HANDLE b, std::vector<char>& buffer) {
-    CFileDigest first;
-    CFileDigest second;
-    first.Begin();
-    second.Begin();
-    return DigestOfOpenFile(a, first, buffer) && first.Finish() && DigestOfOpenFile(b, second, buffer) &&
-           second.Finish() && first.Size() == second.Size() && first.Hex() == second.Hex();
-}
-
 // What to do with a host-side file whose bytes from before are saved.
 enum class GiveBack {
     kPutBack,  // it holds what the install placed
@@ -182,15 +172,23 @@ void GiveBackSavedFiles(const CInstallRecord& record, const CCheckedFolder& stor
             FolderState state = FolderState::kFailed;
             const CCheckedFolder* folder = folders.Open(folderPath, &state);
             judged = JudgeSavedFile(folder, state, name, *file, store, saved.name, buffer);
+            // Given back durably before the saved copy goes: a power cut
+            // then leaves the CAD's bytes in one place or the other.
             if (judged == GiveBack::kPutBack) {
                 CAutoHandle bytes;
-                judged = store.OpenToRead(saved.name, &bytes) != FileResult::kDone              ? GiveBack::kKept
-                         : writer.PlaceFrom(*folder, name, bytes.Get()) == PlaceResult::kPlaced ? GiveBack::kSettled
-                                                                                                : GiveBack::kLater;
+                judged = store.OpenToRead(saved.name, &bytes) != FileResult::kDone ? GiveBack::kKept
+                         : writer.PlaceFrom(*folder, name, bytes.Get(), nullptr, nullptr, true) == PlaceResult::kPlaced
+                             ? GiveBack::kSettled
+                             : GiveBack::kLater;
             }
         }
-        if (judged == GiveBack::kKept)
+        // The CAD's own bytes were in the install's care: where their file
+        // is kept, they stay saved, and the box names where.
+        if (judged == GiveBack::kKept) {
             outcome.Kept(saved.path);
+            outcome.Kept(store.FinalPathText() + "\\" + saved.name);
+            continue;
+        }
         if (judged == GiveBack::kLater) {
             outcome.NotDone(saved.path);
         } else {
@@ -202,6 +200,26 @@ void GiveBackSavedFiles(const CInstallRecord& record, const CCheckedFolder& stor
         if (file)
             outcome.left.AddFile(*file);
         outcome.left.AddSaved(saved.path, saved.name);
+    }
+}
+
+void ClearWriterLeftovers(const CInstallRecord& record) {
+    std::vector<std::pair<CString, std::vector<CString>>> byFolder;
+    for (const CRecordedFile& file : record.Files()) {
+        CString folderPath;
+        CString name;
+        if (!SplitPath(file.path, &folderPath, &name))
+            continue;
+        auto known = std::find_if(byFolder.begin(), byFolder.end(),
+                                  [&](const auto& entry) { return entry.first.CompareNoCase(folderPath) == 0; });
+        if (known == byFolder.end())
+            known = byFolder.insert(byFolder.end(), {folderPath, {}});
+        known->second.push_back(name);
+    }
+    for (const auto& [folderPath, names] : byFolder) {
+        CCheckedFolder folder;
+        if (folder.Open(folderPath, FolderTrust::kExact) == FolderState::kOpen)
+            CFolderWriter::ClearLeftovers(folder, names);
     }
 }
 
@@ -235,13 +253,17 @@ void FinishRemoval(const CCheckedFolder& folder, const CString& folderPath, CRem
         // A record that cannot be rewritten stays as it was: it lists more,
         // and what is gone already is passed over by the second run.
         CFolderWriter writer;
-        writer.PlaceData(folder, kRecordName, outcome.left.Format());
+        writer.PlaceData(folder, kRecordName, outcome.left.Format(), true);
         return;
     }
     if (!DeleteUninstallEntry()) {
         outcome.NotDone(kUninstallEntryName);
         return;
     }
+    std::vector<CString> names = {kRecordName, kUninstallerName};
+    for (const CSavedFile& saved : outcome.left.Saved())
+        names.push_back(saved.name);
+    CFolderWriter::ClearLeftovers(folder, names);
     const CString uninstallerPath = folderPath + "\\" + kUninstallerName;
     if (!MoveFileExA(uninstallerPath, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
         outcome.Kept(uninstallerPath);

@@ -30,6 +30,9 @@ void RemoveRecordedFiles(const CInstallRecord& record, CRemovalOutcome& outcome)
 // Puts back the bytes the CAD's own files had before the install, saved in
 // store (the record's folder), where a file still holds what was placed.
 void GiveBackSavedFiles(const CInstallRecord& record, const CCheckedFolder& store, CRemovalOutcome& outcome);
+// Removes what writers of killed runs left in the folders of the record's
+// files: their temporary folders, with the copies on their way.
+void ClearWriterLeftovers(const CInstallRecord& record);
 void RemoveRecordedFolders(const CInstallRecord& record, CRemovalOutcome& outcome);
 
 // The end of a removal, in the folder that holds the record. While

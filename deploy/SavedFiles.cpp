@@ -1,10 +1,24 @@
 #include "deploy/SavedFiles.h"
 
+#include "deploy/FileDigest.h"
+#include "deploy/FileStamp.h"
 #include "deploy/FolderWriter.h"
 #include "framework/Handle.h"
 
+namespace {
+
+constexpr size_t kReadBufferSize = 64 * 1024;
+
+bool Rewind(HANDLE file) {
+    LARGE_INTEGER start = {};
+    return SetFilePointerEx(file, start, nullptr, FILE_BEGIN) != 0;
+}
+
+}  // namespace
+
 // The record's folder and the earlier installs' record are opened once,
-// when the first host-side file is found there before its copy.
+// when the first host-side file is to be placed. The record as read then
+// holds what a run killed before its end recorded before placing.
 bool CFileSaver::OpenStore() {
     if (!m_tried) {
         m_tried = true;
@@ -15,42 +29,68 @@ bool CFileSaver::OpenStore() {
     return m_open;
 }
 
+bool CFileSaver::IsPlacedCopy(const CCheckedFolder& folder,
+                              const CString& path,
+                              HANDLE file,
+                              HANDLE source,
+                              const CInstallRecord& placed) {
+    const CRecordedFile* recorded = placed.FileAt(path);
+    if (!recorded)
+        recorded = m_earlier.FileAt(path);
+    if (!recorded)
+        return false;
+    m_buffer.resize(kReadBufferSize);
+    if (IsAsStamped(file, folder, *recorded, m_buffer))
+        return true;
+    return source && Rewind(file) && Rewind(source) && IsSameContent(file, source, m_buffer);
+}
+
 // The file is read through the checked folder's handle, never through a
 // link: a link at that name is no file of the CAD's to give back, and is
 // replaced as before. A file that cannot be read (a running CAD holds it)
 // is not replaced either.
 bool CFileSaver::SaveBeforeReplacing(const CCheckedFolder& folder,
                                      const char* name,
+                                     HANDLE source,
                                      CFolderWriter& writer,
                                      CInstallRecord& placed,
                                      bool* existed) {
     *existed = true;
-    CAutoHandle file;
-    switch (folder.OpenToRead(name, &file)) {
-        case FileResult::kMissing:
-            *existed = false;
-            return true;
-        case FileResult::kLinked:
-        case FileResult::kChanged:
-            return true;
-        case FileResult::kFailed:
-            return false;
-        case FileResult::kDone:
-            break;
-    }
     const CString folderText = folder.FinalPathText();
     if (folderText.IsEmpty() || !OpenStore())
         return false;
     const CString path = folderText + "\\" + name;
-    if (m_earlier.FileAt(path) || placed.FileAt(path))
-        return true;
-    const CString savedName = SavedNameFor(path);
-    if (savedName.IsEmpty())
-        return false;
-    // Saved already by an install killed before its record was written (or
-    // whose copy then failed): those are the CAD's bytes, not what is there.
-    CAutoHandle earlier;
-    if (m_store.OpenToRead(savedName, &earlier) == FileResult::kDone)
-        return placed.AddSaved(path, savedName);
-    return writer.PlaceFrom(m_store, savedName, file.Get()) == PlaceResult::kPlaced && placed.AddSaved(path, savedName);
+    CInstallRecord coming;
+    CAutoHandle file;
+    switch (folder.OpenToRead(name, &file)) {
+        case FileResult::kMissing:
+            *existed = false;
+            break;
+        case FileResult::kLinked:
+        case FileResult::kChanged:
+            break;
+        case FileResult::kFailed:
+            return false;
+        case FileResult::kDone: {
+            if (IsPlacedCopy(folder, path, file.Get(), source, placed)) {
+                *existed = false;
+                break;
+            }
+            // The CAD's bytes are whole on the disk under their saved name
+            // before the record names them, and both before the CAD's file
+            // is replaced: a power cut at any point keeps them somewhere the
+            // record leads the removal to.
+            const CString savedName = SavedNameFor(path);
+            if (savedName.IsEmpty() ||
+                writer.PlaceFrom(m_store, savedName, file.Get(), nullptr, nullptr, true) != PlaceResult::kPlaced)
+                return false;
+            coming.AddSaved(path, savedName);
+            placed.AddSaved(path, savedName);
+            break;
+        }
+    }
+    CRecordedFile pending;
+    pending.path = path;
+    pending.keep = *existed;
+    return coming.AddFile(pending) && RecordBeforePlacing(m_store, coming, writer);
 }

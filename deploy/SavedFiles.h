@@ -5,6 +5,8 @@
 // their bytes are saved where only administrators can write, beside the
 // record, and the removal puts them back (GiveBackSavedFiles).
 
+#include <vector>
+
 #include "deploy/CheckedFolder.h"
 #include "deploy/InstallRecord.h"
 
@@ -12,23 +14,35 @@ class CFolderWriter;
 
 class CFileSaver {
   public:
-    // Before the host-side file name of folder is replaced: false when a
+    // Before the host-side file name of folder is replaced by a copy of the
+    // package file open as source: false when it must stay as it is (a
     // file is there that may be the CAD's own and its bytes could not be
-    // saved; it must then stay as it is. existed receives whether a file of
-    // that name was there (or cannot be told not to be). A file an earlier
-    // install placed is the plug-in's own and is not saved again; what is
-    // saved is noted in placed.
+    // saved, or the record could not name what comes). existed receives
+    // whether a CAD file of that name was there (or cannot be told not to
+    // be). A file is the plug-in's own where the record names it and it is
+    // as placed, or holds the package's bytes (placed by a run killed before
+    // its stamp was recorded); any other is the CAD's, saved (again, after
+    // an update of the CAD) before it is replaced. The record names the file
+    // and its saved bytes before it is replaced; what is saved is noted in
+    // placed.
     bool SaveBeforeReplacing(const CCheckedFolder& folder,
                              const char* name,
+                             HANDLE source,
                              CFolderWriter& writer,
                              CInstallRecord& placed,
                              bool* existed);
 
   private:
     bool OpenStore();
+    bool IsPlacedCopy(const CCheckedFolder& folder,
+                      const CString& path,
+                      HANDLE file,
+                      HANDLE source,
+                      const CInstallRecord& placed);
 
     bool m_tried = false;
     bool m_open = false;
     CCheckedFolder m_store;
     CInstallRecord m_earlier;
+    std::vector<char> m_buffer;
 };

@@ -97,7 +97,10 @@ void CopyHostFile(const CHostPackage& package,
         bool existed = true;
         // A file of that name that was there before is the CAD's own: its
         // bytes are saved for the removal to give back, or it stays as it is.
-        if (opened == FileResult::kDone && saver.SaveBeforeReplacing(*folder, fileName, writer, record, &existed)) {
+        // The saved copy and the record naming it are on the disk when the
+        // saver returns, so the rename over the CAD's file comes after both.
+        if (opened == FileResult::kDone &&
+            saver.SaveBeforeReplacing(*folder, fileName, in.Get(), writer, record, &existed)) {
             CFileStamp stamp;
             const PlaceResult placed = writer.PlaceFrom(*folder, fileName, in.Get(), entry, &stamp);
             if (placed == PlaceResult::kPlaced)

@@ -64,6 +64,6 @@ if [ -n "$left" ]; then
     status=1
 fi
 # The fault walk's counts; ctest shows a passing test's output to nobody.
-grep -h "calls failed" "$build/Testing/Temporary/LastTest.log" 2>/dev/null || true
+grep -h "calls failed\|Crash walk" "$build/Testing/Temporary/LastTest.log" 2>/dev/null || true
 echo "Test command took $(( $(date +%s) - start )) s."
 exit $status

@@ -29,6 +29,11 @@ constexpr char kDefaultFolder[] = "C:\\Tovrel";
 // Returns the folder, open and held, or null where it could not be had.
 std::shared_ptr<CCheckedFolder> MakeFolder(const CString& path, bool removable, NewFolder made) {
     auto folder = std::make_shared<CCheckedFolder>();
+    // A folder this install is about to make is named in the record first:
+    // one a kill leaves behind is the install's own, for the removal to
+    // take away once empty. The install folder itself is always removable.
+    if (!removable && folder->Open(path, FolderTrust::kExact) == FolderState::kMissing)
+        RecordBeforeMaking(path);
     const FolderState state = folder->Open(path, FolderTrust::kExact, true, made);
     // The install folder's own is told by the copier, which may move it too.
     if (!removable && !folder->MovedAside().IsEmpty())

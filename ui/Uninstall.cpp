@@ -75,6 +75,7 @@ void RunUninstall() {
         outcome.unfinished = true;
     RemoveRecordedFiles(record, outcome);
     GiveBackSavedFiles(record, folder, outcome);
+    ClearWriterLeftovers(record);
     RemoveRecordedFolders(record, outcome);
     FinishRemoval(folder, folderPath, outcome);
     TellOutcome(outcome.named);

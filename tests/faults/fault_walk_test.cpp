@@ -14,7 +14,9 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <memory>
@@ -80,9 +82,9 @@ std::string RemovalFolder() {
 // The current user's whole registry and the files a user's session can see
 // change: the profile folders (temp, roaming, where the CAD folders and the
 // setup folder of this test live) and the top of drive C; and what the
-// install leaves for its removal. The record's content and the entry's size
+// install leaves for its removal. The record's stamps and the entry's size
 // and date follow what was placed, which the walk checks file by file:
-// only that they are there counts.
+// only that they are there counts, and whether the record is whole.
 Snapshot TakeSnapshot() {
     Snapshot snapshot;
     SnapshotKey(HKEY_CURRENT_USER, "HKCU", true, snapshot);
@@ -93,11 +95,18 @@ Snapshot TakeSnapshot() {
     CRegKey entry;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kEntryKey, 0, KEY_READ | KEY_WOW64_64KEY, entry.Receive()) == ERROR_SUCCESS)
         SnapshotKey(entry.Get(), kEntryName, true, snapshot);
-    for (const std::string& derived : {RemovalFolder() + "\\Uninstall.lst", std::string(kEntryName) + "|EstimatedSize",
-                                       std::string(kEntryName) + "|InstallDate"}) {
+    for (const std::string& derived :
+         {std::string(kEntryName) + "|EstimatedSize", std::string(kEntryName) + "|InstallDate"}) {
         if (snapshot.count(derived))
             snapshot[derived] = "there";
     }
+    // The record is there before the install places anything, naming only
+    // what comes to the CAD folders and the default folder; once whole, it
+    // names the install folder too.
+    const std::string record = RemovalFolder() + "\\Uninstall.lst";
+    if (snapshot.count(record))
+        snapshot[record] =
+            ReadFile(record).find("\\T-VazivIvir") != std::string::npos ? "there" : "named before placing";
     return snapshot;
 }
 
@@ -626,6 +635,431 @@ TEST_F(FaultWalkTest, ACadFolderSwappedForALinkMidInstallLeadsNowhere) {
             return Lower(entry.first) == loader;
         })) << profile;
     }
+}
+
+// The crash walk: SetUpFaults.exe ends itself (TerminateProcess, no
+// clean-up) at its k-th counted call, for k from 1 to the calls of a whole
+// run, counted at run time. After each kill the same job runs to its end
+// with the plain SetUp.exe (for the removal walk: the uninstaller again),
+// then the removal; each run is checked: no file under its real name and no
+// registration key half written, the CAD's own bytes in place or saved and
+// back exactly after the removal, every placed file and made folder in the
+// record, the world as before the first install after the removal but for
+// what its box names, and no crash, hang or failure told that did not
+// happen. The test command walks every CRASH_WALK_STRIDE-th call (default
+// 12) and every call that renames or flushes a file; CRASH_WALK=all walks
+// every call. Wine cannot cut power: what a power cut could lose is read
+// from the order of flushes and renames in the seam's log instead.
+constexpr char kRemoved[] = "批打印软件已卸载 !";
+constexpr char kNotRemoved[] = "以下项目未能删除 !";
+constexpr char kNoRecord[] = "未找到批打印软件的安装记录 !";
+constexpr char kConfirm[] = "确定要卸载批打印软件吗 ?";
+
+class CrashWalkTest : public FaultWalkTest {
+  protected:
+    SetupLayout plain{"SetUp.exe"};
+    // The CAD's own files and their bytes, laid before the first install.
+    std::map<std::string, std::string> cadOwn;
+
+    void SetUp() override { plain.WritePackage(); }
+
+    void TearDown() override {
+        FaultWalkTest::TearDown();
+        ClearPendingDeletes();
+    }
+
+    // Each removal hands its uninstaller to the next restart, which never comes.
+    static void ClearPendingDeletes() {
+        CRegKey key;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager", 0, KEY_SET_VALUE,
+                          key.Receive()) == ERROR_SUCCESS)
+            RegDeleteValueA(key.Get(), "PendingFileRenameOperations");
+    }
+
+    // Dated a day back, as a package unpacked before the install is: its
+    // copies are then stamped by file id, and passed over when in place.
+    void WritePackages(const std::string& prefix) {
+        for (SetupLayout* each : {&layout, &plain}) {
+            for (const std::string& name : FolderNames(each->DataFolder()))
+                WriteFile(each->DataFolder() + "\\" + name, prefix + name);
+            each->SetPackageTime(-1);
+        }
+    }
+
+    // The world before the first install: CAD folders with the CAD's own
+    // fonts and DLLs, the package as first shipped.
+    void ResetWorld() {
+        ClearPendingDeletes();
+        ResetInstallSet();
+        WritePackages("content of ");
+        for (const auto& [path, bytes] : cadOwn)
+            WriteFile(path, bytes);
+    }
+
+    // Installs with exe to the end: the boxes it showed, or "(hang)".
+    // counted, if given, receives the seam's state of a whole run.
+    std::vector<std::string> InstallToEnd(const std::string& exe,
+                                          LONG killAt = 0,
+                                          bool* killed = nullptr,
+                                          CFaultSeamState* counted = nullptr) {
+        std::vector<std::string> boxes;
+        SetupDriver setup;
+        if (!setup.Start(exe))
+            return {"(no dialog)"};
+        std::unique_ptr<CSeamView> seam;
+        if (killAt > 0 || counted) {
+            seam = std::make_unique<CSeamView>(setup.ProcessId());
+            if (!seam->IsOpen())
+                return {"(no seam)"};
+            (*seam)->killAt = killAt;
+            (*seam)->calls = 0;
+            (*seam)->armed = 1;
+        }
+        setup.Press(IDC_INSTALL);
+        const DWORD start = GetTickCount();
+        while (GetTickCount() - start < kRunLimitMs) {
+            if (killAt > 0 && setup.WaitForExit(0)) {
+                if (killed)
+                    *killed = true;
+                return boxes;
+            }
+            if (setup.IsVisible(IDOK) && !setup.IsVisible(IDC_INSTALL)) {
+                if (seam)
+                    (*seam)->armed = 0;
+                // The completion view shows before the Install handler has
+                // returned: the seam is read once the dialog's thread answers.
+                SendMessageTimeoutA(setup.Dialog(), WM_NULL, 0, 0, SMTO_BLOCK, 5000, nullptr);
+                if (counted)
+                    std::memcpy(counted, seam->operator->(), sizeof(*counted));
+                setup.Press(IDOK);
+                if (!setup.WaitForExit(10000))
+                    boxes.push_back("(hang)");
+                return boxes;
+            }
+            const MessageBoxInfo box = setup.WaitForBox(kInstallBoxCaption, 0);
+            if (box.window) {
+                boxes.push_back(box.text);
+                SetupDriver::Answer(box.window, GetDlgItem(box.window, IDRETRY) ? IDIGNORE : IDOK);
+                SetupDriver::WaitUntil([&] { return !IsWindow(box.window); }, 5000);
+            }
+            Sleep(1);
+        }
+        boxes.push_back("(hang)");
+        return boxes;
+    }
+
+    // Runs the uninstaller, answers Yes, and returns its last box's text;
+    // with killAt, armed once its question is up and "(killed)" if it ends
+    // there. counted receives the calls it made.
+    static std::string Uninstall(LONG killAt = -1, LONG* counted = nullptr) {
+        SetupDriver run;
+        if (!run.Launch(RemovalFolder() + "\\Uninstall.exe"))
+            return "(no start)";
+        MessageBoxInfo box = run.WaitForBox(kInstallBoxCaption, 20000);
+        std::unique_ptr<CSeamView> seam;
+        if (box.window && box.text == kConfirm) {
+            if (killAt >= 0) {
+                seam = std::make_unique<CSeamView>(run.ProcessId());
+                if (!seam->IsOpen())
+                    return "(no seam)";
+                (*seam)->killAt = killAt;
+                (*seam)->calls = 0;
+                (*seam)->armed = 1;
+            }
+            SetupDriver::Answer(box.window, IDYES);
+            SetupDriver::WaitUntil([&] { return !IsWindow(box.window); });
+            box = {};
+            SetupDriver::WaitUntil(
+                [&] {
+                    box = run.WaitForBox(kInstallBoxCaption, 0);
+                    return box.window || run.WaitForExit(0);
+                },
+                kRunLimitMs);
+        }
+        if (counted && seam)
+            *counted = (*seam)->calls;
+        if (!box.window)
+            return run.WaitForExit(0) && killAt > 0 ? "(killed)" : "(hang)";
+        SetupDriver::Answer(box.window, IDOK);
+        return run.WaitForExit(20000) ? box.text : "(hang)";
+    }
+
+    // Whole bytes a file may hold: what any file held before or after a
+    // whole run, or the package's.
+    static void AddWholeContents(const Snapshot& snapshot, std::set<std::string>& whole) {
+        for (const auto& [path, state] : snapshot)
+            whole.insert(state.substr(state.find(':') + 1));
+    }
+
+    static bool IsTemporary(const std::string& path) { return Lower(path).find("\\~tvcopy") != std::string::npos; }
+
+    // The programs and their packages, which the walk itself changes.
+    bool IsLayout(const std::string& path) const {
+        return StartsWith(path, layout.Folder()) || StartsWith(path, plain.Folder());
+    }
+
+    // No file under its real name is cut, the record is whole, and each
+    // registration key is as one whole run or none left it.
+    void CheckNothingHalfWritten(const Snapshot& before,
+                                 const Snapshot& after,
+                                 const Snapshot& whole,
+                                 std::vector<std::string>& faults) {
+        std::set<std::string> contents;
+        AddWholeContents(before, contents);
+        AddWholeContents(whole, contents);
+        for (const std::string& entry : ChangedEntries(before, after)) {
+            const auto found = after.find(entry);
+            if (found == after.end() || found->second == "folder" || IsTemporary(entry) || IsLayout(entry) ||
+                StartsWith(entry, "HKCU\\") || StartsWith(entry, kEntryName))
+                continue;
+            if (Lower(entry) == Lower(RemovalFolder() + "\\Uninstall.lst")) {
+                CInstallRecord record;
+                if (!record.Parse(ReadFile(entry)))
+                    faults.push_back("a record no run can read");
+                continue;
+            }
+            if (!contents.count(found->second.substr(found->second.find(':') + 1)))
+                faults.push_back("half written: " + entry);
+        }
+        for (const char* profile : {kProfileA, kProfileB}) {
+            for (const std::string& key : {"HKCU\\" + ModuleKey(profile), "HKCU\\" + HostKey(profile)}) {
+                const Snapshot now = EntriesOf(after, key);
+                if (now != EntriesOf(before, key) && now != EntriesOf(whole, key) && !now.empty())
+                    faults.push_back("half written: " + key);
+            }
+        }
+    }
+
+    // After a run that followed a kill: each CAD file's own bytes are in
+    // place or saved.
+    void CheckCadBytesKept(std::vector<std::string>& faults) {
+        for (const auto& [path, bytes] : cadOwn) {
+            const std::string saved = RemovalFolder() + "\\" + SavedNameFor(path.c_str()).GetString();
+            if (ReadFile(path) != bytes && ReadFile(saved) != bytes)
+                faults.push_back("the CAD's own bytes are neither in place nor saved: " + path);
+        }
+    }
+
+    // Every file and folder the runs placed outside the record's own folder
+    // is in the record.
+    void CheckRecordNamesAll(const Snapshot& world, const Snapshot& after, std::vector<std::string>& faults) {
+        CInstallRecord record;
+        if (!record.Parse(ReadFile(RemovalFolder() + "\\Uninstall.lst"))) {
+            faults.push_back("no record after a whole run");
+            return;
+        }
+        for (const std::string& entry : ChangedEntries(world, after)) {
+            const auto found = after.find(entry);
+            if (found == after.end() || StartsWith(entry, "HKCU\\") || StartsWith(entry, kEntryName) ||
+                StartsWith(entry, RemovalFolder()) || IsLayout(entry))
+                continue;
+            bool named = record.FileAt(entry.c_str()) != nullptr;
+            for (int i = 0; i < record.folders.GetSize() && !named; ++i)
+                named = Lower(record.folders[i].GetString()) == Lower(entry);
+            if (!named)
+                faults.push_back("placed but not in the record: " + entry);
+        }
+    }
+
+    // After the removal: the world as before the first install, but for the
+    // uninstaller that waits for the restart and what the box names.
+    void CheckRemoved(const std::string& box, const Snapshot& world, std::vector<std::string>& faults) {
+        if (box != kRemoved && box.rfind(kNotRemoved, 0) != 0 && box != kNoRecord) {
+            faults.push_back("the removal ended with: " + box);
+            return;
+        }
+        const Snapshot after = TakeSnapshot();
+        for (const std::string& entry : ChangedEntries(world, after)) {
+            // Wine keeps its own settings of the session in the user's hive.
+            if (Lower(entry) == Lower(RemovalFolder()) || Lower(entry) == Lower(RemovalFolder() + "\\Uninstall.exe") ||
+                IsLayout(entry) || StartsWith(entry, "HKCU\\Software\\Wine\\"))
+                continue;
+            const std::string item = ItemOf(entry);
+            if (Lower(box).find(Lower(item)) != std::string::npos)
+                continue;
+            faults.push_back("left by the removal and not named: " + entry);
+        }
+        for (const auto& [path, bytes] : cadOwn) {
+            if (ReadFile(path) != bytes)
+                faults.push_back("the CAD's own bytes not given back: " + path);
+        }
+    }
+
+    struct Walked {
+        int points = 0;
+        int checks = 0;
+        std::vector<std::string> findings;
+    };
+
+    // The kill points: every k with CRASH_WALK=all, else every stride-th
+    // and every call that renames or flushes a file, and the one after it.
+    static std::vector<LONG> KillPoints(const CFaultSeamState& counted) {
+        char all[8] = {};
+        char strideText[16] = {};
+        GetEnvironmentVariableA("CRASH_WALK", all, sizeof(all));
+        GetEnvironmentVariableA("CRASH_WALK_STRIDE", strideText, sizeof(strideText));
+        const LONG stride = std::max(1, std::atoi(strideText[0] ? strideText : "12"));
+        const LONG calls = counted.calls;
+        std::set<LONG> points;
+        for (LONG k = 1; k <= calls; ++k) {
+            const unsigned char slot = k <= static_cast<LONG>(sizeof(counted.trace)) ? counted.trace[k - 1] : 0;
+            const std::string name = slot < 64 ? counted.perCall[slot].name : "";
+            const bool known = name == "NtSetInformationFile" || name == "FlushFileBuffers";
+            if (std::string(all) == "all" || k % stride == 1 || known) {
+                points.insert(k);
+                if (known && k < calls)
+                    points.insert(k + 1);
+            }
+        }
+        return {points.begin(), points.end()};
+    }
+
+    void Report(const char* label, const Walked& walked, DWORD ms, LONG calls) {
+        std::printf("Crash walk (%s): %ld calls, %d kill points walked, %d outcomes checked, %zu findings, %lu s\n",
+                    label, static_cast<long>(calls), walked.points, walked.checks, walked.findings.size(),
+                    static_cast<unsigned long>(ms / 1000));
+        for (const std::string& finding : walked.findings)
+            ADD_FAILURE() << label << ": " << finding;
+    }
+
+    // The install walks: before is laid by lay (the world before the first
+    // install, then what comes before the walked run).
+    void WalkInstall(const char* label, bool firstInstall, const std::function<void()>& lay) {
+        const DWORD begin = GetTickCount();
+        // A whole run: its calls and its log, and what it leaves.
+        ResetWorld();
+        const Snapshot world = TakeSnapshot();
+        lay();
+        const Snapshot before = TakeSnapshot();
+        CFaultSeamState counted = {};
+        const std::vector<std::string> wholeBoxes = InstallToEnd(layout.Exe(), 0, nullptr, &counted);
+        ASSERT_TRUE(wholeBoxes.empty()) << "the whole run showed: " << wholeBoxes.front();
+        ASSERT_GT(counted.calls, 0);
+        const Snapshot whole = TakeSnapshot();
+        if (firstInstall)
+            ExpectFlushedBeforeReplaced(counted.fileLog);
+        ASSERT_EQ(kRemoved, Uninstall());
+
+        Walked walked;
+        char only[16] = {};
+        GetEnvironmentVariableA("CRASH_WALK_CALL", only, sizeof(only));
+        for (const LONG k : KillPoints(counted)) {
+            if (only[0] && std::atol(only) != k)
+                continue;
+            ResetWorld();
+            lay();
+            const Snapshot start = TakeSnapshot();
+            bool killed = false;
+            const std::vector<std::string> killedBoxes = InstallToEnd(layout.Exe(), k, &killed);
+            std::vector<std::string> faults;
+            ++walked.points;
+            ++walked.checks;
+            if (!killedBoxes.empty())
+                faults.push_back("before the kill: " + killedBoxes.front());
+            CheckNothingHalfWritten(start, TakeSnapshot(), whole, faults);
+            ++walked.checks;
+            const std::vector<std::string> boxes = InstallToEnd(plain.Exe());
+            if (!boxes.empty())
+                faults.push_back("the run after the kill showed: " + boxes.front());
+            ++walked.checks;
+            CheckCadBytesKept(faults);
+            ++walked.checks;
+            CheckRecordNamesAll(world, TakeSnapshot(), faults);
+            ++walked.checks;
+            CheckRemoved(Uninstall(), world, faults);
+            for (const std::string& fault : faults)
+                walked.findings.push_back("killed at call " + std::to_string(k) + (killed ? "" : " (not reached)") +
+                                          ": " + fault);
+        }
+        Report(label, walked, GetTickCount() - begin, counted.calls);
+    }
+
+    // Where a CAD file is replaced, its saved copy and the record naming it
+    // were flushed before the rename over it.
+    void ExpectFlushedBeforeReplaced(const std::string& log) {
+        std::vector<std::string> lines;
+        for (size_t start = 0, end; (end = log.find('\n', start)) != std::string::npos; start = end + 1)
+            lines.push_back(Lower(log.substr(start, end - start)));
+        auto at = [&](const std::string& line, size_t from = 0) {
+            for (size_t i = from; i < lines.size(); ++i) {
+                if (lines[i] == Lower(line))
+                    return i;
+            }
+            return lines.size();
+        };
+        for (const auto& [path, bytes] : cadOwn) {
+            const std::string saved = SavedNameFor(path.c_str()).GetString();
+            const size_t replaced = at("rename " + path);
+            const size_t savedPlaced = at("rename " + RemovalFolder() + "\\" + saved);
+            ASSERT_LT(replaced, lines.size()) << "no rename over " << path << " in\n" << log;
+            EXPECT_LT(savedPlaced, replaced) << path;
+            EXPECT_LT(at("flush " + RemovalFolder() + "\\~tvcopy\\" + saved), savedPlaced) << path;
+            // The record's last rename before the replace, and its flush before that.
+            size_t record = lines.size();
+            for (size_t i = 0; i < replaced; ++i) {
+                if (lines[i] == Lower("rename " + RemovalFolder() + "\\Uninstall.lst"))
+                    record = i;
+            }
+            EXPECT_LT(savedPlaced, record) << "the record was not written after the saved copy of " << path;
+            EXPECT_LT(record, replaced) << path;
+            EXPECT_EQ(Lower("flush " + RemovalFolder() + "\\~tvcopy\\Uninstall.lst"),
+                      record > 0 ? lines[record - 1] : "")
+                << path;
+        }
+    }
+};
+
+TEST_F(CrashWalkTest, AFirstInstallOverTheCadsOwnFilesKilledAtEveryCall) {
+    cadOwn = {{cadA + "\\itextsharp.dll", "the CAD's own itextsharp"},
+              {cadA + "\\Fonts\\Tovrel_EN.shx", "the CAD's own font"},
+              {cadA + "\\GCAD2024P.dll", "the CAD's own older host DLL"}};
+    WalkInstall("first install over the CAD's own files", true, [] {});
+}
+
+TEST_F(CrashWalkTest, AnInstallOfAChangedPackageOverAnEarlierOneKilledAtEveryCall) {
+    cadOwn = {{cadA + "\\itextsharp.dll", "the CAD's own itextsharp"},
+              {cadA + "\\GCAD2024P.dll", "the CAD's own older host DLL"}};
+    WalkInstall("install of a changed package over an earlier one", false, [&] {
+        ASSERT_TRUE(InstallToEnd(plain.Exe()).empty());
+        WritePackages("changed content of ");
+    });
+}
+
+TEST_F(CrashWalkTest, TheRemovalKilledAtEveryCall) {
+    const DWORD begin = GetTickCount();
+    cadOwn = {{cadA + "\\itextsharp.dll", "the CAD's own itextsharp"},
+              {cadA + "\\GCAD2024P.dll", "the CAD's own older host DLL"}};
+    ResetWorld();
+    const Snapshot world = TakeSnapshot();
+    // The uninstaller is the program that installed: the test build here.
+    ASSERT_TRUE(InstallToEnd(layout.Exe()).empty());
+    const Snapshot installed = TakeSnapshot();
+    LONG calls = 0;
+    ASSERT_EQ(kRemoved, Uninstall(0, &calls));
+    ASSERT_GT(calls, 0);
+    char all[8] = {};
+    char strideText[16] = {};
+    GetEnvironmentVariableA("CRASH_WALK", all, sizeof(all));
+    GetEnvironmentVariableA("CRASH_WALK_STRIDE", strideText, sizeof(strideText));
+    const LONG stride = std::string(all) == "all" ? 1 : std::max(1, std::atoi(strideText[0] ? strideText : "12") / 3);
+    Walked walked;
+    for (LONG k = 1; k <= calls; k += stride) {
+        ResetWorld();
+        if (!InstallToEnd(layout.Exe()).empty())
+            continue;
+        const std::string killed = Uninstall(k);
+        std::vector<std::string> faults;
+        ++walked.points;
+        ++walked.checks;
+        if (killed != "(killed)")
+            faults.push_back("the killed removal ended with: " + killed);
+        CheckNothingHalfWritten(installed, TakeSnapshot(), world, faults);
+        ++walked.checks;
+        CheckRemoved(Uninstall(), world, faults);
+        for (const std::string& fault : faults)
+            walked.findings.push_back("killed at call " + std::to_string(k) + ": " + fault);
+    }
+    Report("removal", walked, GetTickCount() - begin, calls);
 }
 
 }  // namespace

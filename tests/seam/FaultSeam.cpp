@@ -191,6 +191,8 @@ bool CountCall(CallId id) {
         g_state->trace[number - 1] = static_cast<unsigned char>(slot);
     if (number == g_state->pauseAt)
         Pause();
+    if (number == g_state->killAt)
+        TerminateProcess(GetCurrentProcess(), 9);
     const bool byName = g_state->failName[0] != '\0';
     if (byName && std::strcmp(g_state->failName, g_entries[id].name) != 0)
         return false;
@@ -328,6 +330,42 @@ void ReportSecurity(DWORD result,
     }
 }
 
+void NoteFileEvent(const char* what, const std::string& path) {
+    const std::string line = std::string(what) + " " + path + "\n";
+    const size_t used = std::strlen(g_state->fileLog);
+    if (!path.empty() && used + line.size() < sizeof(g_state->fileLog))
+        std::memcpy(g_state->fileLog + used, line.c_str(), line.size() + 1);
+}
+
+void NoteFlush(BOOL flushed, HANDLE file) {
+    if (flushed)
+        NoteFileEvent("flush", FinalPathOf(file));
+}
+
+// A rename by FileRenameInformation(Ex): the new name is relative to the
+// folder handle it carries.
+void NoteRename(NTSTATUS status,
+                HANDLE,
+                PIO_STATUS_BLOCK,
+                PVOID information,
+                ULONG length,
+                FILE_INFORMATION_CLASS kind) {
+    struct CRename {
+        ULONG flags;
+        HANDLE root;
+        ULONG nameLength;
+        WCHAR name[1];
+    };
+    const int kindNumber = static_cast<int>(kind);
+    const auto* rename = static_cast<const CRename*>(information);
+    if (status < 0 || (kindNumber != 10 && kindNumber != 65) || length < sizeof(CRename) || !rename->root)
+        return;
+    char name[MAX_PATH * 2] = {};
+    WideCharToMultiByte(CP_ACP, 0, rename->name, static_cast<int>(rename->nameLength / sizeof(WCHAR)), name,
+                        sizeof(name) - 1, nullptr, nullptr);
+    NoteFileEvent("rename", FinalPathOf(rename->root) + "\\" + name);
+}
+
 void NoteMadeFolder(BOOL made, LPCSTR path, LPSECURITY_ATTRIBUTES attributes) {
     if (made)
         NoteMadeFolder(path, attributes ? attributes->lpSecurityDescriptor : nullptr);
@@ -345,6 +383,14 @@ struct CHook<Id, R (*)(A...)> {
         if constexpr (Id == k_NtCreateFile || Id == k_CreateDirectoryA) {
             if (g_state)
                 NoteMadeFolder(result, args...);
+        }
+        if constexpr (Id == k_FlushFileBuffers) {
+            if (g_state)
+                NoteFlush(result, args...);
+        }
+        if constexpr (Id == k_NtSetInformationFile) {
+            if (g_state)
+                NoteRename(result, args...);
         }
         if constexpr (Id == k_GetSecurityInfo) {
             if (g_state)

@@ -54,6 +54,15 @@ struct CFaultSeamState {
     // mode bits: how a folder that another user made, or that an earlier
     // version left with inherited rights, reads on Windows.
     char reportedSecurity[2048];
+    // The counted call at which the program ends itself (0: none), at once
+    // and with no clean-up, as a kill from the task manager ends it: the
+    // call is not made.
+    volatile LONG killAt;
+    // Flushes and renames in their order, one a line: "flush <path>" with
+    // the flushed file's path, "rename <path>" with the name it was given
+    // (as the file system names the folder): what tells the order of the
+    // writes that a power cut may keep or lose, which Wine cannot cut.
+    char fileLog[16384];
 };
 
 inline void FaultSeamEventName(DWORD processId, const char* what, char (&name)[64]) {

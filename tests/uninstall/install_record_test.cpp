@@ -140,9 +140,10 @@ TEST(InstallRecordTest, NoTextAddsALineOfItsOwn) {
     }
 }
 
-// A second install places its files again: each keeps the mark it had, so a
-// file the first install placed is still removed, and one the CAD had
-// before the first install is still kept. Nothing listed before is lost.
+// A second install places its files again: each keeps its mark once set,
+// so one the CAD had before the first install is still kept, and one whose
+// CAD file a later install saved (the CAD's update since) becomes the
+// CAD's to get back. Nothing listed before is lost.
 TEST(InstallRecordTest, ASecondInstallAddsToTheRecord) {
     CInstallRecord first;
     first.AddFile(File("C:\\CAD\\itextsharp.dll", 1, kDigestA, false));
@@ -162,7 +163,7 @@ TEST(InstallRecordTest, ASecondInstallAddsToTheRecord) {
     const struct {
         ULONGLONG size;
         bool keep;
-    } expected[] = {{2, false}, {2, true}, {3, false}};
+    } expected[] = {{2, true}, {2, true}, {3, false}};
     for (size_t i = 0; i < 3; ++i) {
         SCOPED_TRACE(first.Files()[i].path.GetString());
         EXPECT_EQ(expected[i].size, first.Files()[i].size);

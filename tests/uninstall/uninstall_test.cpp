@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "deploy/InstallRecord.h"
 #include "framework/Handle.h"
 #include "res/resource.h"
 #include "tests/support/CadStandin.h"
@@ -362,6 +363,8 @@ class UninstallTest : public ::testing::Test {
 // the removal, whose delete Wine refuses for a read-only file, shows it.
 TEST_F(UninstallTest, RemovesWhatTheInstallPlacedAndKeepsWhatItDecides) {
     const std::string otherLoader = cads / "victim\\TR_VazivIvir2023.GRX";
+    const std::string savedHostDll =
+        RemovalFolder() + "\\" + SavedNameFor((cadA + "\\GCAD2024P.dll").c_str()).GetString();
     const std::string sibling = cads / "CAD A2";  // its path starts like CAD A's
     const std::string emptyFolder = cads / "empty";
     const std::string secondName = cads / "second name.dll";
@@ -461,14 +464,31 @@ TEST_F(UninstallTest, RemovesWhatTheInstallPlacedAndKeepsWhatItDecides) {
          {},
          {},
          false},
+        // The CAD's own bytes stay saved, and named, with the file kept.
         {"a host DLL the CAD had before, changed since the install",
          [&] { WriteFile(cadA + "\\GCAD2024P.dll", "the CAD's own"); },
          [&] { WriteFile(cadA + "\\GCAD2024P.dll", "the CAD's update"); },
-         {cadA + "\\GCAD2024P.dll"},
+         {cadA + "\\GCAD2024P.dll", savedHostDll},
+         {cadA + "\\GCAD2024P.dll", savedHostDll},
+         false,
+         {},
+         [&] {
+             EXPECT_TRUE(FileExists(cadA + "\\GCAD2024P.dll")) << "the CAD's own file was deleted";
+             EXPECT_EQ("the CAD's own", ReadFile(savedHostDll));
+         }},
+        // An update of the CAD between two installs is the CAD's again: saved
+        // by the second install and given back.
+        {"a host DLL the CAD updated between two installs",
+         [&] { WriteFile(cadA + "\\GCAD2024P.dll", "the CAD's own"); },
+         [&] {
+             WriteFile(cadA + "\\GCAD2024P.dll", "the CAD's update");
+             EXPECT_EQ("", Install(kChosenFolder));
+         },
+         {},
          {cadA + "\\GCAD2024P.dll"},
          false,
          {},
-         [&] { EXPECT_TRUE(FileExists(cadA + "\\GCAD2024P.dll")) << "the CAD's own file was deleted"; }},
+         [&] { EXPECT_EQ("the CAD's update", ReadFile(cadA + "\\GCAD2024P.dll")); }},
         {"a host DLL held open",
          {},
          [&] { ASSERT_TRUE(held.Hold(cadA + "\\itextsharp.dll")); },

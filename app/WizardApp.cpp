@@ -1,7 +1,7 @@
 #include "app/WizardApp.h"
 
-#include "framework/DesktopUser.h"
-#include "framework/RunningImage.h"
+#include "host/DesktopUser.h"
+#include "checked/RunningImage.h"
 #include "host/HostInstaller.h"
 #include "ui/SetupDialog.h"
 #include "ui/Uninstall.h"

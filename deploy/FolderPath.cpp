@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "deploy/CheckedFolder.h"
+#include "checked/CheckedFolder.h"
 #else
 #include <sys/stat.h>
 #include <unistd.h>

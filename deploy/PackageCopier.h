@@ -9,8 +9,8 @@
 #include <memory>
 #include <vector>
 
-#include "deploy/CheckedFolder.h"
-#include "deploy/InstallRecord.h"
+#include "checked/CheckedFolder.h"
+#include "removal/InstallRecord.h"
 #include "framework/Controls.h"
 #include "framework/String.h"
 

@@ -2,14 +2,12 @@
 
 #include <windows.h>
 
-#include "deploy/CheckedFolder.h"
+#include "checked/CheckedFolder.h"
 #include "framework/Handle.h"
 #include "framework/MessageBox.h"
-#include "framework/NativeFile.h"
-#include "framework/RunningImage.h"
+#include "checked/NativeFile.h"
+#include "checked/RunningImage.h"
 #include "framework/TrailingBackslash.h"
-
-const char kSetupCaption[] = "T-软件安装";
 
 namespace {
 
@@ -19,22 +17,6 @@ const char kMissingPackageText[] =
     "未找到安装所需的Data文件夹 !\n\n可能安装文件下载后没有解压，\n\n请解压后再执行SetUp.exe !";
 
 }  // namespace
-
-bool IsAbsenceError(DWORD error) {
-    switch (error) {
-        case ERROR_FILE_NOT_FOUND:
-        case ERROR_PATH_NOT_FOUND:
-        case ERROR_INVALID_NAME:
-        case ERROR_BAD_PATHNAME:
-        case ERROR_INVALID_DRIVE:
-        case ERROR_BAD_NETPATH:
-        case ERROR_BAD_NET_NAME:
-        case ERROR_DIRECTORY:  // a path that leads through a file
-            return true;
-        default:
-            return false;
-    }
-}
 
 int ProbePath(CString path) {
     WIN32_FIND_DATAA data;

@@ -7,16 +7,9 @@
 
 #include <windows.h>
 
-// The caption of the install's message boxes.
-extern const char kSetupCaption[];
-
 // 0: nothing of that name; 1: an entry that is not a folder; 2: a folder;
 // 3: it cannot be told (the search failed for another reason than absence).
 int ProbePath(CString path);
-
-// True for the errors that say a path names nothing: not there, or no
-// name a file could have.
-bool IsAbsenceError(DWORD error);
 
 // Fills path with the package folder and returns true; otherwise shows the
 // missing-package message and returns false. The path begins with the

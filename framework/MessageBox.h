@@ -12,6 +12,10 @@
 // The one place where a box is shown. Returns the id of the button pressed.
 int AfxShowMessageBox(HWND owner, const char* text, const char* caption, UINT type);
 
+// The caption of the setup's own boxes, the dialog's and those of the steps
+// it runs (defined beside the dialog, ui/).
+extern const char kSetupCaption[];
+
 // Test seam: while a handler is set, it answers instead of a real box.
 // Returns the handler that was set before.
 using MessageBoxHandler = std::function<int(HWND owner, const char* text, const char* caption, UINT type)>;

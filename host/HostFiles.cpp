@@ -3,10 +3,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "deploy/FileStamp.h"
-#include "deploy/FolderWriter.h"
-#include "deploy/SavedFiles.h"
-#include "framework/WidePath.h"
+#include "checked/FileStamp.h"
+#include "checked/FolderWriter.h"
+#include "removal/SavedFiles.h"
+#include "checked/WidePath.h"
+#include "checked/NativeFile.h"
 #include "deploy/PackageSource.h"
 #include "framework/Handle.h"
 #include "host/HostLocation.h"

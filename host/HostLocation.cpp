@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "checked/NativeFile.h"
 #include "deploy/PackageSource.h"
 #include "framework/Handle.h"
 #include "framework/Mbcs.h"

@@ -1,9 +1,10 @@
+#include "host/ProfileUser.h"
+
 #include <cwchar>
 
-#include "framework/DesktopUser.h"
+#include "host/DesktopUser.h"
 #include "framework/Handle.h"
 #include "framework/Mbcs.h"
-#include "host/HostInstaller.h"
 #include "host/OwnKey.h"
 
 namespace {

@@ -1,7 +1,7 @@
 #include <cstring>
 #include <vector>
 
-#include "framework/DesktopUser.h"
+#include "host/DesktopUser.h"
 #include "framework/Handle.h"
 #include "framework/Mbcs.h"
 #include "host/HostInstaller.h"

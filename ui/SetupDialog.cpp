@@ -3,12 +3,13 @@
 #include <cstring>
 
 #include "deploy/FolderPath.h"
-#include "deploy/FolderWriter.h"
+#include "checked/FolderWriter.h"
 #include "deploy/PackageSource.h"
-#include "deploy/InstallRecord.h"
+#include "removal/RecordStore.h"
 #include "deploy/PackageCopier.h"
 #include "framework/App.h"
 #include "framework/DataExchange.h"
+#include "framework/MessageBox.h"
 #include "framework/TrailingBackslash.h"
 #include "host/HostInstaller.h"
 #include "res/resource.h"

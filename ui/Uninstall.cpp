@@ -2,11 +2,11 @@
 
 #include <windows.h>
 
-#include "deploy/FolderWriter.h"
-#include "framework/WidePath.h"
-#include "deploy/InstallRecord.h"
+#include "checked/FolderWriter.h"
+#include "checked/WidePath.h"
+#include "removal/RecordStore.h"
 #include "deploy/PackageSource.h"
-#include "deploy/Removal.h"
+#include "removal/Removal.h"
 #include "framework/MessageBox.h"
 #include "host/HostInstaller.h"
 #include "ui/ItemList.h"

@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <string>
 
-#include "deploy/FileDigest.h"
+#include "checked/FileDigest.h"
 
 namespace {
 
@@ -21,7 +21,8 @@ TEST(FileDigestTest, GivesTheStandardsDigestsInAnyPieces) {
         {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
         {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
          "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
-        {"abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmnopqrsmnopqrstnopqrstu",
+        {"abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmnopqrsmnopqrstnopqr"
+         "stu",
          "cf5b16a778af8380036ce59e7b0492370b249b11e8f07a51afac45037afee9d1"},
         {std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
         {std::string(119, '\xff'), "b863f94597d433ef2280e3b4656f13ea265a79bb8047287321c218905b03c99b"},

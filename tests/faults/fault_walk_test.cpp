@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "deploy/InstallRecord.h"
+#include "removal/RecordStore.h"
 #include "framework/Handle.h"
 #include "tests/seam/FaultSeam.h"
 #include "res/resource.h"

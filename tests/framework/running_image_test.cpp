@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "framework/Handle.h"
-#include "framework/RunningImage.h"
+#include "checked/RunningImage.h"
 #include "tests/support/ChildMode.h"
 
 using namespace testsupport;

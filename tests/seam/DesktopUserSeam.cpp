@@ -9,7 +9,7 @@
 
 #include <cstring>
 
-#include "framework/DesktopUser.h"
+#include "host/DesktopUser.h"
 #include "framework/Handle.h"
 #include "tests/seam/FaultSeam.h"
 

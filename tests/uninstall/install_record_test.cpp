@@ -8,10 +8,10 @@
 
 #include <string>
 
-#include "deploy/FileDigest.h"
-#include "deploy/InstallRecord.h"
-#include "deploy/PendingRename.h"
-#include "deploy/Removal.h"
+#include "checked/FileDigest.h"
+#include "removal/InstallRecord.h"
+#include "removal/PendingRename.h"
+#include "removal/Removal.h"
 #include "tests/support/TestSupport.h"
 
 namespace {

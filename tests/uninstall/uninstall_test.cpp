@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "deploy/InstallRecord.h"
+#include "removal/InstallRecord.h"
 #include "framework/Handle.h"
 #include "res/resource.h"
 #include "tests/support/CadStandin.h"

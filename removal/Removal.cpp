@@ -1,13 +1,13 @@
-#include "deploy/Removal.h"
+#include "removal/Removal.h"
 
 #include <algorithm>
 #include <memory>
 #include <vector>
 
-#include "deploy/FileDigest.h"
-#include "deploy/FileStamp.h"
-#include "deploy/FolderWriter.h"
-#include "deploy/UninstallEntry.h"
+#include "checked/FileDigest.h"
+#include "checked/FileStamp.h"
+#include "checked/FolderWriter.h"
+#include "removal/UninstallEntry.h"
 #include "framework/Mbcs.h"
 
 namespace {
@@ -245,31 +245,4 @@ void RemoveRecordedFolders(const CInstallRecord& record, CRemovalOutcome& outcom
         if (result == FileResult::kFailed)
             outcome.NotDone(path);
     }
-}
-
-void FinishRemoval(const CCheckedFolder& folder, const CString& folderPath, CRemovalOutcome& outcome) {
-    const CString recordPath = folderPath + "\\" + kRecordName;
-    if (outcome.unfinished) {
-        // A record that cannot be rewritten stays as it was: it lists more,
-        // and what is gone already is passed over by the second run.
-        CFolderWriter writer;
-        writer.PlaceData(folder, kRecordName, outcome.left.Format(), true);
-        return;
-    }
-    if (!DeleteUninstallEntry()) {
-        outcome.NotDone(kUninstallEntryName);
-        return;
-    }
-    std::vector<CString> names = {kRecordName, kUninstallerName};
-    for (const CSavedFile& saved : outcome.left.Saved())
-        names.push_back(saved.name);
-    CFolderWriter::ClearLeftovers(folder, names);
-    const CString uninstallerPath = folderPath + "\\" + kUninstallerName;
-    if (!MoveFileExA(uninstallerPath, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
-        outcome.Kept(uninstallerPath);
-    // Removed at the restart only if it is empty by then.
-    MoveFileExA(folderPath, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-    const FileResult removed = folder.RemoveFile(kRecordName, [](HANDLE) { return true; });
-    if (removed != FileResult::kDone && removed != FileResult::kMissing)
-        outcome.NotDone(recordPath);
 }

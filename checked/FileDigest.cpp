@@ -1,4 +1,4 @@
-#include "deploy/FileDigest.h"
+#include "checked/FileDigest.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "framework/WidePath.h"
+#include "checked/WidePath.h"
 
 #include <windows.h>
 

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "deploy/CheckedFolder.h"
+#include "checked/CheckedFolder.h"
 
 struct CFileStamp;
 

@@ -1,4 +1,4 @@
-#include "framework/RunningImage.h"
+#include "checked/RunningImage.h"
 
 #include <algorithm>
 #include <cstring>
@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "framework/Handle.h"
-#include "framework/NativeFile.h"
-#include "framework/WidePath.h"
+#include "checked/NativeFile.h"
+#include "checked/WidePath.h"
 
 namespace {
 

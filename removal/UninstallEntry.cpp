@@ -1,4 +1,4 @@
-#include "deploy/UninstallEntry.h"
+#include "removal/UninstallEntry.h"
 
 #include <cstring>
 

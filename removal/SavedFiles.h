@@ -7,8 +7,8 @@
 
 #include <vector>
 
-#include "deploy/CheckedFolder.h"
-#include "deploy/InstallRecord.h"
+#include "checked/CheckedFolder.h"
+#include "removal/InstallRecord.h"
 
 class CFolderWriter;
 

@@ -1,8 +1,10 @@
-#include "deploy/SavedFiles.h"
+#include "removal/SavedFiles.h"
 
-#include "deploy/FileDigest.h"
-#include "deploy/FileStamp.h"
-#include "deploy/FolderWriter.h"
+#include "removal/RecordStore.h"
+
+#include "checked/FileDigest.h"
+#include "checked/FileStamp.h"
+#include "checked/FolderWriter.h"
 #include "framework/Handle.h"
 
 namespace {

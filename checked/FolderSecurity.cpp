@@ -1,4 +1,4 @@
-#include "deploy/FolderSecurity.h"
+#include "checked/FolderSecurity.h"
 
 #include <aclapi.h>
 #include <sddl.h>

@@ -4,7 +4,7 @@
 // still the ones placed, and its folders, where they are empty. Nothing is
 // deleted through a link, nor outside the folders the record names.
 
-#include "deploy/InstallRecord.h"
+#include "removal/InstallRecord.h"
 #include "framework/String.h"
 
 class CCheckedFolder;
@@ -34,11 +34,3 @@ void GiveBackSavedFiles(const CInstallRecord& record, const CCheckedFolder& stor
 // files: their temporary folders, with the copies on their way.
 void ClearWriterLeftovers(const CInstallRecord& record);
 void RemoveRecordedFolders(const CInstallRecord& record, CRemovalOutcome& outcome);
-
-// The end of a removal, in the folder that holds the record. While
-// something is unfinished, the record is rewritten whole with what is left.
-// Otherwise the entry goes, then the uninstaller and its folder are handed
-// to the next restart (the running uninstaller cannot delete itself), and
-// the record goes last: a kill at any moment leaves the record for a second
-// run.
-void FinishRemoval(const CCheckedFolder& folder, const CString& folderPath, CRemovalOutcome& outcome);

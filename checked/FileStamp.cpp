@@ -1,11 +1,11 @@
-#include "deploy/FileStamp.h"
+#include "checked/FileStamp.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "deploy/CheckedFolder.h"
-#include "deploy/FileDigest.h"
-#include "framework/NativeFile.h"
+#include "checked/CheckedFolder.h"
+#include "checked/FileDigest.h"
+#include "checked/NativeFile.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "framework/NativeFile.h"
+#include "checked/NativeFile.h"
 
 #include <winternl.h>
 
@@ -42,6 +42,22 @@ const CNativeCalls& Native() {
 void SetLastStatus(NTSTATUS status) {
     const CNativeCalls& native = Native();
     SetLastError(native.statusToError ? native.statusToError(status) : ERROR_ACCESS_DENIED);
+}
+
+bool IsAbsenceError(DWORD error) {
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_NAME:
+        case ERROR_BAD_PATHNAME:
+        case ERROR_INVALID_DRIVE:
+        case ERROR_BAD_NETPATH:
+        case ERROR_BAD_NET_NAME:
+        case ERROR_DIRECTORY:  // a path that leads through a file
+            return true;
+        default:
+            return false;
+    }
 }
 
 // The path the file system has for an open handle, without the "\\?\"

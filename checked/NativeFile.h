@@ -23,6 +23,10 @@ constexpr size_t kMaxNameLength = 255;
 // Sets the last error that status stands for.
 void SetLastStatus(NTSTATUS status);
 
+// True for the errors that say a path names nothing: not there, or no
+// name a file could have.
+bool IsAbsenceError(DWORD error);
+
 bool FinalPathOf(HANDLE handle, std::wstring* path);
 bool VolumePathOf(HANDLE handle, std::wstring* path, DWORD* volume);
 bool AttributesOf(HANDLE handle, DWORD* attributes);

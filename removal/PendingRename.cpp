@@ -1,11 +1,11 @@
-#include "deploy/PendingRename.h"
+#include "removal/PendingRename.h"
 
 #include <windows.h>
 
 #include <cstring>
 
 #include "framework/Handle.h"
-#include "framework/WidePath.h"
+#include "checked/WidePath.h"
 
 namespace {
 

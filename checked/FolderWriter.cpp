@@ -1,11 +1,10 @@
-#include "deploy/FolderWriter.h"
+#include "checked/FolderWriter.h"
 
 #include <algorithm>
 
-#include "deploy/FileStamp.h"
-#include "deploy/PackageSource.h"
-#include "framework/NativeFile.h"
-#include "framework/WidePath.h"
+#include "checked/FileStamp.h"
+#include "checked/NativeFile.h"
+#include "checked/WidePath.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "framework/DesktopUser.h"
+#include "host/DesktopUser.h"
 
 #include <sddl.h>
 #include <wtsapi32.h>

@@ -1,5 +1,7 @@
 #include "checked/CheckedFolder.h"
 
+#include <utility>
+
 #include "checked/FolderSecurity.h"
 #include "framework/Mbcs.h"
 #include "checked/NativeFile.h"
@@ -15,10 +17,10 @@ constexpr ACCESS_MASK kFolderAccess =
 // rename it away and put a link in its place.
 constexpr ULONG kFolderShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
-FolderState StateOfOpenError(DWORD error) {
+CheckedResult StateOfOpenError(DWORD error) {
     if (IsAbsenceError(error) || error == ERROR_DIRECTORY)
-        return FolderState::kMissing;
-    return FolderState::kFailed;
+        return CheckedResult::kMissing;
+    return CheckedResult::kFailed;
 }
 
 // The path as ANSI text; empty if it has none in the code page.
@@ -42,12 +44,11 @@ CString TextOf(const std::wstring& path) {
 // leaves it where it is, and false. A link is never moved (Wine would move
 // its target).
 bool MoveAside(const CCheckedFolder& parent, const std::wstring& name, std::wstring* moved) {
-    HANDLE raw = nullptr;
+    CAutoHandle folder;
     ULONG_PTR information = 0;
     if (OpenRelative(parent.Get(), name, DELETE | FILE_READ_ATTRIBUTES, 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                     FILE_OPEN, FILE_DIRECTORY_FILE, &raw, &information) < 0)
+                     FILE_OPEN, FILE_DIRECTORY_FILE, &folder, &information) < 0)
         return false;
-    CAutoHandle folder(raw);
     if (PlacementOf(folder.Get(), parent, name) != Placement::kInside)
         return false;
     for (int n = 1; n <= 9; ++n) {
@@ -64,7 +65,7 @@ bool MoveAside(const CCheckedFolder& parent, const std::wstring& name, std::wstr
 
 }  // namespace
 
-FolderState CCheckedFolder::Open(const char* path, FolderTrust trust, bool create, NewFolder made) {
+CheckedResult CCheckedFolder::Open(const char* path, FolderTrust trust, bool create, NewFolder made) {
     m_handle.Reset();
     m_final.clear();
     m_made = false;
@@ -73,7 +74,7 @@ FolderState CCheckedFolder::Open(const char* path, FolderTrust trust, bool creat
     std::wstring wide;
     std::wstring full;
     if (!path || !ToWide(path, &wide) || !FullPathOf(wide, &full) || FirstLevel(full) == 0)
-        return FolderState::kFailed;
+        return CheckedResult::kFailed;
     if (!create || FirstLevel(full) >= full.size())
         return OpenPath(full, trust);
 
@@ -85,36 +86,35 @@ FolderState CCheckedFolder::Open(const char* path, FolderTrust trust, bool creat
     std::wstring parentPath = full.substr(0, split);
     if (split + 1 == FirstLevel(full))
         parentPath = full.substr(0, split + 1);
-    const FolderState state = parent.OpenPath(parentPath, trust);
-    if (state != FolderState::kOpen)
+    const CheckedResult state = parent.OpenPath(parentPath, trust);
+    if (state != CheckedResult::kDone)
         return state;
     return OpenChildWide(parent, full.substr(split + 1), true, false, made);
 }
 
-FolderState CCheckedFolder::OpenChild(const CCheckedFolder& parent, const char* name, bool create, NewFolder made) {
+CheckedResult CCheckedFolder::OpenChild(const CCheckedFolder& parent, const char* name, bool create, NewFolder made) {
     m_handle.Reset();
     m_final.clear();
     m_movedAside.Empty();
     std::wstring wide;
     if (!parent.IsOpen() || !name || !ToWide(name, &wide))
-        return FolderState::kFailed;
+        return CheckedResult::kFailed;
     return OpenChildWide(parent, wide, create, false, made);
 }
 
-FolderState CCheckedFolder::OpenHeld(HANDLE held) {
+CheckedResult CCheckedFolder::OpenHeld(HANDLE held) {
     m_handle.Reset();
     m_final.clear();
     m_made = false;
     m_volumeKnown = false;
-    HANDLE raw = nullptr;
-    if (!held ||
-        !DuplicateHandle(GetCurrentProcess(), held, GetCurrentProcess(), &raw, 0, FALSE, DUPLICATE_SAME_ACCESS))
-        return FolderState::kFailed;
-    CAutoHandle folder(raw);
+    CAutoHandle folder;
+    if (!held || !DuplicateHandle(GetCurrentProcess(), held, GetCurrentProcess(), folder.Receive(), 0, FALSE,
+                                  DUPLICATE_SAME_ACCESS))
+        return CheckedResult::kFailed;
     if (!FinalPathOf(folder.Get(), &m_final))
-        return FolderState::kUnchecked;
-    m_handle.Reset(folder.Release());
-    return FolderState::kOpen;
+        return CheckedResult::kUnchecked;
+    m_handle = std::move(folder);
+    return CheckedResult::kDone;
 }
 
 // A folder found in place that others may write in, or that denies this
@@ -123,56 +123,55 @@ FolderState CCheckedFolder::OpenHeld(HANDLE held) {
 // is not put right in place but moved aside, and a new one is made, which
 // no one but this program has ever opened. Made with FILE_CREATE: a folder
 // someone else puts there meanwhile is not taken either.
-FolderState CCheckedFolder::OpenChildWide(const CCheckedFolder& parent,
-                                          const std::wstring& name,
-                                          bool create,
-                                          bool deletable,
-                                          NewFolder made) {
+CheckedResult CCheckedFolder::OpenChildWide(const CCheckedFolder& parent,
+                                            const std::wstring& name,
+                                            bool create,
+                                            bool deletable,
+                                            NewFolder made) {
     m_movedAside.Empty();
-    const FolderState state = OpenChildAs(parent, name, create ? FILE_OPEN_IF : FILE_OPEN, deletable, made);
+    const CheckedResult state = OpenChildAs(parent, name, create ? FILE_OPEN_IF : FILE_OPEN, deletable, made);
     if (!create || made != NewFolder::kAdminOwned)
         return state;
-    const bool denied = state == FolderState::kFailed && GetLastError() == ERROR_ACCESS_DENIED;
-    if (!denied && (state != FolderState::kOpen || m_made || !OthersAllowed(m_handle.Get(), OthersMay::kWrite)))
+    const bool denied = state == CheckedResult::kFailed && GetLastError() == ERROR_ACCESS_DENIED;
+    if (!denied && (state != CheckedResult::kDone || m_made || !OthersAllowed(m_handle.Get(), OthersMay::kWrite)))
         return state;
     m_handle.Reset();
     m_final.clear();
     std::wstring moved;
     if (!MoveAside(parent, name, &moved))
-        return FolderState::kFailed;
+        return CheckedResult::kFailed;
     m_movedAside = TextOf(JoinWide(parent.FinalPath(), moved));
     if (m_movedAside.IsEmpty())
         m_movedAside = TextOf(moved);
     return OpenChildAs(parent, name, FILE_CREATE, deletable, made);
 }
 
-FolderState CCheckedFolder::OpenChildAs(const CCheckedFolder& parent,
-                                        const std::wstring& name,
-                                        ULONG disposition,
-                                        bool deletable,
-                                        NewFolder made) {
+CheckedResult CCheckedFolder::OpenChildAs(const CCheckedFolder& parent,
+                                          const std::wstring& name,
+                                          ULONG disposition,
+                                          bool deletable,
+                                          NewFolder made) {
     m_handle.Reset();
     m_final.clear();
     m_made = false;
     m_volumeKnown = false;
     if (!IsPlainName(name))
-        return FolderState::kFailed;
+        return CheckedResult::kFailed;
     // A folder that must be the administrators' alone is not made at all
     // where its security cannot be had.
     PSECURITY_DESCRIPTOR security = nullptr;
     if (disposition != FILE_OPEN && made != NewFolder::kInherits && !(security = InstallFolderSecurity()))
-        return FolderState::kFailed;
-    HANDLE raw = nullptr;
+        return CheckedResult::kFailed;
+    CAutoHandle folder;
     ULONG_PTR information = 0;
     const NTSTATUS status =
         OpenRelative(parent.Get(), name, kFolderAccess | (deletable ? DELETE : 0), FILE_ATTRIBUTE_NORMAL, kFolderShare,
-                     disposition, FILE_DIRECTORY_FILE, &raw, &information, security);
-    CAutoHandle folder(raw);
+                     disposition, FILE_DIRECTORY_FILE, &folder, &information, security);
     if (status < 0) {
         SetLastStatus(status);
         return status == kStatusNameNotFound || status == kStatusPathNotFound || status == kStatusNotADirectory
-                   ? FolderState::kMissing
-                   : FolderState::kFailed;
+                   ? CheckedResult::kMissing
+                   : CheckedResult::kFailed;
     }
     // A folder made through a link, or one that could not be checked, is
     // taken back at once.
@@ -180,15 +179,15 @@ FolderState CCheckedFolder::OpenChildAs(const CCheckedFolder& parent,
     if (placement != Placement::kInside) {
         if (information == kFileCreated)
             DeleteOnClose(folder.Get());
-        return placement == Placement::kOutside ? FolderState::kLinked : FolderState::kUnchecked;
+        return placement == Placement::kOutside ? CheckedResult::kLinked : CheckedResult::kUnchecked;
     }
     m_final = JoinWide(parent.FinalPath(), name);
-    m_handle.Reset(folder.Release());
+    m_handle = std::move(folder);
     m_made = information == kFileCreated;
-    return FolderState::kOpen;
+    return CheckedResult::kDone;
 }
 
-FolderState CCheckedFolder::OpenPath(const std::wstring& full, FolderTrust trust) {
+CheckedResult CCheckedFolder::OpenPath(const std::wstring& full, FolderTrust trust) {
     const bool exact = trust == FolderTrust::kExact;
     // Short names are expanded so that the path compares with the one the
     // file system gives. A short name set by hand (see LongPathOf) only makes
@@ -206,9 +205,9 @@ FolderState CCheckedFolder::OpenPath(const std::wstring& full, FolderTrust trust
             if (attributes == INVALID_FILE_ATTRIBUTES)
                 return StateOfOpenError(GetLastError());
             if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
-                return FolderState::kLinked;
+                return CheckedResult::kLinked;
             if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
-                return FolderState::kMissing;
+                return CheckedResult::kMissing;
         }
         if (end == std::wstring::npos)
             break;
@@ -220,14 +219,14 @@ FolderState CCheckedFolder::OpenPath(const std::wstring& full, FolderTrust trust
     DWORD attributes = 0;
     std::wstring final;
     if (!AttributesOf(folder.Get(), &attributes) || !FinalPathOf(folder.Get(), &final))
-        return FolderState::kUnchecked;
+        return CheckedResult::kUnchecked;
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
-        return FolderState::kMissing;
+        return CheckedResult::kMissing;
     if (exact && ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) || !IsSamePath(final, expected)))
-        return FolderState::kLinked;
+        return CheckedResult::kLinked;
     m_final = final;
-    m_handle.Reset(folder.Release());
-    return FolderState::kOpen;
+    m_handle = std::move(folder);
+    return CheckedResult::kDone;
 }
 
 // Asked once per folder: Wine answers it through its mount manager, at
@@ -257,10 +256,10 @@ bool OthersMayRenameAlong(const CString& folder) {
     for (int end = 3;;) {
         CCheckedFolder level;
         switch (level.Open(folder.Left(end), FolderTrust::kExact)) {
-            case FolderState::kOpen:
+            case CheckedResult::kDone:
                 break;
-            case FolderState::kLinked:
-            case FolderState::kUnchecked:
+            case CheckedResult::kLinked:
+            case CheckedResult::kUnchecked:
                 return true;
             default:
                 return false;

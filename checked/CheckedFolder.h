@@ -4,6 +4,10 @@
 // reaches folders that other programs of the user can change. What is made,
 // read or deleted in it goes relative to that handle, so a link planted on
 // the way, before or during the install, redirects nothing.
+//
+// Failure rule: each call that opens, reads or removes answers a
+// CheckedResult; only kDone did what was asked, and after kFailed the last
+// error says why.
 
 #include <windows.h>
 
@@ -13,21 +17,15 @@
 #include "framework/Handle.h"
 #include "framework/String.h"
 
-enum class FolderState {
-    kOpen,
-    kMissing,    // nothing of that name, or something that is not a folder
-    kLinked,     // a link, or reached through one where none may be: refused
-    kFailed,     // it could not be opened
-    kUnchecked,  // it is there, but could not be checked: not written into
-};
-
-// What became of a file or folder that was to be removed or read.
-enum class FileResult {
-    kDone,     // removed, or read
-    kMissing,  // nothing of that name
-    kChanged,  // not what was expected (other bytes, a folder not empty): kept
-    kLinked,   // a link, a file with a second name, or not where the folder has it: kept, never followed
-    kFailed,   // it could not be opened or deleted (held open, no right): kept
+// What became of what a call of the checked layer (and of the removal
+// store above it) was to open, read, remove or place.
+enum class CheckedResult {
+    kDone,       // opened, read, removed or placed
+    kMissing,    // nothing of that name, or a file where a folder was looked for
+    kLinked,     // a link, a file with a second name, or not where its folder has it: refused, never followed
+    kChanged,    // not what was expected (other bytes, a folder not empty, a folder under a file's name): kept
+    kFailed,     // it could not be opened, read, deleted or written (held open, no right)
+    kUnchecked,  // a folder that is there but could not be checked: not written into
 };
 
 // How a folder's path may lead to it.
@@ -59,16 +57,16 @@ class CCheckedFolder {
     // Opens path. With create, its last level is made when missing, inside
     // its parent opened under the same trust, carrying made; no other level
     // is made.
-    FolderState Open(const char* path, FolderTrust trust, bool create = false, NewFolder made = NewFolder::kInherits);
+    CheckedResult Open(const char* path, FolderTrust trust, bool create = false, NewFolder made = NewFolder::kInherits);
     // Opens, by a handle of its own, the folder open as held: one held since
     // before any link on its path could change.
-    FolderState OpenHeld(HANDLE held);
+    CheckedResult OpenHeld(HANDLE held);
     // Opens the folder name inside parent, made first with create, carrying
     // made. It must be parent's own: no link.
-    FolderState OpenChild(const CCheckedFolder& parent,
-                          const char* name,
-                          bool create = false,
-                          NewFolder made = NewFolder::kInherits);
+    CheckedResult OpenChild(const CCheckedFolder& parent,
+                            const char* name,
+                            bool create = false,
+                            NewFolder made = NewFolder::kInherits);
 
     bool IsOpen() const { return m_handle.IsValid(); }
     HANDLE Get() const { return m_handle.Get(); }
@@ -89,36 +87,36 @@ class CCheckedFolder {
     // its bytes cannot change between the check and the delete. The delete
     // goes by that handle, so a link at that name is never followed, and a
     // name swapped meanwhile deletes nothing else.
-    FileResult RemoveFile(const char* name, const std::function<bool(HANDLE file)>& same) const;
+    CheckedResult RemoveFile(const char* name, const std::function<bool(HANDLE file)>& same) const;
     // Removes the folder name of this folder if it is empty and the folder's own.
-    FileResult RemoveEmptyFolder(const char* name) const;
+    CheckedResult RemoveEmptyFolder(const char* name) const;
     // Opens the file name of this folder with access, others sharing only
     // reading and deleting: a link or a file with a second name is kLinked,
     // and not opened.
-    FileResult OpenFile(const char* name, ACCESS_MASK access, CAutoHandle* file) const;
+    CheckedResult OpenFile(const char* name, ACCESS_MASK access, CAutoHandle* file) const;
     // Reads the whole file name of this folder, if it is at most limit bytes.
-    FileResult ReadWhole(const char* name, size_t limit, std::string* content) const;
+    CheckedResult ReadWhole(const char* name, size_t limit, std::string* content) const;
     // The size, id, last-write time and attributes of the file name of this
     // folder (see FileFactsOf).
-    FileResult Facts(const char* name, ULONGLONG* size, ULONGLONG* id, LONGLONG* lastWrite, DWORD* attributes) const;
+    CheckedResult Facts(const char* name, ULONGLONG* size, ULONGLONG* id, LONGLONG* lastWrite, DWORD* attributes) const;
     // Opens the file name of this folder for reading, sharing it for
     // reading only: no one changes its bytes while it is open. kDone only
     // for the folder's own file, never one behind a link.
-    FileResult OpenToRead(const char* name, CAutoHandle* file) const;
+    CheckedResult OpenToRead(const char* name, CAutoHandle* file) const;
 
   private:
     friend class CFolderWriter;
-    FolderState OpenChildWide(const CCheckedFolder& parent,
+    CheckedResult OpenChildWide(const CCheckedFolder& parent,
+                                const std::wstring& name,
+                                bool create,
+                                bool deletable,
+                                NewFolder made = NewFolder::kInherits);
+    CheckedResult OpenChildAs(const CCheckedFolder& parent,
                               const std::wstring& name,
-                              bool create,
+                              ULONG disposition,
                               bool deletable,
-                              NewFolder made = NewFolder::kInherits);
-    FolderState OpenChildAs(const CCheckedFolder& parent,
-                            const std::wstring& name,
-                            ULONG disposition,
-                            bool deletable,
-                            NewFolder made);
-    FolderState OpenPath(const std::wstring& full, FolderTrust trust);
+                              NewFolder made);
+    CheckedResult OpenPath(const std::wstring& full, FolderTrust trust);
     // Deletes the folder through its handle if it is empty, and closes it.
     void RemoveIfEmpty();
 

@@ -36,11 +36,11 @@ Placement PlacementOf(HANDLE handle, const CCheckedFolder& folder, const std::ws
 // replace a read-only file anyway where root runs it, so that the bit must
 // go first is seen there only as an unprivileged user.
 bool ClearReadOnlyIn(const CCheckedFolder& folder, const std::wstring& name) {
-    HANDLE raw = nullptr;
+    CAutoHandle target;
     ULONG_PTR information = 0;
     auto open = [&](ACCESS_MASK access) {
         return OpenRelative(folder.Get(), name, access, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            FILE_OPEN, FILE_NON_DIRECTORY_FILE, &raw, &information);
+                            FILE_OPEN, FILE_NON_DIRECTORY_FILE, &target, &information);
     };
     NTSTATUS status = open(FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES);
     // Wine grants attribute writes only where the file's data may be
@@ -49,7 +49,6 @@ bool ClearReadOnlyIn(const CCheckedFolder& folder, const std::wstring& name) {
     // refused the open: the second try costs it one refused call.
     if (status == kStatusAccessDenied)
         status = open(FILE_READ_ATTRIBUTES);
-    CAutoHandle target(raw);
     if (status < 0)
         return false;
     DWORD attributes = 0;
@@ -65,138 +64,136 @@ namespace {
 
 // A file of this folder opened by name relative to its handle, no link and
 // no folder: what RemoveFile and ReadWhole act on.
-FileResult OpenOwnFile(const CCheckedFolder& folder,
-                       const char* name,
-                       ACCESS_MASK access,
-                       ULONG share,
-                       std::wstring* wideName,
-                       CAutoHandle* file) {
+CheckedResult OpenOwnFile(const CCheckedFolder& folder,
+                          const char* name,
+                          ACCESS_MASK access,
+                          ULONG share,
+                          std::wstring* wideName,
+                          CAutoHandle* file) {
     if (!folder.IsOpen() || !name || !ToWide(name, wideName) || !IsPlainName(*wideName)) {
         SetLastError(ERROR_INVALID_NAME);
-        return FileResult::kFailed;
+        return CheckedResult::kFailed;
     }
-    HANDLE raw = nullptr;
     ULONG_PTR information = 0;
     const NTSTATUS status =
         OpenRelative(folder.Get(), *wideName, access | FILE_READ_ATTRIBUTES, FILE_ATTRIBUTE_NORMAL, share, FILE_OPEN,
-                     FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY, &raw, &information);
-    file->Reset(raw);
+                     FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY, file, &information);
     if (status < 0) {
         SetLastStatus(status);
         if (status == kStatusNameNotFound || status == kStatusPathNotFound)
-            return FileResult::kMissing;
+            return CheckedResult::kMissing;
         // A folder under a file's name is not the file that was placed.
-        return status == kStatusFileIsADirectory ? FileResult::kChanged : FileResult::kFailed;
+        return status == kStatusFileIsADirectory ? CheckedResult::kChanged : CheckedResult::kFailed;
     }
     switch (PlacementOf(file->Get(), folder, *wideName)) {
         case Placement::kInside:
             break;
         case Placement::kOutside:
-            return FileResult::kLinked;
+            return CheckedResult::kLinked;
         default:
-            return FileResult::kFailed;
+            return CheckedResult::kFailed;
     }
     // A file with a second name (a hard link) is another file's too: what
     // is read from it or done to it is done to that one.
     DWORD links = 0;
     if (!LinkCountOf(file->Get(), &links))
-        return FileResult::kFailed;
-    return links == 1 ? FileResult::kDone : FileResult::kLinked;
+        return CheckedResult::kFailed;
+    return links == 1 ? CheckedResult::kDone : CheckedResult::kLinked;
 }
 
 }  // namespace
 
-FileResult CCheckedFolder::RemoveFile(const char* name, const std::function<bool(HANDLE file)>& same) const {
+CheckedResult CCheckedFolder::RemoveFile(const char* name, const std::function<bool(HANDLE file)>& same) const {
     std::wstring wideName;
     CAutoHandle file;
-    const FileResult opened = OpenOwnFile(*this, name, GENERIC_READ | DELETE, FILE_SHARE_READ, &wideName, &file);
-    if (opened != FileResult::kDone)
+    const CheckedResult opened = OpenOwnFile(*this, name, GENERIC_READ | DELETE, FILE_SHARE_READ, &wideName, &file);
+    if (opened != CheckedResult::kDone)
         return opened;
     if (!same(file.Get()))
-        return FileResult::kChanged;
+        return CheckedResult::kChanged;
     if (DeleteOnClose(file.Get()))
-        return FileResult::kDone;
+        return CheckedResult::kDone;
     // Windows refuses to delete a read-only file: a bit the user may have
     // set changes no byte, and is cleared then, and only then.
     const DWORD error = GetLastError();
     if (error == ERROR_ACCESS_DENIED && ClearReadOnlyIn(*this, wideName) && DeleteOnClose(file.Get()))
-        return FileResult::kDone;
+        return CheckedResult::kDone;
     SetLastError(error);
-    return FileResult::kFailed;
+    return CheckedResult::kFailed;
 }
 
-FileResult CCheckedFolder::RemoveEmptyFolder(const char* name) const {
+CheckedResult CCheckedFolder::RemoveEmptyFolder(const char* name) const {
     std::wstring wideName;
     if (!IsOpen() || !name || !ToWide(name, &wideName)) {
         SetLastError(ERROR_INVALID_NAME);
-        return FileResult::kFailed;
+        return CheckedResult::kFailed;
     }
     CCheckedFolder child;
     switch (child.OpenChildWide(*this, wideName, false, true)) {
-        case FolderState::kOpen:
+        case CheckedResult::kDone:
             break;
-        case FolderState::kMissing:
-            return FileResult::kMissing;
-        case FolderState::kLinked:
-            return FileResult::kLinked;
+        case CheckedResult::kMissing:
+            return CheckedResult::kMissing;
+        case CheckedResult::kLinked:
+            return CheckedResult::kLinked;
         default:
-            return FileResult::kFailed;
+            return CheckedResult::kFailed;
     }
     if (DeleteOnClose(child.Get()))
-        return FileResult::kDone;
-    return GetLastError() == ERROR_DIR_NOT_EMPTY ? FileResult::kChanged : FileResult::kFailed;
+        return CheckedResult::kDone;
+    return GetLastError() == ERROR_DIR_NOT_EMPTY ? CheckedResult::kChanged : CheckedResult::kFailed;
 }
 
-FileResult CCheckedFolder::OpenFile(const char* name, ACCESS_MASK access, CAutoHandle* file) const {
+CheckedResult CCheckedFolder::OpenFile(const char* name, ACCESS_MASK access, CAutoHandle* file) const {
     std::wstring wideName;
-    const FileResult opened = OpenOwnFile(*this, name, access, FILE_SHARE_READ | FILE_SHARE_DELETE, &wideName, file);
+    const CheckedResult opened = OpenOwnFile(*this, name, access, FILE_SHARE_READ | FILE_SHARE_DELETE, &wideName, file);
     // A link's or a second name's handle is never handed out.
-    if (opened != FileResult::kDone)
+    if (opened != CheckedResult::kDone)
         file->Reset();
     return opened;
 }
 
-FileResult CCheckedFolder::OpenToRead(const char* name, CAutoHandle* file) const {
+CheckedResult CCheckedFolder::OpenToRead(const char* name, CAutoHandle* file) const {
     std::wstring wideName;
-    const FileResult opened = OpenOwnFile(*this, name, GENERIC_READ, FILE_SHARE_READ, &wideName, file);
-    if (opened != FileResult::kDone)
+    const CheckedResult opened = OpenOwnFile(*this, name, GENERIC_READ, FILE_SHARE_READ, &wideName, file);
+    if (opened != CheckedResult::kDone)
         file->Reset();
     return opened;
 }
 
-FileResult CCheckedFolder::ReadWhole(const char* name, size_t limit, std::string* content) const {
+CheckedResult CCheckedFolder::ReadWhole(const char* name, size_t limit, std::string* content) const {
     content->clear();
     std::wstring wideName;
     CAutoHandle file;
-    const FileResult opened =
+    const CheckedResult opened =
         OpenOwnFile(*this, name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, &wideName, &file);
-    if (opened != FileResult::kDone)
+    if (opened != CheckedResult::kDone)
         return opened;
     FILE_STANDARD_INFO info = {};
     if (!GetFileInformationByHandleEx(file.Get(), FileStandardInfo, &info, sizeof(info)))
-        return FileResult::kFailed;
+        return CheckedResult::kFailed;
     const ULONGLONG size = static_cast<ULONGLONG>(info.EndOfFile.QuadPart);
     if (size > limit) {
         SetLastError(ERROR_FILE_TOO_LARGE);
-        return FileResult::kFailed;
+        return CheckedResult::kFailed;
     }
     content->resize(static_cast<size_t>(size));
     DWORD read = 0;
     if (size > 0 && (!::ReadFile(file.Get(), &(*content)[0], static_cast<DWORD>(size), &read, nullptr) || read != size))
-        return FileResult::kFailed;
-    return FileResult::kDone;
+        return CheckedResult::kFailed;
+    return CheckedResult::kDone;
 }
 
-FileResult CCheckedFolder::Facts(const char* name,
-                                 ULONGLONG* size,
-                                 ULONGLONG* id,
-                                 LONGLONG* lastWrite,
-                                 DWORD* attributes) const {
+CheckedResult CCheckedFolder::Facts(const char* name,
+                                    ULONGLONG* size,
+                                    ULONGLONG* id,
+                                    LONGLONG* lastWrite,
+                                    DWORD* attributes) const {
     std::wstring wideName;
     CAutoHandle file;
-    const FileResult opened =
+    const CheckedResult opened =
         OpenOwnFile(*this, name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &wideName, &file);
-    if (opened == FileResult::kDone && !FileFactsOf(file.Get(), size, id, lastWrite, attributes))
-        return FileResult::kFailed;
+    if (opened == CheckedResult::kDone && !FileFactsOf(file.Get(), size, id, lastWrite, attributes))
+        return CheckedResult::kFailed;
     return opened;
 }

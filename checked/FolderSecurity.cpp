@@ -33,10 +33,9 @@ using CLocalMemory = std::unique_ptr<void, CLocalFree>;
 PSID ProcessUser() {
     static std::unique_ptr<BYTE[]> user = [] {
         std::unique_ptr<BYTE[]> buffer;
-        HANDLE raw = nullptr;
-        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw))
+        CAutoHandle token;
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Receive()))
             return buffer;
-        CAutoHandle token(raw);
         DWORD size = 0;
         GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
         if (size > 0) {

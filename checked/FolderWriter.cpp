@@ -73,14 +73,14 @@ CCheckedFolder* CFolderWriter::TempFolderFor(const CCheckedFolder& folder, bool*
     for (const char* name : kTempFolderNames) {
         std::wstring wide;
         ToWide(name, &wide);
-        const FolderState state = temp->folder.OpenChildWide(folder, wide, true, true);
-        if (state == FolderState::kOpen)
+        const CheckedResult state = temp->folder.OpenChildWide(folder, wide, true, true);
+        if (state == CheckedResult::kDone)
             break;
-        anyLinked = anyLinked || state == FolderState::kLinked;
+        anyLinked = anyLinked || state == CheckedResult::kLinked;
         // A plain failure (no right to make a folder here) is not a name's
         // fault; another name would fail the same way. It is tried again
         // with the next copy.
-        if (state == FolderState::kFailed || state == FolderState::kUnchecked)
+        if (state == CheckedResult::kFailed || state == CheckedResult::kUnchecked)
             return nullptr;
     }
     if (!temp->folder.IsOpen()) {
@@ -91,20 +91,20 @@ CCheckedFolder* CFolderWriter::TempFolderFor(const CCheckedFolder& folder, bool*
     return m_temps.back()->folder.IsOpen() ? &m_temps.back()->folder : nullptr;
 }
 
-PlaceResult CFolderWriter::PlaceFrom(const CCheckedFolder& folder,
-                                     const char* name,
-                                     HANDLE source,
-                                     const WIN32_FIND_DATAA* listed,
-                                     CFileStamp* stamp,
-                                     bool durable) {
+CheckedResult CFolderWriter::PlaceFrom(const CCheckedFolder& folder,
+                                       const char* name,
+                                       HANDLE source,
+                                       const WIN32_FIND_DATAA* listed,
+                                       CFileStamp* stamp,
+                                       bool durable) {
     std::wstring wideName;
     if (!folder.IsOpen() || !name || !ToWide(name, &wideName) || !IsPlainName(wideName)) {
         SetLastError(ERROR_INVALID_NAME);
-        return PlaceResult::kFailed;
+        return CheckedResult::kFailed;
     }
     LARGE_INTEGER start = {};
     if (!source || source == INVALID_HANDLE_VALUE || !SetFilePointerEx(source, start, nullptr, FILE_BEGIN))
-        return PlaceResult::kFailed;
+        return CheckedResult::kFailed;
     const ULONGLONG size =
         listed ? (static_cast<ULONGLONG>(listed->nFileSizeHigh) << 32) | listed->nFileSizeLow : kCopyBufferSize;
     if (m_buffer.size() < kCopyBufferSize && m_buffer.size() < size)
@@ -116,7 +116,7 @@ PlaceResult CFolderWriter::PlaceFrom(const CCheckedFolder& folder,
         sourceInfo.LastWriteTime.LowPart = listed->ftLastWriteTime.dwLowDateTime;
         sourceInfo.LastWriteTime.HighPart = static_cast<LONG>(listed->ftLastWriteTime.dwHighDateTime);
     } else if (!GetFileInformationByHandleEx(source, FileBasicInfo, &sourceInfo, sizeof(sourceInfo))) {
-        return PlaceResult::kFailed;
+        return CheckedResult::kFailed;
     }
     return Place(
         folder, wideName, sourceInfo,
@@ -145,19 +145,19 @@ bool CFolderWriter::IsCopyInPlace(const CCheckedFolder& folder,
     LONGLONG placedTime = 0;
     DWORD attributes = 0;
     DWORD volume = 0;
-    return folder.Facts(name, &placedSize, &id, &placedTime, &attributes) == FileResult::kDone &&
+    return folder.Facts(name, &placedSize, &id, &placedTime, &attributes) == CheckedResult::kDone &&
            folder.VolumeSerial(&volume) && volume == recorded.volume && id == recorded.id && placedSize == size &&
            placedTime == lastWrite && (attributes & kKept) == (CopyAttributes(listed.dwFileAttributes) & kKept);
 }
 
-PlaceResult CFolderWriter::PlaceData(const CCheckedFolder& folder,
-                                     const char* name,
-                                     const std::string& content,
-                                     bool durable) {
+CheckedResult CFolderWriter::PlaceData(const CCheckedFolder& folder,
+                                       const char* name,
+                                       const std::string& content,
+                                       bool durable) {
     std::wstring wideName;
     if (!folder.IsOpen() || !name || !ToWide(name, &wideName) || !IsPlainName(wideName)) {
         SetLastError(ERROR_INVALID_NAME);
-        return PlaceResult::kFailed;
+        return CheckedResult::kFailed;
     }
     FILE_BASIC_INFO info = {};
     info.FileAttributes = FILE_ATTRIBUTE_ARCHIVE;
@@ -181,10 +181,10 @@ void CFolderWriter::ClearLeftovers(const CCheckedFolder& folder, const std::vect
         CCheckedFolder temp;
         if (!ToWide(tempName, &wide))
             return;
-        const FolderState state = temp.OpenChildWide(folder, wide, false, true);
-        if (state == FolderState::kMissing)
+        const CheckedResult state = temp.OpenChildWide(folder, wide, false, true);
+        if (state == CheckedResult::kMissing)
             return;
-        if (state != FolderState::kOpen)
+        if (state != CheckedResult::kDone)
             continue;
         for (const CString& name : names)
             temp.RemoveFile(name, [](HANDLE) { return true; });
@@ -192,36 +192,35 @@ void CFolderWriter::ClearLeftovers(const CCheckedFolder& folder, const std::vect
     }
 }
 
-PlaceResult CFolderWriter::Place(const CCheckedFolder& folder,
-                                 const std::wstring& wideName,
-                                 const FILE_BASIC_INFO& sourceInfo,
-                                 const std::function<bool(HANDLE out, bool truncate)>& write,
-                                 CFileStamp* stamp,
-                                 bool durable) {
+CheckedResult CFolderWriter::Place(const CCheckedFolder& folder,
+                                   const std::wstring& wideName,
+                                   const FILE_BASIC_INFO& sourceInfo,
+                                   const std::function<bool(HANDLE out, bool truncate)>& write,
+                                   CFileStamp* stamp,
+                                   bool durable) {
     bool linked = false;
     CCheckedFolder* temp = TempFolderFor(folder, &linked);
     if (!temp) {
         if (linked)
-            return PlaceResult::kLinked;
+            return CheckedResult::kLinked;
         SetLastError(ERROR_PATH_NOT_FOUND);
-        return PlaceResult::kFailed;
+        return CheckedResult::kFailed;
     }
 
     // Opened, not overwritten: a leftover of a killed run is used again, and
     // a link planted under the name is found out before anything is written.
     // Read access: where its stamp cannot tell the placed file, its bytes do.
     constexpr ACCESS_MASK kAccess = GENERIC_WRITE | FILE_READ_DATA | DELETE | FILE_READ_ATTRIBUTES;
-    HANDLE raw = nullptr;
+    CAutoHandle out;
     ULONG_PTR information = 0;
     NTSTATUS status = OpenRelative(temp->Get(), wideName, kAccess, CopyAttributes(sourceInfo.FileAttributes), 0,
-                                   FILE_OPEN_IF, FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY, &raw, &information);
+                                   FILE_OPEN_IF, FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY, &out, &information);
     if (status == kStatusAccessDenied && ClearReadOnlyIn(*temp, wideName))
         status = OpenRelative(temp->Get(), wideName, kAccess, CopyAttributes(sourceInfo.FileAttributes), 0,
-                              FILE_OPEN_IF, FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY, &raw, &information);
-    CAutoHandle out(raw);
+                              FILE_OPEN_IF, FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY, &out, &information);
     if (status < 0) {
         SetLastStatus(status);
-        return PlaceResult::kFailed;
+        return CheckedResult::kFailed;
     }
     // A file this call made is the temporary folder's own: it was created
     // relative to the folder's handle, which is held so that the folder
@@ -233,7 +232,7 @@ PlaceResult CFolderWriter::Place(const CCheckedFolder& folder,
         if (information == kFileCreated)
             DeleteOnClose(out.Get());
         SetLastError(ERROR_ACCESS_DENIED);
-        return placement == Placement::kOutside ? PlaceResult::kLinked : PlaceResult::kFailed;
+        return placement == Placement::kOutside ? CheckedResult::kLinked : CheckedResult::kFailed;
     }
     // A leftover with a second name shares its bytes with a file elsewhere
     // (one whose names cannot be counted may): its name goes, the other
@@ -241,19 +240,18 @@ PlaceResult CFolderWriter::Place(const CCheckedFolder& folder,
     DWORD links = 0;
     if (information != kFileCreated && (!LinkCountOf(out.Get(), &links) || links != 1)) {
         if (!DeleteOnClose(out.Get()))
-            return PlaceResult::kFailed;
+            return CheckedResult::kFailed;
         out.Reset();
         status = OpenRelative(temp->Get(), wideName, kAccess, CopyAttributes(sourceInfo.FileAttributes), 0, FILE_CREATE,
-                              FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY, &raw, &information);
-        out.Reset(raw);
+                              FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY, &out, &information);
         if (status < 0) {
             SetLastStatus(status);
-            return PlaceResult::kFailed;
+            return CheckedResult::kFailed;
         }
         if (PlacementOf(out.Get(), *temp, wideName) != Placement::kInside) {
             DeleteOnClose(out.Get());
             SetLastError(ERROR_ACCESS_DENIED);
-            return PlaceResult::kFailed;
+            return CheckedResult::kFailed;
         }
     }
 
@@ -274,7 +272,7 @@ PlaceResult CFolderWriter::Place(const CCheckedFolder& folder,
     auto placed = [&] {
         if (stamp)
             StampOpenFile(out.Get(), folder, m_buffer, stamp);
-        return PlaceResult::kPlaced;
+        return CheckedResult::kDone;
     };
     if (copied && RenameInto(out.Get(), folder.Get(), wideName))
         return placed();
@@ -292,5 +290,5 @@ PlaceResult CFolderWriter::Place(const CCheckedFolder& folder,
     }
     DeleteOnClose(out.Get());
     SetLastError(error);
-    return PlaceResult::kFailed;
+    return CheckedResult::kFailed;
 }

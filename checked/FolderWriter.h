@@ -9,6 +9,10 @@
 // or during the install, redirects nothing: what it would redirect is
 // refused instead. The uninstaller deletes the same way, through
 // CCheckedFolder::RemoveFile.
+//
+// Failure rule: a placing answers kDone, kLinked (the way to its target
+// went through a link) or kFailed (the last error says why); anything but
+// kDone leaves the target as it was.
 
 #include <windows.h>
 
@@ -20,12 +24,6 @@
 #include "checked/CheckedFolder.h"
 
 struct CFileStamp;
-
-enum class PlaceResult {
-    kPlaced,
-    kFailed,  // not placed; the last error says why
-    kLinked,  // not placed: the way to its target went through a link
-};
 
 // Places copies into checked folders. Keeps one temporary folder per target
 // folder for the copies on their way, and removes them when it is destroyed.
@@ -47,12 +45,12 @@ class CFolderWriter {
     // stamp, if given, receives what tells the placed file unchanged later.
     // durable: the copy's bytes reach the disk before its rename, so that
     // a power cut after the rename finds them (a kill keeps them anyway).
-    PlaceResult PlaceFrom(const CCheckedFolder& folder,
-                          const char* name,
-                          HANDLE source,
-                          const WIN32_FIND_DATAA* listed = nullptr,
-                          CFileStamp* stamp = nullptr,
-                          bool durable = false);
+    CheckedResult PlaceFrom(const CCheckedFolder& folder,
+                            const char* name,
+                            HANDLE source,
+                            const WIN32_FIND_DATAA* listed = nullptr,
+                            CFileStamp* stamp = nullptr,
+                            bool durable = false);
     // Whether the file name of folder is still the copy that an earlier
     // install placed, as recorded, of the very package file open as source
     // in package, unchanged since: an install over it then need not copy it
@@ -64,10 +62,10 @@ class CFolderWriter {
                        const CCheckedFolder& package,
                        HANDLE source) const;
     // Places a file with the given content the same way: whole or not at all.
-    PlaceResult PlaceData(const CCheckedFolder& folder,
-                          const char* name,
-                          const std::string& content,
-                          bool durable = false);
+    CheckedResult PlaceData(const CCheckedFolder& folder,
+                            const char* name,
+                            const std::string& content,
+                            bool durable = false);
     // Removes what a killed writer left in folder: its temporary folder,
     // with the copies of names on their way there.
     static void ClearLeftovers(const CCheckedFolder& folder, const std::vector<CString>& names);
@@ -77,12 +75,12 @@ class CFolderWriter {
     CCheckedFolder* TempFolderFor(const CCheckedFolder& folder, bool* linked);
     // The common part of both: write fills the temporary file (from its
     // start; truncate: cut it where the writing ends).
-    PlaceResult Place(const CCheckedFolder& folder,
-                      const std::wstring& name,
-                      const FILE_BASIC_INFO& info,
-                      const std::function<bool(HANDLE out, bool truncate)>& write,
-                      CFileStamp* stamp,
-                      bool durable);
+    CheckedResult Place(const CCheckedFolder& folder,
+                        const std::wstring& name,
+                        const FILE_BASIC_INFO& info,
+                        const std::function<bool(HANDLE out, bool truncate)>& write,
+                        CFileStamp* stamp,
+                        bool durable);
 
     std::vector<std::unique_ptr<CTemp>> m_temps;
     std::vector<char> m_buffer;

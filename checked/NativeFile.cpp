@@ -193,10 +193,10 @@ NTSTATUS OpenRelative(HANDLE root,
                       ULONG share,
                       ULONG disposition,
                       ULONG options,
-                      HANDLE* handle,
+                      CAutoHandle* handle,
                       ULONG_PTR* information,
                       PSECURITY_DESCRIPTOR security) {
-    *handle = nullptr;
+    handle->Reset();
     *information = 0;
     // A component longer than a file system allows is refused here: its length
     // in bytes would not even fit the 16 bits the native call has for it.
@@ -206,24 +206,22 @@ NTSTATUS OpenRelative(HANDLE root,
     }
     IO_STATUS_BLOCK io = {};
     const NTSTATUS status = CreateByName(root, name, security, access, attributes, share, disposition,
-                                         options | FILE_OPEN_REPARSE_POINT, handle, &io);
+                                         options | FILE_OPEN_REPARSE_POINT, handle->Receive(), &io);
     if (status >= 0)
         *information = io.Information;
     return status;
 }
 
-HANDLE OpenNativeName(const std::wstring& name) {
+CAutoHandle OpenNativeName(const std::wstring& name) {
+    CAutoHandle handle;
     if (name.empty() || name.size() > 32767)
-        return nullptr;
+        return handle;
     IO_STATUS_BLOCK io = {};
-    HANDLE handle = nullptr;
     const NTSTATUS status = CreateByName(nullptr, name, nullptr, FILE_READ_ATTRIBUTES, 0,
                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
-                                         FILE_NON_DIRECTORY_FILE, &handle, &io);
-    if (status < 0) {
+                                         FILE_NON_DIRECTORY_FILE, handle.Receive(), &io);
+    if (status < 0)
         SetLastStatus(status);
-        return nullptr;
-    }
     return handle;
 }
 

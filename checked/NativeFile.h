@@ -9,6 +9,8 @@
 
 #include <string>
 
+#include "framework/Handle.h"
+
 // NT status values and results the native calls give.
 constexpr NTSTATUS kStatusAccessDenied = static_cast<NTSTATUS>(0xC0000022);
 constexpr NTSTATUS kStatusNameNotFound = static_cast<NTSTATUS>(0xC0000034);
@@ -47,9 +49,10 @@ bool DeleteOnClose(HANDLE handle);
 bool LinkCountOf(HANDLE handle, DWORD* links);
 
 // Opens or creates name, one path component, relative to the folder open
-// as root, never following a link at that name. information receives
-// whether the object was created (kFileCreated) or opened. security, if
-// given, is what an object made by the call carries from its first moment.
+// as root, never following a link at that name, into handle, which holds
+// nothing when the call fails. information receives whether the object was
+// created (kFileCreated) or opened. security, if given, is what an object
+// made by the call carries from its first moment.
 NTSTATUS OpenRelative(HANDLE root,
                       const std::wstring& name,
                       ACCESS_MASK access,
@@ -57,13 +60,13 @@ NTSTATUS OpenRelative(HANDLE root,
                       ULONG share,
                       ULONG disposition,
                       ULONG options,
-                      HANDLE* handle,
+                      CAutoHandle* handle,
                       ULONG_PTR* information,
                       PSECURITY_DESCRIPTOR security = nullptr);
 
 // Opens, to read its attributes only, the file the native name (as
-// "\Device\HarddiskVolume1\..." or "\??\C:\...") names; null if it cannot.
-HANDLE OpenNativeName(const std::wstring& name);
+// "\Device\HarddiskVolume1\..." or "\??\C:\...") names; empty if it cannot.
+CAutoHandle OpenNativeName(const std::wstring& name);
 
 // Renames the open file to name inside the folder open as folder, replacing
 // what is there (unless not replace: then ERROR_ALREADY_EXISTS). With

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "framework/Handle.h"
@@ -249,7 +250,7 @@ bool HoldsLoadedImage(HANDLE file, HMODULE module) {
     std::wstring mapped;
     if (!base || !MappedName(module, &mapped))
         return false;
-    CAutoHandle named(OpenNativeName(mapped));
+    const CAutoHandle named = OpenNativeName(mapped);
     if (!named.IsValid() || !SameFile(named.Get(), file))
         return false;
     std::vector<BYTE> bytes;
@@ -262,27 +263,26 @@ namespace {
 // if the file under its name there is this very file, on the same volume.
 // A link put in that folder's place leads to a folder whose entry of that
 // name is another file.
-HANDLE OpenFolderOf(HANDLE file) {
+CAutoHandle OpenFolderOf(HANDLE file) {
     std::wstring path;
     if (!FinalPathOf(file, &path))
-        return nullptr;
+        return CAutoHandle();
     const size_t slash = path.rfind(L'\\');
     if (slash == std::wstring::npos || slash + 1 >= path.size())
-        return nullptr;
+        return CAutoHandle();
     std::wstring folderPath = path.substr(0, slash);
     if (folderPath.size() < FirstLevel(path))
         folderPath = path.substr(0, slash + 1);
     CAutoHandle folder(
         CreateFileW(VerbatimPath(folderPath).c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    HANDLE raw = nullptr;
+    CAutoHandle entry;
     ULONG_PTR information = 0;
     if (!folder.IsValid() || OpenRelative(folder.Get(), path.substr(slash + 1), FILE_READ_ATTRIBUTES, 0,
                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
-                                          FILE_NON_DIRECTORY_FILE, &raw, &information) < 0)
-        return nullptr;
-    CAutoHandle entry(raw);
-    return SameFile(entry.Get(), file) ? folder.Release() : nullptr;
+                                          FILE_NON_DIRECTORY_FILE, &entry, &information) < 0)
+        return CAutoHandle();
+    return SameFile(entry.Get(), file) ? std::move(folder) : CAutoHandle();
 }
 
 struct CRunningImage {
@@ -307,9 +307,9 @@ const CRunningImage& RunningImage() {
             CAutoHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                          FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
             if (file.IsValid())
-                running.folder.Reset(OpenFolderOf(file.Get()));
+                running.folder = OpenFolderOf(file.Get());
             if (file.IsValid() && HoldsLoadedImage(file.Get(), GetModuleHandleW(nullptr)))
-                running.file.Reset(file.Release());
+                running.file = std::move(file);
         }
     }
     return running;

@@ -75,12 +75,11 @@ void DeleteZoneMarkEntry(const CCheckedFolder& package, const CString& name) {
     std::wstring wide;
     if (!ToWide(name, &wide))
         return;
-    HANDLE raw = nullptr;
+    CAutoHandle entry;
     ULONG_PTR information = 0;
     const NTSTATUS status = OpenRelative(package.Get(), wide, DELETE | FILE_READ_ATTRIBUTES, 0,
                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
-                                         FILE_NON_DIRECTORY_FILE, &raw, &information);
-    CAutoHandle entry(raw);
+                                         FILE_NON_DIRECTORY_FILE, &entry, &information);
     DWORD links = 0;
     if (status >= 0 && PlacementOf(entry.Get(), package, wide) == Placement::kInside &&
         LinkCountOf(entry.Get(), &links) && links == 1)
@@ -90,12 +89,11 @@ void DeleteZoneMarkEntry(const CCheckedFolder& package, const CString& name) {
 // The mark is a stream of the file, opened relative to the file's own
 // handle: whatever its name leads to now, only this file's mark goes.
 bool RemoveZoneIdentifier(HANDLE file) {
-    HANDLE raw = nullptr;
+    CAutoHandle mark;
     ULONG_PTR information = 0;
     const NTSTATUS status =
         OpenRelative(file, L":Zone.Identifier", DELETE, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                     FILE_OPEN, FILE_NON_DIRECTORY_FILE, &raw, &information);
-    CAutoHandle mark(raw);
+                     FILE_OPEN, FILE_NON_DIRECTORY_FILE, &mark, &information);
     if (status < 0) {
         SetLastStatus(status);
         return false;

@@ -44,16 +44,16 @@ class CTargetFolder {
     void Adopt(const std::shared_ptr<CCheckedFolder>& opened) {
         if (opened && opened->IsOpen()) {
             m_folder = opened;
-            m_state = FolderState::kOpen;
+            m_state = CheckedResult::kDone;
         }
     }
 
     // Opens the folder, making its last level when missing.
-    FolderState Open() {
-        if (m_state == FolderState::kOpen || m_state == FolderState::kLinked)
+    CheckedResult Open() {
+        if (m_state == CheckedResult::kDone || m_state == CheckedResult::kLinked)
             return m_state;
         if (m_path.IsEmpty() || !FitsPath(m_path))
-            return m_state = FolderState::kFailed;
+            return m_state = CheckedResult::kFailed;
         return m_state = m_folder->Open(m_path, FolderTrust::kExact, true, m_made);
     }
     const CCheckedFolder& Folder() const { return *m_folder; }
@@ -68,7 +68,7 @@ class CTargetFolder {
     bool m_recorded = false;
     NewFolder m_made = NewFolder::kInherits;
     std::shared_ptr<CCheckedFolder> m_folder = std::make_shared<CCheckedFolder>();
-    FolderState m_state = FolderState::kFailed;
+    CheckedResult m_state = CheckedResult::kFailed;
 };
 
 // Where the package's files go: the install folder, and the settings

@@ -44,18 +44,18 @@ class CLevelMaker {
   public:
     explicit CLevelMaker(const char* path) : m_root{path[0], ':', '\\', '\0'} {}
     // False where the drive root cannot be opened.
-    bool Begin() { return m_level->Open(m_root, FolderTrust::kExact) == FolderState::kOpen; }
+    bool Begin() { return m_level->Open(m_root, FolderTrust::kExact) == CheckedResult::kDone; }
     // 0: the level is there now; 2: it is not, or it is a link. A file of
     // that name counts as there; the level below it is not.
     int Make(const char* name, CStringArray* made) {
         if (m_blocked || (!m_level->IsOpen() && !Begin()))
             return 2;
         auto next = std::make_unique<CCheckedFolder>();
-        const FolderState state = next->OpenChild(*m_level, name, true, NewFolder::kAdminOnly);
-        m_blocked = state == FolderState::kMissing;
+        const CheckedResult state = next->OpenChild(*m_level, name, true, NewFolder::kAdminOnly);
+        m_blocked = state == CheckedResult::kMissing;
         if (m_blocked)
             return 0;
-        if (state != FolderState::kOpen)
+        if (state != CheckedResult::kDone)
             return 2;
         if (made && next->WasMade())
             made->Add(next->FinalPathText());

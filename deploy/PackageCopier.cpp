@@ -63,7 +63,7 @@ bool CopyEntry(CCopyJob& job,
     // it is that folder's own file: a link (or a second name of a file
     // elsewhere) is not read, and is told once at the end.
     CAutoHandle in;
-    FileResult opened = FileResult::kFailed;
+    CheckedResult opened = CheckedResult::kFailed;
     auto openSource = [&] {
         if (!in.IsValid())
             opened = package.OpenFile(name, GENERIC_READ, &in);
@@ -80,52 +80,52 @@ bool CopyEntry(CCopyJob& job,
         }
         if (!usable)
             return false;
-        if (openSource() == FileResult::kLinked) {
+        if (openSource() == CheckedResult::kLinked) {
             NoteRefused(job, source);
             return true;
         }
-        if (opened != FileResult::kDone)
+        if (opened != CheckedResult::kDone)
             return false;
         // Another user's settings are written by this process as it is,
         // through the same checked folder as its own user's: a link on the
         // way is refused and named. The folder, when made here, and the file
         // inherit the rights of that user's roaming folder, which give that
         // user full control: the user can edit the file as ever.
-        const FolderState state = target.Open();
+        const CheckedResult state = target.Open();
         // The folder found there before was not the administrators' own.
         if (!target.Folder().MovedAside().IsEmpty())
             NoteRefused(job, target.Folder().MovedAside());
-        if (state == FolderState::kLinked) {
+        if (state == CheckedResult::kLinked) {
             NoteRefused(job, target.Path());
             return true;
         }
-        if (state != FolderState::kOpen)
+        if (state != CheckedResult::kDone)
             return false;
         CFileStamp stamp;
         // A folder this install made holds no earlier copy to look for.
         const CRecordedFile* recorded = job.earlier && !target.Folder().WasMade()
                                             ? job.earlier->FileAt(JoinPath(target.Folder().FinalPathText(), name))
                                             : nullptr;
-        PlaceResult placed = PlaceResult::kPlaced;
+        CheckedResult placed = CheckedResult::kDone;
         if (recorded && targets.writer.IsCopyInPlace(target.Folder(), name, entry, *recorded, package, in.Get()))
             stamp = *recorded;
         else
             placed = targets.writer.PlaceFrom(target.Folder(), name, in.Get(), &entry, &stamp);
         // Taken after the copy: the open source has kept writers out since.
-        if (placed == PlaceResult::kPlaced)
+        if (placed == CheckedResult::kDone)
             StampSource(in.Get(), package, &stamp.source);
-        if (placed == PlaceResult::kPlaced) {
+        if (placed == CheckedResult::kDone) {
             // A file the record cannot name would never be removed: the
             // user hears of it like of a file that could not be copied.
             if (!job.placed.AddPlaced(target.Folder(), name, stamp, false))
                 NoteRefused(job, targetPath);
             target.RecordIn(job.placed);
         }
-        if (placed == PlaceResult::kLinked)
+        if (placed == CheckedResult::kLinked)
             NoteRefused(job, targetPath);
-        return placed == PlaceResult::kPlaced || placed == PlaceResult::kLinked;
+        return placed == CheckedResult::kDone || placed == CheckedResult::kLinked;
     };
-    if (usable && openSource() == FileResult::kDone) {
+    if (usable && openSource() == CheckedResult::kDone) {
         // Tidying the package only: its read-only bit and a downloaded
         // file's mark go where the user may change them, through the folder
         // that was checked. On a CD, a mounted image or a read-only share
@@ -176,8 +176,8 @@ bool CopyPackageFiles(CCopyJob& job) {
     // the rest of the install goes on without its files.
     job.package = std::make_shared<CCheckedFolder>();
     CCheckedFolder& package = *job.package;
-    const FolderState packageState = OpenPackageFolder(source, package);
-    if (packageState == FolderState::kLinked) {
+    const CheckedResult packageState = OpenPackageFolder(source, package);
+    if (packageState == CheckedResult::kLinked) {
         NoteRefused(job, source);
         job.listing.clear();
         job.listedWhole = true;
@@ -205,7 +205,7 @@ bool CopyPackageFiles(CCopyJob& job) {
     WIN32_FIND_DATAA entry;
     std::optional<CFindHandle> find;
     bool empty = false;
-    if (packageState != FolderState::kOpen || !OpenPackageSearch(pattern, &entry, &find, &empty)) {
+    if (packageState != CheckedResult::kDone || !OpenPackageSearch(pattern, &entry, &find, &empty)) {
         if (empty) {
             job.listedWhole = true;
             return true;
@@ -214,7 +214,7 @@ bool CopyPackageFiles(CCopyJob& job) {
         // pattern is too long): nothing would be copied, which must not pass
         // for a finished install unless the user says so.
         auto reopen = [&] {
-            if (!package.IsOpen() && OpenPackageFolder(source, package) != FolderState::kOpen)
+            if (!package.IsOpen() && OpenPackageFolder(source, package) != CheckedResult::kDone)
                 return false;
             return OpenPackageSearch(pattern, &entry, &find, &empty) || empty;
         };

@@ -32,7 +32,7 @@ namespace {
 // as text; false if there is none, or its path has no ANSI text that fits:
 // a cut path would name some other folder.
 bool OpenSetupFolder(CCheckedFolder& setup, CString* text) {
-    if (setup.OpenHeld(RunningImageFolder()) != FolderState::kOpen)
+    if (setup.OpenHeld(RunningImageFolder()) != CheckedResult::kDone)
         return false;
     *text = setup.FinalPathText();
     StripTrailingBackslash(*text, false);
@@ -42,12 +42,11 @@ bool OpenSetupFolder(CCheckedFolder& setup, CString* text) {
 // What ProbePath tells, for the entry name of the setup folder: looked up
 // in that folder only, and a link at that name told by what it is itself.
 int ProbeEntry(const CCheckedFolder& setup, const wchar_t* name) {
-    HANDLE raw = nullptr;
+    CAutoHandle entry;
     ULONG_PTR information = 0;
     const NTSTATUS status =
         OpenRelative(setup.Get(), name, FILE_READ_ATTRIBUTES, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                     FILE_OPEN, 0, &raw, &information);
-    CAutoHandle entry(raw);
+                     FILE_OPEN, 0, &entry, &information);
     if (status < 0)
         return status == kStatusNameNotFound || status == kStatusPathNotFound ? 0 : 3;
     DWORD attributes = 0;
@@ -90,15 +89,15 @@ bool LocatePackageSource(CString& path) {
 // The setup's folder is the one the program's own file was in when it
 // started, whatever its path leads to now; Data is read only as that
 // folder's own.
-FolderState OpenPackageFolder(const CString& path, CCheckedFolder& folder) {
+CheckedResult OpenPackageFolder(const CString& path, CCheckedFolder& folder) {
     CCheckedFolder setup;
     CString setupFolder;
     if (!OpenSetupFolder(setup, &setupFolder))
-        return FolderState::kFailed;
+        return CheckedResult::kFailed;
     if (path == setupFolder)
         return folder.OpenHeld(setup.Get());
     if (path.GetLength() <= setupFolder.GetLength() + 1 || path.Left(setupFolder.GetLength()) != setupFolder ||
         path.GetAt(setupFolder.GetLength()) != '\\')
-        return FolderState::kFailed;
+        return CheckedResult::kFailed;
     return folder.OpenChild(setup, path.Mid(setupFolder.GetLength() + 1));
 }

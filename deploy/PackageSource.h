@@ -17,11 +17,11 @@ int ProbePath(CString path);
 bool LocatePackageSource(CString& path);
 
 class CCheckedFolder;
-enum class FolderState;
+enum class CheckedResult;
 
 // Opens the package folder that LocatePackageSource found as a checked
 // folder, whose files are then read relative to it: the setup's own folder
 // as held since the program started (RunningImageFolder), and Data inside
 // it only as that folder's own (a link there is kLinked, and nothing is
 // read through it).
-FolderState OpenPackageFolder(const CString& path, CCheckedFolder& folder);
+CheckedResult OpenPackageFolder(const CString& path, CCheckedFolder& folder);

@@ -1,7 +1,7 @@
 #pragma once
 
 // Owners of Win32 handles: each releases its handle when it goes out of
-// scope, on every way out. Non-copyable; movable where a function returns one.
+// scope, on every way out.
 
 #include <windows.h>
 
@@ -9,26 +9,41 @@
 
 #include "framework/String.h"
 
-// An owned handle that Traits::Close releases. Both NULL and
-// INVALID_HANDLE_VALUE mean "no handle".
+// One owner for every kind of handle: Traits names the handle's type, what
+// counts as none, and how it is released. An owner moves (a function
+// returns one) and never copies; Take() hands the handle over to the
+// caller, who then releases it; Receive() hands out the owner's own slot
+// for a call that opens, so that no handle ever lies unowned.
 template <class Traits>
 class CScopedHandle {
   public:
+    using Handle = typename Traits::Handle;
+
     CScopedHandle() = default;
-    explicit CScopedHandle(HANDLE handle) : m_handle(handle) {}
+    explicit CScopedHandle(Handle handle) : m_handle(handle) {}
     ~CScopedHandle() { Close(); }
     CScopedHandle(const CScopedHandle&) = delete;
     CScopedHandle& operator=(const CScopedHandle&) = delete;
+    CScopedHandle(CScopedHandle&& other) noexcept : m_handle(other.Take()) {}
+    CScopedHandle& operator=(CScopedHandle&& other) noexcept {
+        if (this != &other)
+            Reset(other.Take());
+        return *this;
+    }
 
-    bool IsValid() const { return m_handle != nullptr && m_handle != INVALID_HANDLE_VALUE; }
-    HANDLE Get() const { return m_handle; }
-    void Reset(HANDLE handle = nullptr) {
+    bool IsValid() const { return Traits::IsValid(m_handle); }
+    Handle Get() const { return m_handle; }
+    void Reset(Handle handle = nullptr) {
         Close();
         m_handle = handle;
     }
-    // Hands the handle over to the caller, who closes it.
-    HANDLE Release() {
-        HANDLE handle = m_handle;
+    // Closes what the owner holds and hands out its slot for an open call.
+    Handle* Receive() {
+        Close();
+        return &m_handle;
+    }
+    Handle Take() {
+        Handle handle = m_handle;
         m_handle = nullptr;
         return handle;
     }
@@ -39,49 +54,30 @@ class CScopedHandle {
     }
 
   private:
-    HANDLE m_handle = nullptr;
+    Handle m_handle = nullptr;
 };
 
+// Both NULL and INVALID_HANDLE_VALUE mean "no handle".
 struct CKernelHandleTraits {
+    using Handle = HANDLE;
+    static bool IsValid(HANDLE handle) { return handle != nullptr && handle != INVALID_HANDLE_VALUE; }
     static void Close(HANDLE handle) { CloseHandle(handle); }
 };
-struct CFindHandleTraits {
+struct CFindHandleTraits : CKernelHandleTraits {
     static void Close(HANDLE handle) { FindClose(handle); }
+};
+struct CRegKeyTraits {
+    using Handle = HKEY;
+    static bool IsValid(HKEY key) { return key != nullptr; }
+    static void Close(HKEY key) { RegCloseKey(key); }
 };
 
 // A kernel handle (process, snapshot, file).
 using CAutoHandle = CScopedHandle<CKernelHandleTraits>;
 // A directory search opened by FindFirstFileA.
 using CFindHandle = CScopedHandle<CFindHandleTraits>;
-
-// A registry key. Receive() hands out the address for an open/create call.
-class CRegKey {
-  public:
-    CRegKey() = default;
-    ~CRegKey() { Close(); }
-    CRegKey(const CRegKey&) = delete;
-    CRegKey& operator=(const CRegKey&) = delete;
-
-    bool IsOpen() const { return m_key != nullptr; }
-    HKEY Get() const { return m_key; }
-    HKEY* Receive() {
-        Close();
-        return &m_key;
-    }
-    void Close() {
-        if (m_key)
-            RegCloseKey(m_key);
-        m_key = nullptr;
-    }
-    HKEY Release() {
-        HKEY key = m_key;
-        m_key = nullptr;
-        return key;
-    }
-
-  private:
-    HKEY m_key = nullptr;
-};
+// A registry key.
+using CRegKey = CScopedHandle<CRegKeyTraits>;
 
 // Formats into a fixed buffer and says whether the whole text fitted.
 // A text that does not fit leaves the buffer empty, so a cut path can never

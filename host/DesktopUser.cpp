@@ -94,11 +94,10 @@ bool LookUpSessionUser(CString* sid, CString* named) {
 }
 
 CString ProcessUserSid() {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+    CAutoHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Receive()))
         return CString();
-    const CAutoHandle owned(token);
-    return TokenUserSid(owned.Get());
+    return TokenUserSid(token.Get());
 }
 
 bool IsSidText(const CString& text) {

@@ -74,16 +74,16 @@ void CopyHostFile(const CHostPackage& package,
         // The source is read through the package folder's handle, and only if
         // it is that folder's own file: a link is named, once, and not read.
         CAutoHandle in;
-        const FileResult opened =
-            package.checked ? package.checked->OpenFile(fileName, GENERIC_READ, &in) : FileResult::kFailed;
-        if (opened == FileResult::kLinked) {
+        const CheckedResult opened =
+            package.checked ? package.checked->OpenFile(fileName, GENERIC_READ, &in) : CheckedResult::kFailed;
+        if (opened == CheckedResult::kLinked) {
             NoteFailed(source, failed);
             return;
         }
         // A listing that broke off offers names the package may not hold: no
         // CAD file is saved for a copy that cannot come.
         const WIN32_FIND_DATAA* entry = package.Entry(fileName);
-        if (opened == FileResult::kMissing && !entry)
+        if (opened == CheckedResult::kMissing && !entry)
             return;
         // A copy an earlier install placed, still as it placed it, from a
         // package file unchanged since, is left alone: a running CAD holds
@@ -91,7 +91,7 @@ void CopyHostFile(const CHostPackage& package,
         const CString finalText = folder->FinalPathText();
         const CRecordedFile* recorded =
             earlier && entry && !finalText.IsEmpty() ? earlier->FileAt(finalText + "\\" + fileName) : nullptr;
-        if (opened == FileResult::kDone && recorded &&
+        if (opened == CheckedResult::kDone && recorded &&
             writer.IsCopyInPlace(*folder, fileName, *entry, *recorded, *package.checked, in.Get()) &&
             record.AddPlaced(*folder, fileName, *recorded, recorded->keep))
             return;
@@ -100,15 +100,15 @@ void CopyHostFile(const CHostPackage& package,
         // bytes are saved for the removal to give back, or it stays as it is.
         // The saved copy and the record naming it are on the disk when the
         // saver returns, so the rename over the CAD's file comes after both.
-        if (opened == FileResult::kDone &&
+        if (opened == CheckedResult::kDone &&
             saver.SaveBeforeReplacing(*folder, fileName, in.Get(), writer, record, &existed)) {
             CFileStamp stamp;
-            const PlaceResult placed = writer.PlaceFrom(*folder, fileName, in.Get(), entry, &stamp);
-            if (placed == PlaceResult::kPlaced)
+            const CheckedResult placed = writer.PlaceFrom(*folder, fileName, in.Get(), entry, &stamp);
+            if (placed == CheckedResult::kDone)
                 StampSource(in.Get(), *package.checked, &stamp.source);
             // A file the record cannot name would never be removed: it is
             // named like a file that could not be copied.
-            if (placed == PlaceResult::kPlaced && record.AddPlaced(*folder, fileName, stamp, existed))
+            if (placed == CheckedResult::kDone && record.AddPlaced(*folder, fileName, stamp, existed))
                 return;
         }
     }
@@ -212,10 +212,10 @@ void CHostInstaller::DeployHostFiles(const CString& location,
     CCheckedFolder cad;
     bool checked = false;
     if (check == kLocationAllowed) {
-        const FolderState state = cad.Open(location, FolderTrust::kResolved);
-        if (state == FolderState::kMissing)
+        const CheckedResult state = cad.Open(location, FolderTrust::kResolved);
+        if (state == CheckedResult::kMissing)
             return;
-        if (state == FolderState::kOpen) {
+        if (state == CheckedResult::kDone) {
             const CString final = cad.FinalPathText();
             const HostLocationCheck where = final.IsEmpty() ? kLocationUnchecked : CheckHostLocation(final);
             if (where == kLocationRefused)
@@ -240,10 +240,10 @@ void CHostInstaller::DeployHostFiles(const CString& location,
         ULONGLONG id = 0;
         LONGLONG written = 0;
         DWORD attributes = 0;
-        const FileResult program = cad.Facts(kCadProgram, &size, &id, &written, &attributes);
-        if (program == FileResult::kFailed) {
+        const CheckedResult program = cad.Facts(kCadProgram, &size, &id, &written, &attributes);
+        if (program == CheckedResult::kFailed) {
             checked = false;
-        } else if (program != FileResult::kDone) {
+        } else if (program != CheckedResult::kDone) {
             NoteFailed(location, failedItems);
             return;
         }
@@ -252,13 +252,13 @@ void CHostInstaller::DeployHostFiles(const CString& location,
     // The Fonts folder must be the CAD folder's own: a link there would send
     // the fonts wherever it points.
     CCheckedFolder fonts;
-    const FolderState fontsState = checked ? fonts.OpenChild(cad, "Fonts") : FolderState::kFailed;
-    if (fontsState == FolderState::kLinked) {
+    const CheckedResult fontsState = checked ? fonts.OpenChild(cad, "Fonts") : CheckedResult::kFailed;
+    if (fontsState == CheckedResult::kLinked) {
         NoteFailed(fontsPath, failedItems);
-    } else if (fontsState == FolderState::kOpen || fontsState == FolderState::kUnchecked ||
-               (fontsState == FolderState::kFailed && MayExist(fontsPath))) {
+    } else if (fontsState == CheckedResult::kDone || fontsState == CheckedResult::kUnchecked ||
+               (fontsState == CheckedResult::kFailed && MayExist(fontsPath))) {
         for (int i = 0; i < package.fonts.GetSize(); ++i)
-            CopyHostFile(package, fontsState == FolderState::kOpen ? &fonts : nullptr, fontsPath, package.fonts[i],
+            CopyHostFile(package, fontsState == CheckedResult::kDone ? &fonts : nullptr, fontsPath, package.fonts[i],
                          writer, saver, failedItems, placed, earlier);
     }
 
@@ -292,8 +292,8 @@ void CHostInstaller::DeployHostFilesSelected(int tick2023, int tick2024, int tic
     // package folder that is a link is not read: it is named, once.
     CCheckedFolder checkedPackage;
     const bool held = packageChecked && packageChecked->IsOpen() && sourceFolder == packageFolder;
-    const FolderState packageState = held ? FolderState::kOpen : OpenPackageFolder(sourceFolder, checkedPackage);
-    if (packageState == FolderState::kLinked) {
+    const CheckedResult packageState = held ? CheckedResult::kDone : OpenPackageFolder(sourceFolder, checkedPackage);
+    if (packageState == CheckedResult::kLinked) {
         NoteFailed(sourceFolder, failedItems);
         return;
     }
@@ -302,7 +302,7 @@ void CHostInstaller::DeployHostFilesSelected(int tick2023, int tick2024, int tic
         package.Take(sourceFolder, packageListing, true);
     else
         package.List(sourceFolder);
-    package.checked = held ? packageChecked.get() : packageState == FolderState::kOpen ? &checkedPackage : nullptr;
+    package.checked = held ? packageChecked.get() : packageState == CheckedResult::kDone ? &checkedPackage : nullptr;
 
     // One CAD folder may be found under several spellings and releases: it
     // is served once, by where the file system has it.

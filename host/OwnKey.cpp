@@ -1,6 +1,7 @@
 #include "host/OwnKey.h"
 
 #include <cstring>
+#include <utility>
 
 #include "framework/Mbcs.h"
 #include "framework/String.h"
@@ -39,11 +40,11 @@ LONG OpenOwnPath(HKEY parent, const char* path, REGSAM access, CRegKey& key) {
             return status;
         if (IsRegistryLink(next.Get()))
             return ERROR_ACCESS_DENIED;
-        *level.Receive() = next.Release();
+        level = std::move(next);
         above = level.Get();
         start = end + 1;
     }
-    *key.Receive() = level.Release();
+    key = std::move(level);
     return ERROR_SUCCESS;
 }
 

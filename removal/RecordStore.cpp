@@ -56,7 +56,7 @@ bool IsUninstallerInPlace(const CCheckedFolder& folder, HANDLE image, ULONGLONG*
     CAutoHandle placed;
     LARGE_INTEGER programSize = {};
     LARGE_INTEGER start = {};
-    if (folder.OpenFile(kUninstallerName, GENERIC_READ, &placed) != FileResult::kDone ||
+    if (folder.OpenFile(kUninstallerName, GENERIC_READ, &placed) != CheckedResult::kDone ||
         !GetFileSizeEx(image, &programSize) || !GetFileSizeEx(placed.Get(), &start) ||
         start.QuadPart != programSize.QuadPart)
         return false;
@@ -78,14 +78,14 @@ bool IsUninstallerInPlace(const CCheckedFolder& folder, HANDLE image, ULONGLONG*
     }
 }
 
-RecordState LoadRecordText(const CCheckedFolder& folder, CInstallRecord* record, std::string* text) {
+CheckedResult LoadRecordText(const CCheckedFolder& folder, CInstallRecord* record, std::string* text) {
     switch (folder.ReadWhole(kRecordName, kMaxRecordSize, text)) {
-        case FileResult::kDone:
-            return record->Parse(*text) ? RecordState::kRead : RecordState::kFailed;
-        case FileResult::kMissing:
-            return RecordState::kMissing;
+        case CheckedResult::kDone:
+            return record->Parse(*text) ? CheckedResult::kDone : CheckedResult::kFailed;
+        case CheckedResult::kMissing:
+            return CheckedResult::kMissing;
         default:
-            return RecordState::kFailed;
+            return CheckedResult::kFailed;
     }
 }
 
@@ -124,7 +124,7 @@ CString RemovalFolderPath() {
     return folder;
 }
 
-RecordState LoadInstallRecord(const CCheckedFolder& folder, CInstallRecord* record) {
+CheckedResult LoadInstallRecord(const CCheckedFolder& folder, CInstallRecord* record) {
     std::string text;
     return LoadRecordText(folder, record, &text);
 }
@@ -132,15 +132,15 @@ RecordState LoadInstallRecord(const CCheckedFolder& folder, CInstallRecord* reco
 // The folder is not made here: an install that ends early leaves nothing.
 void LoadEarlierInstalls(CEarlierInstalls* earlier) {
     const CString folderPath = RemovalFolderPath();
-    switch (folderPath.IsEmpty() ? FolderState::kFailed : earlier->folder.Open(folderPath, FolderTrust::kExact)) {
-        case FolderState::kOpen:
+    switch (folderPath.IsEmpty() ? CheckedResult::kFailed : earlier->folder.Open(folderPath, FolderTrust::kExact)) {
+        case CheckedResult::kDone:
             earlier->state = LoadRecordText(earlier->folder, &earlier->record, &earlier->text);
             break;
-        case FolderState::kMissing:
-            earlier->state = RecordState::kMissing;
+        case CheckedResult::kMissing:
+            earlier->state = CheckedResult::kMissing;
             break;
         default:
-            earlier->state = RecordState::kFailed;
+            earlier->state = CheckedResult::kFailed;
             break;
     }
 }
@@ -152,7 +152,7 @@ void LoadEarlierInstalls(CEarlierInstalls* earlier) {
 bool RecordBeforePlacing(const CCheckedFolder& store, const CInstallRecord& coming, CFolderWriter& writer) {
     CInstallRecord record;
     std::string text;
-    if (LoadRecordText(store, &record, &text) == RecordState::kFailed)
+    if (LoadRecordText(store, &record, &text) == CheckedResult::kFailed)
         return false;
     for (const CRecordedFile& file : coming.Files()) {
         const CRecordedFile* known = record.FileAt(file.path);
@@ -170,7 +170,7 @@ bool RecordBeforePlacing(const CCheckedFolder& store, const CInstallRecord& comi
             return false;
     }
     const std::string updated = record.Format();
-    return updated == text || writer.PlaceData(store, kRecordName, updated, true) == PlaceResult::kPlaced;
+    return updated == text || writer.PlaceData(store, kRecordName, updated, true) == CheckedResult::kDone;
 }
 
 bool RecordBeforeMaking(const CString& folder) {
@@ -178,7 +178,7 @@ bool RecordBeforeMaking(const CString& folder) {
     CCheckedFolder store;
     CInstallRecord coming;
     CFolderWriter writer;
-    return !path.IsEmpty() && store.Open(path, FolderTrust::kExact, true) == FolderState::kOpen &&
+    return !path.IsEmpty() && store.Open(path, FolderTrust::kExact, true) == CheckedResult::kDone &&
            coming.AddFolder(folder) && RecordBeforePlacing(store, coming, writer);
 }
 
@@ -198,11 +198,11 @@ void LeaveRemovalRecord(CEarlierInstalls& earlier,
     // read again as it is by now: what this install recorded before placing
     // (RecordBeforePlacing) stands in it.
     CCheckedFolder& folder = earlier.folder;
-    if (earlier.state == RecordState::kMissing && !folder.IsOpen() && !folderPath.IsEmpty())
+    if (earlier.state == CheckedResult::kMissing && !folder.IsOpen() && !folderPath.IsEmpty())
         folder.Open(folderPath, FolderTrust::kExact, true);
     if (folder.IsOpen())
         earlier.state = LoadRecordText(folder, &earlier.record, &earlier.text);
-    if (!folder.IsOpen() || earlier.state == RecordState::kFailed) {
+    if (!folder.IsOpen() || earlier.state == CheckedResult::kFailed) {
         failed.Add(uninstallerPath);
         failed.Add(recordPath);
         failed.Add(kUninstallEntryName);
@@ -228,12 +228,12 @@ void LeaveRemovalRecord(CEarlierInstalls& earlier,
     const HANDLE image = RunningImageFile();
     const bool uninstallerPlaced =
         image && (IsUninstallerInPlace(folder, image, &uninstaller.size) ||
-                  writer.PlaceFrom(folder, kUninstallerName, image, nullptr, &uninstaller) == PlaceResult::kPlaced);
+                  writer.PlaceFrom(folder, kUninstallerName, image, nullptr, &uninstaller) == CheckedResult::kDone);
     if (!uninstallerPlaced || !stays)
         failed.Add(uninstallerPath);
     const std::string text = record.Format();
-    const bool recordPlaced = (earlier.state == RecordState::kRead && text == earlier.text) ||
-                              writer.PlaceData(folder, kRecordName, text, true) == PlaceResult::kPlaced;
+    const bool recordPlaced = (earlier.state == CheckedResult::kDone && text == earlier.text) ||
+                              writer.PlaceData(folder, kRecordName, text, true) == CheckedResult::kDone;
     if (!recordPlaced)
         failed.Add(recordPath);
 
@@ -271,7 +271,7 @@ void FinishRemoval(const CCheckedFolder& folder, const CString& folderPath, CRem
         outcome.Kept(uninstallerPath);
     // Removed at the restart only if it is empty by then.
     MoveFileExA(folderPath, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-    const FileResult removed = folder.RemoveFile(kRecordName, [](HANDLE) { return true; });
-    if (removed != FileResult::kDone && removed != FileResult::kMissing)
+    const CheckedResult removed = folder.RemoveFile(kRecordName, [](HANDLE) { return true; });
+    if (removed != CheckedResult::kDone && removed != CheckedResult::kMissing)
         outcome.NotDone(recordPath);
 }

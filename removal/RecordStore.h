@@ -22,19 +22,16 @@ extern const char kRecordName[];
 // environment, which the user sets); empty if it cannot be told.
 CString RemovalFolderPath();
 
-enum class RecordState {
-    kRead,
-    kMissing,
-    kFailed,  // there, but it cannot be read or is no record this program understands
-};
-RecordState LoadInstallRecord(const CCheckedFolder& folder, CInstallRecord* record);
+// kDone: read; kMissing: no record; kFailed: there, but it cannot be read
+// or is no record this program understands.
+CheckedResult LoadInstallRecord(const CCheckedFolder& folder, CInstallRecord* record);
 
 // What earlier installs left, read once as an install starts: its copies
 // pass over files unchanged since an earlier install placed them, and its
 // end adds to the record.
 struct CEarlierInstalls {
     CCheckedFolder folder;  // %ProgramFiles%\Tovrel, if it was there
-    RecordState state = RecordState::kMissing;
+    CheckedResult state = CheckedResult::kMissing;
     CInstallRecord record;
     std::string text;  // the record as read
 };

@@ -29,11 +29,11 @@ bool SplitPath(const CString& path, CString* folder, CString* name) {
 // them: no link anywhere on the path.
 class CFolders {
   public:
-    const CCheckedFolder* Open(const CString& path, FolderState* state) {
+    const CCheckedFolder* Open(const CString& path, CheckedResult* state) {
         for (const auto& known : m_folders) {
             if (known->path.CompareNoCase(path) == 0) {
                 *state = known->state;
-                return known->state == FolderState::kOpen ? &known->folder : nullptr;
+                return known->state == CheckedResult::kDone ? &known->folder : nullptr;
             }
         }
         auto entry = std::make_unique<CEntry>();
@@ -41,13 +41,13 @@ class CFolders {
         entry->state = entry->folder.Open(path, FolderTrust::kExact);
         *state = entry->state;
         m_folders.push_back(std::move(entry));
-        return *state == FolderState::kOpen ? &m_folders.back()->folder : nullptr;
+        return *state == CheckedResult::kDone ? &m_folders.back()->folder : nullptr;
     }
 
   private:
     struct CEntry {
         CString path;
-        FolderState state = FolderState::kFailed;
+        CheckedResult state = CheckedResult::kFailed;
         CCheckedFolder folder;
     };
     std::vector<std::unique_ptr<CEntry>> m_folders;
@@ -62,27 +62,28 @@ enum class GiveBack {
 };
 
 GiveBack JudgeSavedFile(const CCheckedFolder* folder,
-                        FolderState folderState,
+                        CheckedResult folderState,
                         const CString& name,
                         const CRecordedFile& file,
                         const CCheckedFolder& store,
                         const CString& savedName,
                         std::vector<char>& buffer) {
     if (!folder) {
-        return folderState == FolderState::kMissing  ? GiveBack::kSettled
-               : folderState == FolderState::kLinked ? GiveBack::kKept
-                                                     : GiveBack::kLater;
+        return folderState == CheckedResult::kMissing  ? GiveBack::kSettled
+               : folderState == CheckedResult::kLinked ? GiveBack::kKept
+                                                       : GiveBack::kLater;
     }
     CAutoHandle target;
     switch (folder->OpenToRead(name, &target)) {
-        case FileResult::kMissing:
+        case CheckedResult::kMissing:
             return GiveBack::kSettled;
-        case FileResult::kChanged:
-        case FileResult::kLinked:
+        case CheckedResult::kChanged:
+        case CheckedResult::kLinked:
             return GiveBack::kKept;
-        case FileResult::kFailed:
+        case CheckedResult::kFailed:
+        case CheckedResult::kUnchecked:
             return GiveBack::kLater;
-        case FileResult::kDone:
+        case CheckedResult::kDone:
             break;
     }
     if (IsAsStamped(target.Get(), *folder, file, buffer))
@@ -90,8 +91,8 @@ GiveBack JudgeSavedFile(const CCheckedFolder* folder,
     // A run killed after it gave the file back finds the saved bytes there.
     CAutoHandle saved;
     CAutoHandle again;
-    return store.OpenToRead(savedName, &saved) == FileResult::kDone &&
-                   folder->OpenToRead(name, &again) == FileResult::kDone &&
+    return store.OpenToRead(savedName, &saved) == CheckedResult::kDone &&
+                   folder->OpenToRead(name, &again) == CheckedResult::kDone &&
                    IsSameContent(again.Get(), saved.Get(), buffer)
                ? GiveBack::kSettled
                : GiveBack::kKept;
@@ -127,22 +128,18 @@ void RemoveRecordedFiles(const CInstallRecord& record, CRemovalOutcome& outcome)
         CString name;
         if (file.keep || !SplitPath(file.path, &folderPath, &name))
             continue;
-        FolderState state = FolderState::kFailed;
+        CheckedResult state = CheckedResult::kFailed;
         const CCheckedFolder* folder = folders.Open(folderPath, &state);
-        FileResult result = FileResult::kFailed;
-        if (folder)
-            result =
-                folder->RemoveFile(name, [&](HANDLE handle) { return IsAsStamped(handle, *folder, file, buffer); });
-        else if (state == FolderState::kMissing)
-            result = FileResult::kMissing;
-        else if (state == FolderState::kLinked)
-            result = FileResult::kLinked;
+        // A folder not opened tells what became of its files.
+        const CheckedResult result =
+            folder ? folder->RemoveFile(name, [&](HANDLE handle) { return IsAsStamped(handle, *folder, file, buffer); })
+                   : state;
         switch (result) {
-            case FileResult::kDone:
-            case FileResult::kMissing:
+            case CheckedResult::kDone:
+            case CheckedResult::kMissing:
                 break;
-            case FileResult::kChanged:
-            case FileResult::kLinked:
+            case CheckedResult::kChanged:
+            case CheckedResult::kLinked:
                 outcome.Kept(file.path);
                 break;
             default:
@@ -169,15 +166,15 @@ void GiveBackSavedFiles(const CInstallRecord& record, const CCheckedFolder& stor
         // Saved, but never replaced (its copy failed): the CAD has its own.
         GiveBack judged = GiveBack::kSettled;
         if (file && file->keep && SplitPath(saved.path, &folderPath, &name)) {
-            FolderState state = FolderState::kFailed;
+            CheckedResult state = CheckedResult::kFailed;
             const CCheckedFolder* folder = folders.Open(folderPath, &state);
             judged = JudgeSavedFile(folder, state, name, *file, store, saved.name, buffer);
             // Given back durably before the saved copy goes: a power cut
             // then leaves the CAD's bytes in one place or the other.
             if (judged == GiveBack::kPutBack) {
                 CAutoHandle bytes;
-                judged = store.OpenToRead(saved.name, &bytes) != FileResult::kDone ? GiveBack::kKept
-                         : writer.PlaceFrom(*folder, name, bytes.Get(), nullptr, nullptr, true) == PlaceResult::kPlaced
+                judged = store.OpenToRead(saved.name, &bytes) != CheckedResult::kDone ? GiveBack::kKept
+                         : writer.PlaceFrom(*folder, name, bytes.Get(), nullptr, nullptr, true) == CheckedResult::kDone
                              ? GiveBack::kSettled
                              : GiveBack::kLater;
             }
@@ -192,8 +189,8 @@ void GiveBackSavedFiles(const CInstallRecord& record, const CCheckedFolder& stor
         if (judged == GiveBack::kLater) {
             outcome.NotDone(saved.path);
         } else {
-            const FileResult removed = store.RemoveFile(saved.name, [](HANDLE) { return true; });
-            if (removed == FileResult::kDone || removed == FileResult::kMissing)
+            const CheckedResult removed = store.RemoveFile(saved.name, [](HANDLE) { return true; });
+            if (removed == CheckedResult::kDone || removed == CheckedResult::kMissing)
                 continue;
             outcome.NotDone(store.FinalPathText() + "\\" + saved.name);
         }
@@ -218,7 +215,7 @@ void ClearWriterLeftovers(const CInstallRecord& record) {
     }
     for (const auto& [folderPath, names] : byFolder) {
         CCheckedFolder folder;
-        if (folder.Open(folderPath, FolderTrust::kExact) == FolderState::kOpen)
+        if (folder.Open(folderPath, FolderTrust::kExact) == CheckedResult::kDone)
             CFolderWriter::ClearLeftovers(folder, names);
     }
 }
@@ -237,12 +234,12 @@ void RemoveRecordedFolders(const CInstallRecord& record, CRemovalOutcome& outcom
         if (!SplitPath(path, &parentPath, &name))
             continue;
         CCheckedFolder parent;
-        const FolderState state = parent.Open(parentPath, FolderTrust::kExact);
-        const FileResult result = state == FolderState::kOpen ? parent.RemoveEmptyFolder(name)
-                                  : state == FolderState::kMissing || state == FolderState::kLinked
-                                      ? FileResult::kMissing
-                                      : FileResult::kFailed;
-        if (result == FileResult::kFailed)
+        const CheckedResult state = parent.Open(parentPath, FolderTrust::kExact);
+        const CheckedResult result = state == CheckedResult::kDone ? parent.RemoveEmptyFolder(name)
+                                     : state == CheckedResult::kMissing || state == CheckedResult::kLinked
+                                         ? CheckedResult::kMissing
+                                         : CheckedResult::kFailed;
+        if (result == CheckedResult::kFailed)
             outcome.NotDone(path);
     }
 }

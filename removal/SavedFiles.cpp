@@ -25,8 +25,8 @@ bool CFileSaver::OpenStore() {
     if (!m_tried) {
         m_tried = true;
         const CString path = RemovalFolderPath();
-        m_open = !path.IsEmpty() && m_store.Open(path, FolderTrust::kExact, true) == FolderState::kOpen &&
-                 LoadInstallRecord(m_store, &m_earlier) != RecordState::kFailed;
+        m_open = !path.IsEmpty() && m_store.Open(path, FolderTrust::kExact, true) == CheckedResult::kDone &&
+                 LoadInstallRecord(m_store, &m_earlier) != CheckedResult::kFailed;
     }
     return m_open;
 }
@@ -65,15 +65,16 @@ bool CFileSaver::SaveBeforeReplacing(const CCheckedFolder& folder,
     CInstallRecord coming;
     CAutoHandle file;
     switch (folder.OpenToRead(name, &file)) {
-        case FileResult::kMissing:
+        case CheckedResult::kMissing:
             *existed = false;
             break;
-        case FileResult::kLinked:
-        case FileResult::kChanged:
+        case CheckedResult::kLinked:
+        case CheckedResult::kChanged:
             break;
-        case FileResult::kFailed:
+        case CheckedResult::kFailed:
+        case CheckedResult::kUnchecked:
             return false;
-        case FileResult::kDone: {
+        case CheckedResult::kDone: {
             if (IsPlacedCopy(folder, path, file.Get(), source, placed)) {
                 *existed = false;
                 break;
@@ -84,7 +85,7 @@ bool CFileSaver::SaveBeforeReplacing(const CCheckedFolder& folder,
             // record leads the removal to.
             const CString savedName = SavedNameFor(path);
             if (savedName.IsEmpty() ||
-                writer.PlaceFrom(m_store, savedName, file.Get(), nullptr, nullptr, true) != PlaceResult::kPlaced)
+                writer.PlaceFrom(m_store, savedName, file.Get(), nullptr, nullptr, true) != CheckedResult::kDone)
                 return false;
             coming.AddSaved(path, savedName);
             placed.AddSaved(path, savedName);

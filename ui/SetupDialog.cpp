@@ -33,13 +33,13 @@ std::shared_ptr<CCheckedFolder> MakeFolder(const CString& path, bool removable, 
     // A folder this install is about to make is named in the record first:
     // one a kill leaves behind is the install's own, for the removal to
     // take away once empty. The install folder itself is always removable.
-    if (!removable && folder->Open(path, FolderTrust::kExact) == FolderState::kMissing)
+    if (!removable && folder->Open(path, FolderTrust::kExact) == CheckedResult::kMissing)
         RecordBeforeMaking(path);
-    const FolderState state = folder->Open(path, FolderTrust::kExact, true, made);
+    const CheckedResult state = folder->Open(path, FolderTrust::kExact, true, made);
     // The install folder's own is told by the copier, which may move it too.
     if (!removable && !folder->MovedAside().IsEmpty())
         theHostInstaller.failedItems.Add(folder->MovedAside());
-    if (state != FolderState::kOpen)
+    if (state != CheckedResult::kDone)
         return nullptr;
     if (removable || folder->WasMade())
         theHostInstaller.placed.AddFolder(folder->FinalPathText());
@@ -259,7 +259,7 @@ bool Dlg_Setup::RunInstall(std::shared_ptr<CCheckedFolder> installFolder) {
     LoadEarlierInstalls(&earlier);
     CCopyJob job(installPath, &progressBar);
     job.installFolder = std::move(installFolder);
-    if (earlier.state == RecordState::kRead)
+    if (earlier.state == CheckedResult::kDone)
         job.earlier = &earlier.record;
     // The settings file of the user at the desk goes to that user's
     // roaming folder as found in that user's hive; unknown, it is named.

@@ -62,8 +62,8 @@ void RunUninstall() {
     const CString folderPath = RemovalFolderPath();
     CCheckedFolder folder;
     CInstallRecord record;
-    if (folderPath.IsEmpty() || folder.Open(folderPath, FolderTrust::kExact) != FolderState::kOpen ||
-        LoadInstallRecord(folder, &record) != RecordState::kRead) {
+    if (folderPath.IsEmpty() || folder.Open(folderPath, FolderTrust::kExact) != CheckedResult::kDone ||
+        LoadInstallRecord(folder, &record) != CheckedResult::kDone) {
         Ask(kNoRecordText, MB_OK);
         return;
     }

@@ -93,10 +93,8 @@ inline std::string ReadValue(const std::string& keyPath, const std::string& name
 // must be given in: \Registry\User\<the user's SID>.
 inline std::wstring CurrentUserKernelPath() {
     CAutoHandle token;
-    HANDLE raw = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw))
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Receive()))
         return std::wstring();
-    token.Reset(raw);
     BYTE buffer[256];
     DWORD size = 0;
     char* sid = nullptr;

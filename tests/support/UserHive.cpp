@@ -11,10 +11,9 @@ constexpr char kProfileList[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion
 constexpr char kEmptyKey[] = "Software\\TovrelTestEmptyHive";
 
 bool EnablePrivilege(const char* name) {
-    HANDLE raw = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &raw))
+    CAutoHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, token.Receive()))
         return false;
-    const CAutoHandle token(raw);
     TOKEN_PRIVILEGES privileges = {};
     privileges.PrivilegeCount = 1;
     privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;

@@ -944,7 +944,7 @@ CAutoHandle NameDeskUser(const char* sid, const char* account) {
     snprintf(user->sid, sizeof(user->sid), "%s", sid);
     snprintf(user->account, sizeof(user->account), "%s", account);
     UnmapViewOfFile(user);
-    return CAutoHandle(section.Release());
+    return section;
 }
 
 // Over-the-shoulder elevation: a standard user at the desk, the program

@@ -24,8 +24,9 @@ class RegistrationTest : public VendorRegistryTest {
                     const std::string& key,
                     const std::string& location,
                     bool create = true) {
-        if (create)
+        if (create) {
             ASSERT_TRUE(CreateRegistryKey(key)) << key << LastErrorText();
+        }
         keys.Add(key.c_str());
         locations.Add(location.c_str());
     }

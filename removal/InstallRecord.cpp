@@ -104,43 +104,40 @@ void AppendHex(ULONGLONG value, int digits, std::string& text) {
         text += "0123456789abcdef"[(value >> shift) & 15];
 }
 
-// "volume:id:time" in 8, 16 and 16 hex digits, or "-" for none.
-std::string FormatStamp(const CFileStamp& stamp) {
-    if (stamp.id == 0)
-        return "-";
+// A file's place and time: "volume:id:time" in 8, 16 and 16 hex digits.
+std::string FormatPlaceAndTime(DWORD volume, ULONGLONG id, LONGLONG time) {
     std::string text;
-    AppendHex(stamp.volume, 8, text);
+    AppendHex(volume, 8, text);
     text += ':';
-    AppendHex(stamp.id, 16, text);
+    AppendHex(id, 16, text);
     text += ':';
-    AppendHex(static_cast<ULONGLONG>(stamp.lastWrite), 16, text);
+    AppendHex(static_cast<ULONGLONG>(time), 16, text);
     return text;
+}
+
+// An id of 0 names no file.
+bool ParsePlaceAndTime(std::string_view text, DWORD* volume, ULONGLONG* id, LONGLONG* time) {
+    return text.size() == 42 && text[8] == ':' && text[25] == ':' && ParseHex(text.substr(0, 8), 8, volume) &&
+           ParseHex(text.substr(9, 16), 16, id) && *id != 0 && ParseHex(text.substr(26, 16), 16, time);
+}
+
+// The placed file's stamp, or "-" for none.
+std::string FormatStamp(const CFileStamp& stamp) {
+    return stamp.id == 0 ? std::string("-") : FormatPlaceAndTime(stamp.volume, stamp.id, stamp.lastWrite);
 }
 
 bool ParseStamp(std::string_view text, CFileStamp* stamp) {
-    if (text == "-")
-        return true;
-    return text.size() == 42 && text[8] == ':' && text[25] == ':' && ParseHex(text.substr(0, 8), 8, &stamp->volume) &&
-           ParseHex(text.substr(9, 16), 16, &stamp->id) && stamp->id != 0 &&
-           ParseHex(text.substr(26, 16), 16, &stamp->lastWrite);
+    return text == "-" || ParsePlaceAndTime(text, &stamp->volume, &stamp->id, &stamp->lastWrite);
 }
 
-// "volume:id:changed" in 8, 16 and 16 hex digits: a file line's field
-// between its mark and its path, only where the source could be told.
+// The package file's stamp: a file line's field between its mark and its
+// path, only where the source could be told (a change time is then known).
 std::string FormatSource(const CSourceStamp& source) {
-    std::string text;
-    AppendHex(source.volume, 8, text);
-    text += ':';
-    AppendHex(source.id, 16, text);
-    text += ':';
-    AppendHex(static_cast<ULONGLONG>(source.changed), 16, text);
-    return text;
+    return FormatPlaceAndTime(source.volume, source.id, source.changed);
 }
 
 bool ParseSource(std::string_view text, CSourceStamp* source) {
-    return text.size() == 42 && text[8] == ':' && text[25] == ':' && ParseHex(text.substr(0, 8), 8, &source->volume) &&
-           ParseHex(text.substr(9, 16), 16, &source->id) && source->id != 0 &&
-           ParseHex(text.substr(26, 16), 16, &source->changed) && source->changed != 0;
+    return ParsePlaceAndTime(text, &source->volume, &source->id, &source->changed) && source->changed != 0;
 }
 
 CString TextOf(std::string_view field) {

@@ -650,10 +650,7 @@ TEST_F(FaultWalkTest, ACadFolderSwappedForALinkMidInstallLeadsNowhere) {
 // 12) and every call that renames or flushes a file; CRASH_WALK=all walks
 // every call. Wine cannot cut power: what a power cut could lose is read
 // from the order of flushes and renames in the seam's log instead.
-constexpr char kRemoved[] = "批打印软件已卸载 !";
 constexpr char kNotRemoved[] = "以下项目未能删除 !";
-constexpr char kNoRecord[] = "未找到批打印软件的安装记录 !";
-constexpr char kConfirm[] = "确定要卸载批打印软件吗 ?";
 
 class CrashWalkTest : public FaultWalkTest {
   protected:

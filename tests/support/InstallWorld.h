@@ -19,6 +19,11 @@ namespace testsupport {
 constexpr char kDefaultFolder[] = "C:\\Tovrel";
 // The folder an install makes inside the chosen one.
 constexpr char kInstallFolderName[] = "T-VazivIvir";
+// The removal's question, and its boxes when it is done and when there is
+// no record to remove by.
+constexpr char kConfirm[] = "确定要卸载批打印软件吗 ?";
+constexpr char kRemoved[] = "批打印软件已卸载 !";
+constexpr char kNoRecord[] = "未找到批打印软件的安装记录 !";
 // Package files that go to the install folder.
 constexpr const char* kInstalledFiles[] = {"TR_VazivIvir2023.GRX", "itextsharp.dll", "GCAD2024P.dll", "Tovrel.lsp",
                                            "readme.txt"};

@@ -27,6 +27,7 @@
 #include "framework/Handle.h"
 #include "res/resource.h"
 #include "tests/support/CadStandin.h"
+#include "tests/support/InstallWorld.h"
 #include "tests/support/SeamView.h"
 #include "tests/support/UiDriver.h"
 #include "tests/support/UserHive.h"
@@ -38,11 +39,8 @@ namespace {
 constexpr char kChosenFolder[] = "C:\\Tovrel";
 constexpr char kEntryKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tovrel_T-VazivIvir";
 constexpr char kSessionManager[] = "System\\CurrentControlSet\\Control\\Session Manager";
-constexpr char kConfirm[] = "确定要卸载批打印软件吗 ?";
 constexpr char kCloseCad[] = "请关闭CAD后再进行卸载 !";
-constexpr char kRemoved[] = "批打印软件已卸载 !";
 constexpr char kNotRemoved[] = "以下项目未能删除 !\n";
-constexpr char kNoRecord[] = "未找到批打印软件的安装记录 !";
 const std::string kInstallDir = std::string(kChosenFolder) + "\\T-VazivIvir";
 
 std::string RemovalFolder() {

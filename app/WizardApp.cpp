@@ -1,6 +1,6 @@
 #include "app/WizardApp.h"
 
-#include "host/DesktopUser.h"
+#include "user/DesktopUser.h"
 #include "checked/RunningImage.h"
 #include "host/HostInstaller.h"
 #include "ui/SetupDialog.h"
@@ -21,8 +21,6 @@ BOOL CWizardApp::InitInstance() {
     // The CAD profiles and the settings are those of the user at the desk,
     // who may not be the administrator this program runs as.
     theDesktopUser.Find();
-    theHostInstaller.profileUser.sid = theDesktopUser.Sid();
-    theHostInstaller.profileUser.unresolved = theDesktopUser.Unresolved();
 
     // Run as the uninstaller an install left, the program removes instead.
     if (IsRecordedUninstaller()) {
@@ -30,7 +28,7 @@ BOOL CWizardApp::InitInstance() {
         return FALSE;
     }
 
-    theHostInstaller.ScanHosts();
+    theHostInstaller.ScanHosts(theDesktopUser.ProfileUser());
 
     Dlg_Setup dialog;
     dialog.DoModal();

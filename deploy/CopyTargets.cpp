@@ -45,8 +45,8 @@ CString JoinPath(const CString& folder, const char* name) {
 
 // Another user's roaming folder is the one found in that user's hive,
 // never one from this process's environment.
-CString SettingsFolder(const CCopyJob& job) {
-    const CString appData = job.settingsForOther ? job.settingsRoaming : RoamingAppDataFolder();
+CString SettingsFolder(const CProfileUser& user) {
+    const CString appData = user.IsOwn() ? RoamingAppDataFolder() : user.RoamingFolder();
     return appData.IsEmpty() ? CString() : JoinPath(appData, kSettingsFolder);
 }
 

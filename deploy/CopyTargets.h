@@ -13,6 +13,7 @@
 #include "deploy/PackageCopier.h"
 #include "framework/String.h"
 #include "removal/InstallRecord.h"
+#include "user/ProfileUser.h"
 
 // Where the settings file goes when no roaming folder can be found at all.
 // Shown in the prompt only; never handed to the file system, where it would
@@ -84,7 +85,7 @@ struct CTargets {
 
 // The settings file's folder in the roaming profile of the user it is for;
 // empty if that cannot be told.
-CString SettingsFolder(const CCopyJob& job);
+CString SettingsFolder(const CProfileUser& user);
 
 // Whether the package's volume can hold a downloaded file's mark as a
 // stream of its own.

@@ -20,18 +20,8 @@ namespace {
 
 const char kSettingsFile[] = "Tovrel.Ini";
 
-// Notes what a link kept from being written, once: a refused folder stands
-// for every file that would have gone into it.
-void NoteRefused(CCopyJob& job, const CString& item) {
-    for (int i = 0; i < job.refusedItems.GetSize(); ++i) {
-        if (job.refusedItems[i].CompareNoCase(item) == 0)
-            return;
-    }
-    job.refusedItems.Add(item);
-}
-
 // Handles one directory entry. Returns false only when the user chose Abort.
-bool CopyEntry(CCopyJob& job,
+bool CopyEntry(CInstallRun& run,
                CProgressSteps& steps,
                CTargets& targets,
                const CString& sourceFolder,
@@ -44,7 +34,7 @@ bool CopyEntry(CCopyJob& job,
     // not; any folder is left out, and the package is not descended into.
     if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
         return true;
-    job.listing.push_back(entry);
+    run.package.files.push_back(entry);
     if (IsSkippedFile(name))
         return true;
 
@@ -74,14 +64,14 @@ bool CopyEntry(CCopyJob& job,
     auto copy = [&] {
         // Another user's roaming folder unknown: retrying cannot make it
         // known, so it is named at the end, like a refused folder.
-        if (settings && job.settingsForOther && target.Path().IsEmpty()) {
-            NoteRefused(job, job.settingsUnknown);
+        if (settings && !run.user.IsOwn() && target.Path().IsEmpty()) {
+            run.outcome.NotDone(run.user.HiveName() + ": " + kUnknownSettingsTarget);
             return true;
         }
         if (!usable)
             return false;
         if (openSource() == CheckedResult::kLinked) {
-            NoteRefused(job, source);
+            run.outcome.NotDone(source);
             return true;
         }
         if (opened != CheckedResult::kDone)
@@ -94,17 +84,18 @@ bool CopyEntry(CCopyJob& job,
         const CheckedResult state = target.Open();
         // The folder found there before was not the administrators' own.
         if (!target.Folder().MovedAside().IsEmpty())
-            NoteRefused(job, target.Folder().MovedAside());
+            run.outcome.NotDone(target.Folder().MovedAside());
         if (state == CheckedResult::kLinked) {
-            NoteRefused(job, target.Path());
+            run.outcome.NotDone(target.Path());
             return true;
         }
         if (state != CheckedResult::kDone)
             return false;
         CFileStamp stamp;
         // A folder this install made holds no earlier copy to look for.
-        const CRecordedFile* recorded = job.earlier && !target.Folder().WasMade()
-                                            ? job.earlier->FileAt(JoinPath(target.Folder().FinalPathText(), name))
+        const CInstallRecord* earlier = run.Earlier();
+        const CRecordedFile* recorded = earlier && !target.Folder().WasMade()
+                                            ? earlier->FileAt(JoinPath(target.Folder().FinalPathText(), name))
                                             : nullptr;
         CheckedResult placed = CheckedResult::kDone;
         if (recorded && targets.writer.IsCopyInPlace(target.Folder(), name, entry, *recorded, package, in.Get()))
@@ -117,12 +108,12 @@ bool CopyEntry(CCopyJob& job,
         if (placed == CheckedResult::kDone) {
             // A file the record cannot name would never be removed: the
             // user hears of it like of a file that could not be copied.
-            if (!job.placed.AddPlaced(target.Folder(), name, stamp, false))
-                NoteRefused(job, targetPath);
-            target.RecordIn(job.placed);
+            if (!run.outcome.placed.AddPlaced(target.Folder(), name, stamp, false))
+                run.outcome.NotDone(targetPath);
+            target.RecordIn(run.outcome.placed);
         }
         if (placed == CheckedResult::kLinked)
-            NoteRefused(job, targetPath);
+            run.outcome.NotDone(targetPath);
         return placed == CheckedResult::kDone || placed == CheckedResult::kLinked;
     };
     if (usable && openSource() == CheckedResult::kDone) {
@@ -166,21 +157,21 @@ CCopyJob::CCopyJob(CString folder, CProgressCtrl* progress) : targetFolder(folde
     StripTrailingBackslash(targetFolder, false);
 }
 
-bool CopyPackageFiles(CCopyJob& job) {
+bool CopyPackageFiles(CCopyJob& job, CInstallRun& run) {
     CString source;
     if (!LocatePackageSource(source))
         return false;
-    job.sourceFolder = source;
+    run.package.folder = source;
 
     // A package folder that is a link is not read at all: it is told, and
     // the rest of the install goes on without its files.
-    job.package = std::make_shared<CCheckedFolder>();
-    CCheckedFolder& package = *job.package;
+    CCheckedFolder& package = run.package.checked;
     const CheckedResult packageState = OpenPackageFolder(source, package);
+    std::vector<WIN32_FIND_DATAA>& listing = run.package.files;
+    listing.clear();
     if (packageState == CheckedResult::kLinked) {
-        NoteRefused(job, source);
-        job.listing.clear();
-        job.listedWhole = true;
+        run.outcome.NotDone(source);
+        run.package.listedWhole = true;
         return true;
     }
 
@@ -189,12 +180,11 @@ bool CopyPackageFiles(CCopyJob& job) {
     CTargets targets;
     // The settings folder is the user's own.
     targets.install.SetPath(job.targetFolder, NewFolder::kAdminOwned);
-    targets.install.Adopt(job.installFolder);
+    targets.install.Adopt(run.installFolder);
     targets.install.Open();
-    targets.settings.SetPath(SettingsFolder(job), NewFolder::kInherits);
+    targets.settings.SetPath(SettingsFolder(run.user), NewFolder::kInherits);
     targets.namedStreams = HasNamedStreams(package);
-    job.listing.clear();
-    job.listedWhole = false;
+    run.package.listedWhole = false;
 
     // One step per directory entry, taken before the entry is looked at, and
     // one for the pass that finds no further entry.
@@ -207,7 +197,7 @@ bool CopyPackageFiles(CCopyJob& job) {
     bool empty = false;
     if (packageState != CheckedResult::kDone || !OpenPackageSearch(pattern, &entry, &find, &empty)) {
         if (empty) {
-            job.listedWhole = true;
+            run.package.listedWhole = true;
             return true;
         }
         // The folder was found a moment ago but cannot be listed (or its
@@ -226,12 +216,12 @@ bool CopyPackageFiles(CCopyJob& job) {
 
     for (;;) {
         do {
-            if (!CopyEntry(job, steps, targets, source, package, entry))
+            if (!CopyEntry(run, steps, targets, source, package, entry))
                 return false;
             steps.Step();
         } while (::FindNextFileA(find->Get(), &entry));
         if (::GetLastError() == ERROR_NO_MORE_FILES) {
-            job.listedWhole = true;
+            run.package.listedWhole = true;
             return true;
         }
         // The listing broke off: the rest of the package would stay behind
@@ -240,7 +230,7 @@ bool CopyPackageFiles(CCopyJob& job) {
         bool relisted = false;
         auto relist = [&] {
             find.reset();
-            job.listing.clear();
+            listing.clear();
             relisted = OpenPackageSearch(pattern, &entry, &find, &empty);
             return relisted || empty;
         };

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "checked/FileStamp.h"
 #include "checked/FolderWriter.h"
@@ -42,29 +44,39 @@ int YearOfHostDll(const char* fileName) {
     return year >= kFirstHostDllYear && year <= kLastHostDllYear ? year : 0;
 }
 
-// Profiles of one CAD share its folder: a file is told once.
-void NoteFailed(const char* target, CStringArray& failed) {
-    for (int i = 0; i < failed.GetSize(); ++i) {
-        if (failed[i].CompareNoCase(target) == 0)
-            return;
-    }
-    failed.Add(target);
-}
+// A file on its way into a CAD folder: its source open, the record to name
+// it before it is placed.
+struct CComingFile {
+    const CCheckedFolder* folder;
+    CString name;
+    CString target;
+    CAutoHandle in;
+    const WIN32_FIND_DATAA* entry;
+    bool existed;
+};
 
-// Copies one file of the package into a CAD folder, or names it as not
+// The files of one CAD folder (and its Fonts folder): the record names all
+// of them, and the CAD's own bytes saved, in one write before the first is
+// placed, rather than in one write per file.
+struct CComingFiles {
+    std::vector<CComingFile> files;
+    CInstallRecord record;
+};
+
+// Makes ready one file of the package for a CAD folder, or names it as not
 // done when folder is null (the folder could not be checked). A path that
 // does not fit MAX_PATH is skipped rather than cut, so a shortened path can
 // never name another file. Any other failure is the user's to hear of,
 // except a name that an unlisted package may simply not hold.
-void CopyHostFile(const CHostPackage& package,
-                  const CCheckedFolder* folder,
-                  const char* folderText,
-                  const char* fileName,
-                  CFolderWriter& writer,
-                  CFileSaver& saver,
-                  CStringArray& failed,
-                  CInstallRecord& record,
-                  const CInstallRecord* earlier) {
+void PrepareHostFile(const CCheckedFolder* folder,
+                     const char* folderText,
+                     const char* fileName,
+                     CFolderWriter& writer,
+                     CInstallRun& run,
+                     CComingFiles& coming) {
+    const CInstallPackage& package = run.package;
+    const CInstallRecord* earlier = run.Earlier();
+    CInstallRecord& record = run.outcome.placed;
     char source[MAX_PATH];
     char target[MAX_PATH];
     if (!FormatInto(source, "%s\\%s", package.folder.GetString(), fileName) ||
@@ -75,9 +87,9 @@ void CopyHostFile(const CHostPackage& package,
         // it is that folder's own file: a link is named, once, and not read.
         CAutoHandle in;
         const CheckedResult opened =
-            package.checked ? package.checked->OpenFile(fileName, GENERIC_READ, &in) : CheckedResult::kFailed;
+            package.checked.IsOpen() ? package.checked.OpenFile(fileName, GENERIC_READ, &in) : CheckedResult::kFailed;
         if (opened == CheckedResult::kLinked) {
-            NoteFailed(source, failed);
+            run.outcome.NotDone(source);
             return;
         }
         // A listing that broke off offers names the package may not hold: no
@@ -92,62 +104,53 @@ void CopyHostFile(const CHostPackage& package,
         const CRecordedFile* recorded =
             earlier && entry && !finalText.IsEmpty() ? earlier->FileAt(finalText + "\\" + fileName) : nullptr;
         if (opened == CheckedResult::kDone && recorded &&
-            writer.IsCopyInPlace(*folder, fileName, *entry, *recorded, *package.checked, in.Get()) &&
+            writer.IsCopyInPlace(*folder, fileName, *entry, *recorded, package.checked, in.Get()) &&
             record.AddPlaced(*folder, fileName, *recorded, recorded->keep))
             return;
-        bool existed = true;
         // A file of that name that was there before is the CAD's own: its
         // bytes are saved for the removal to give back, or it stays as it is.
-        // The saved copy and the record naming it are on the disk when the
-        // saver returns, so the rename over the CAD's file comes after both.
+        bool existed = true;
         if (opened == CheckedResult::kDone &&
-            saver.SaveBeforeReplacing(*folder, fileName, in.Get(), writer, record, &existed)) {
-            CFileStamp stamp;
-            const CheckedResult placed = writer.PlaceFrom(*folder, fileName, in.Get(), entry, &stamp);
-            if (placed == CheckedResult::kDone)
-                StampSource(in.Get(), *package.checked, &stamp.source);
-            // A file the record cannot name would never be removed: it is
-            // named like a file that could not be copied.
-            if (placed == CheckedResult::kDone && record.AddPlaced(*folder, fileName, stamp, existed))
-                return;
+            run.saver.SaveBeforeReplacing(*folder, fileName, in.Get(), writer, record, coming.record, &existed)) {
+            coming.files.push_back({folder, fileName, target, std::move(in), entry, existed});
+            return;
         }
     }
-    NoteFailed(target, failed);
+    run.outcome.NotDone(target);
+}
+
+// The saved copies are on the disk when the saver returns them, and the
+// record naming them and every file below is on the disk before the first
+// rename over a CAD's file: a power cut at any point keeps the CAD's bytes
+// somewhere the record leads the removal to.
+void PlaceHostFiles(CComingFiles& coming, CFolderWriter& writer, CInstallRun& run) {
+    const bool recorded = coming.files.empty() || run.saver.RecordComing(coming.record, writer);
+    for (CComingFile& file : coming.files) {
+        if (recorded) {
+            CFileStamp stamp;
+            const CheckedResult placed = writer.PlaceFrom(*file.folder, file.name, file.in.Get(), file.entry, &stamp);
+            if (placed == CheckedResult::kDone)
+                StampSource(file.in.Get(), run.package.checked, &stamp.source);
+            // A file the record cannot name would never be removed: it is
+            // named like a file that could not be copied.
+            if (placed == CheckedResult::kDone &&
+                run.outcome.placed.AddPlaced(*file.folder, file.name, stamp, file.existed))
+                continue;
+        }
+        run.outcome.NotDone(file.target);
+    }
 }
 
 }  // namespace
 
-// One listing of the package decides which of the files go to the CAD
+// The package's one listing decides which of the files go to the CAD
 // folders, instead of a copy tried for every name that might be there. The
 // CAD folders get the names in the spelling below, whatever the package's.
-void CHostPackage::List(const CString& packageFolder) {
-    std::vector<WIN32_FIND_DATAA> found;
-    char pattern[MAX_PATH];
-    DWORD end = ERROR_BAD_PATHNAME;
-    if (FormatInto(pattern, "%s\\*", packageFolder.GetString())) {
-        WIN32_FIND_DATAA entry;
-        CFindHandle find(FindFirstFileA(pattern, &entry));
-        end = find.IsValid() ? ERROR_SUCCESS : GetLastError();
-        for (bool more = find.IsValid(); more; more = FindNextFileA(find.Get(), &entry) != 0) {
-            if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-                found.push_back(entry);
-        }
-        if (find.IsValid())
-            end = GetLastError();
-    }
-    Take(packageFolder, found, end == ERROR_NO_MORE_FILES || end == ERROR_FILE_NOT_FOUND);
-}
-
-void CHostPackage::Take(const CString& packageFolder, const std::vector<WIN32_FIND_DATAA>& listing, bool whole) {
-    folder = packageFolder;
-    listed = whole;
-    entries = listing;
-    fonts.RemoveAll();
-    cadFiles.RemoveAll();
+CHostFileNames::CHostFileNames(const CInstallPackage& package) {
     bool hasFont[2] = {};
     bool hasPdfLibrary = false;
     bool hasYear[kLastHostDllYear - kFirstHostDllYear + 1] = {};
-    for (const WIN32_FIND_DATAA& entry : entries) {
+    for (const WIN32_FIND_DATAA& entry : package.files) {
         for (int i = 0; i < 2; ++i)
             hasFont[i] = hasFont[i] || _stricmp(entry.cFileName, kFontFiles[i]) == 0;
         hasPdfLibrary = hasPdfLibrary || _stricmp(entry.cFileName, kPdfLibrary) == 0;
@@ -157,7 +160,7 @@ void CHostPackage::Take(const CString& packageFolder, const std::vector<WIN32_FI
     // A listing that broke off must not shrink what the CAD folders get:
     // every name is offered, as if the package held them all, and a name
     // it does not hold is passed over when its copy finds no source.
-    if (!listed) {
+    if (!package.listedWhole) {
         for (bool& has : hasFont)
             has = true;
         hasPdfLibrary = true;
@@ -180,14 +183,6 @@ void CHostPackage::Take(const CString& packageFolder, const std::vector<WIN32_FI
     }
 }
 
-const WIN32_FIND_DATAA* CHostPackage::Entry(const char* name) const {
-    for (const WIN32_FIND_DATAA& entry : entries) {
-        if (_stricmp(entry.cFileName, name) == 0)
-            return &entry;
-    }
-    return nullptr;
-}
-
 // Skipped by decision, not failures: a location the rules refuse (by its
 // text, or by where the file system leads it), a CAD folder that is not
 // there or was served already under another spelling, a CAD without a
@@ -196,9 +191,9 @@ const WIN32_FIND_DATAA* CHostPackage::Entry(const char* name) const {
 // gets no copies, and its files are named as not done; so does a Fonts
 // folder that is a link.
 void CHostInstaller::DeployHostFiles(const CString& location,
-                                     const CHostPackage& package,
+                                     const CHostFileNames& names,
+                                     CInstallRun& run,
                                      CFolderWriter& writer,
-                                     CFileSaver& saver,
                                      std::vector<std::wstring>& served) {
     char fontsPath[MAX_PATH];
     const HostLocationCheck check = CheckHostLocation(location);
@@ -244,32 +239,33 @@ void CHostInstaller::DeployHostFiles(const CString& location,
         if (program == CheckedResult::kFailed) {
             checked = false;
         } else if (program != CheckedResult::kDone) {
-            NoteFailed(location, failedItems);
+            run.outcome.NotDone(location);
             return;
         }
     }
 
     // The Fonts folder must be the CAD folder's own: a link there would send
     // the fonts wherever it points.
+    CComingFiles coming;
     CCheckedFolder fonts;
     const CheckedResult fontsState = checked ? fonts.OpenChild(cad, "Fonts") : CheckedResult::kFailed;
     if (fontsState == CheckedResult::kLinked) {
-        NoteFailed(fontsPath, failedItems);
+        run.outcome.NotDone(fontsPath);
     } else if (fontsState == CheckedResult::kDone || fontsState == CheckedResult::kUnchecked ||
                (fontsState == CheckedResult::kFailed && MayExist(fontsPath))) {
-        for (int i = 0; i < package.fonts.GetSize(); ++i)
-            CopyHostFile(package, fontsState == CheckedResult::kDone ? &fonts : nullptr, fontsPath, package.fonts[i],
-                         writer, saver, failedItems, placed, earlier);
+        for (int i = 0; i < names.fonts.GetSize(); ++i)
+            PrepareHostFile(fontsState == CheckedResult::kDone ? &fonts : nullptr, fontsPath, names.fonts[i], writer,
+                            run, coming);
     }
 
     // Every folder is offered every year's host DLL that the package holds:
     // the registration of a later release may name an earlier year's DLL.
-    for (int i = 0; i < package.cadFiles.GetSize(); ++i)
-        CopyHostFile(package, checked ? &cad : nullptr, location, package.cadFiles[i], writer, saver, failedItems,
-                     placed, earlier);
+    for (int i = 0; i < names.cadFiles.GetSize(); ++i)
+        PrepareHostFile(checked ? &cad : nullptr, location, names.cadFiles[i], writer, run, coming);
+    PlaceHostFiles(coming, writer, run);
 }
 
-void CHostInstaller::DeployHostFilesSelected(int tick2023, int tick2024, int tick2025) {
+void CHostInstaller::DeployHostFilesSelected(int tick2023, int tick2024, int tick2025, CInstallRun& run) {
     const struct {
         int ticked;
         const CStringArray& locations;
@@ -280,40 +276,27 @@ void CHostInstaller::DeployHostFilesSelected(int tick2023, int tick2024, int tic
     if (!anyLocation)
         return;
 
-    // The install hands over the folder its package copy found: a second
-    // lookup could only fail by a fault of the moment, and would then tell
-    // the user that a package is missing which was just copied. Called on
-    // its own, the package is looked up here, once; on failure the user has
-    // been told, and nothing is copied from a folder that is not the package.
-    CString sourceFolder = packageFolder;
-    if (sourceFolder.IsEmpty() && !LocatePackageSource(sourceFolder))
+    // The package is the one the copy found and listed: the install ended
+    // where there was none. A folder the copy could not open is tried once
+    // more; one that is a link is not read: it is named, once.
+    CInstallPackage& package = run.package;
+    if (package.folder.IsEmpty())
         return;
-    // The folder the package copy opened and checked is read again; a
-    // package folder that is a link is not read: it is named, once.
-    CCheckedFolder checkedPackage;
-    const bool held = packageChecked && packageChecked->IsOpen() && sourceFolder == packageFolder;
-    const CheckedResult packageState = held ? CheckedResult::kDone : OpenPackageFolder(sourceFolder, checkedPackage);
-    if (packageState == CheckedResult::kLinked) {
-        NoteFailed(sourceFolder, failedItems);
+    if (!package.checked.IsOpen() && OpenPackageFolder(package.folder, package.checked) == CheckedResult::kLinked) {
+        run.outcome.NotDone(package.folder);
         return;
     }
-    CHostPackage package;
-    if (packageListed && sourceFolder == packageFolder)
-        package.Take(sourceFolder, packageListing, true);
-    else
-        package.List(sourceFolder);
-    package.checked = held ? packageChecked.get() : packageState == CheckedResult::kDone ? &checkedPackage : nullptr;
+    const CHostFileNames names(package);
 
     // One CAD folder may be found under several spellings and releases: it
     // is served once, by where the file system has it.
     CFolderWriter writer;
-    CFileSaver saver;
     std::vector<std::wstring> served;
     for (const auto& release : kReleases) {
         if (!release.ticked)
             continue;
         const int count = release.locations.GetSize();
         for (int i = 0; i < count; ++i)
-            DeployHostFiles(release.locations[i], package, writer, saver, served);
+            DeployHostFiles(release.locations[i], names, run, writer, served);
     }
 }

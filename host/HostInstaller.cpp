@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "framework/Handle.h"
-#include "host/OwnKey.h"
+#include "checked/OwnKey.h"
 #include "host/ReleaseName.h"
 #include "framework/TrailingBackslash.h"
 
@@ -65,26 +65,20 @@ void ForEachSubKey(HKEY key, Visit visit) {
 CHostInstaller::CHostInstaller() : valueName("AcadLocation") {}
 
 // A user at the desk whose hive cannot be opened (not loaded, or no SID
-// found for that user) has no profile found, and is named: nobody else is
-// served in that user's place.
-void CHostInstaller::ScanHosts() {
-    CRegKey hive;
-    if (!profileUser.IsOwn() && !profileUser.OpenHive(KEY_QUERY_VALUE, hive)) {
-        failedItems.Add(profileUser.HiveName() + "\\SOFTWARE\\Gstarsoft");
+// found for that user) has no profile found: nobody else is served in that
+// user's place.
+void CHostInstaller::ScanHosts(const CProfileUser& user) {
+    CRegKey opened;
+    const HKEY hive = user.OpenHive(KEY_READ, opened);
+    if (!hive)
         return;
-    }
     for (const char* root : kProductRoots)
-        ScanProductRoot(root);
+        ScanProductRoot(root, hive);
 }
 
-void CHostInstaller::ScanProductRoot(CString root) {
-    CRegKey hive;
-    const bool opened = profileUser.IsOwn() ? RegOpenKeyA(HKEY_CURRENT_USER, nullptr, hive.Receive()) == ERROR_SUCCESS
-                                            : profileUser.OpenHive(KEY_READ, hive) != nullptr;
-    if (!opened)
-        return;
+void CHostInstaller::ScanProductRoot(CString root, HKEY hive) {
     CRegKey rootKey;
-    if (OpenOwnPath(hive.Get(), root, KEY_READ, rootKey) != ERROR_SUCCESS)
+    if (OpenOwnPath(hive, root, KEY_READ, rootKey) != ERROR_SUCCESS)
         return;
 
     ForEachSubKey(rootKey.Get(), [&](const char* name) {

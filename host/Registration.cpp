@@ -4,7 +4,7 @@
 
 #include "framework/Handle.h"
 #include "framework/TrailingBackslash.h"
-#include "host/OwnKey.h"
+#include "checked/OwnKey.h"
 
 namespace {
 
@@ -183,13 +183,13 @@ CString ProfileKeyPath(const CString& key) {
 
 }  // namespace
 
-void CHostInstaller::RegisterSelected(int tick2023, int tick2024, int tick2025) {
+void CHostInstaller::RegisterSelected(int tick2023, int tick2024, int tick2025, CInstallRun& run) {
     if (tick2023)
-        RegisterPlugin(2023);
+        RegisterPlugin(2023, run);
     if (tick2024)
-        RegisterPlugin(2024);
+        RegisterPlugin(2024, run);
     if (tick2025)
-        RegisterPlugin(2025);
+        RegisterPlugin(2025, run);
 }
 
 // Skipped by decision, not failures: an empty profile path (it would open
@@ -197,7 +197,7 @@ void CHostInstaller::RegisterSelected(int tick2023, int tick2024, int tick2025) 
 // in the root of the CAD's current drive), texts that do not fit, and a
 // profile key removed since the scan. A profile key that is there but
 // cannot be written, or is reached through a link, is a failure.
-void CHostInstaller::RegisterPlugin(int release) {
+void CHostInstaller::RegisterPlugin(int release, CInstallRun& run) {
     const CStringArray* keys = nullptr;
     const CStringArray* locations = nullptr;
     switch (release) {
@@ -217,8 +217,10 @@ void CHostInstaller::RegisterPlugin(int release) {
             return;
     }
 
+    const CProfileUser& user = run.user;
+    CInstallRecord& placed = run.outcome.placed;
     CRegKey opened;
-    const HKEY hive = profileUser.OpenHive(KEY_QUERY_VALUE, opened);
+    const HKEY hive = user.OpenHive(KEY_QUERY_VALUE, opened);
     for (int i = 0; i < keys->GetSize() && i < locations->GetSize(); ++i) {
         if (keys->GetAt(i).IsEmpty() || locations->GetAt(i).IsEmpty())
             continue;
@@ -229,8 +231,8 @@ void CHostInstaller::RegisterPlugin(int release) {
         // in the profiles of the users recorded.
         placed.AddLoader(entries[0].loader);
         placed.AddLoader(entries[1].loader);
-        if (!profileUser.IsOwn())
-            placed.AddUser(profileUser.sid);
+        if (!user.IsOwn())
+            placed.AddUser(user.sid);
         const CString path = ProfileKeyPath(keys->GetAt(i));
         CRegKey profile;
         const LONG status =
@@ -240,6 +242,6 @@ void CHostInstaller::RegisterPlugin(int release) {
         if (status == ERROR_SUCCESS)
             NoteMadeApplications(profile.Get(), path, placed);
         if (status != ERROR_SUCCESS || !WriteLoadEntries(profile.Get(), entries))
-            failedItems.Add(profileUser.HiveName() + "\\" + path);
+            run.outcome.NotDone(user.HiveName() + "\\" + path);
     }
 }

@@ -1,11 +1,11 @@
 #include <cstring>
 #include <vector>
 
-#include "host/DesktopUser.h"
+#include "user/DesktopUser.h"
 #include "framework/Handle.h"
 #include "framework/Mbcs.h"
 #include "host/HostInstaller.h"
-#include "host/OwnKey.h"
+#include "checked/OwnKey.h"
 
 namespace {
 
@@ -136,8 +136,7 @@ void RemoveFromUser(const CProfileUser& user, const CInstallRecord& record, CStr
         return;
     }
     CHostInstaller found;
-    found.profileUser = user;
-    found.ScanHosts();
+    found.ScanHosts(user);
     for (const CStringArray* keys : {&found.keys2023, &found.keys2024, &found.keys2025}) {
         for (int i = 0; i < keys->GetSize(); ++i) {
             if (!keys->GetAt(i).IsEmpty())

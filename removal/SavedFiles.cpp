@@ -56,13 +56,13 @@ bool CFileSaver::SaveBeforeReplacing(const CCheckedFolder& folder,
                                      HANDLE source,
                                      CFolderWriter& writer,
                                      CInstallRecord& placed,
+                                     CInstallRecord& coming,
                                      bool* existed) {
     *existed = true;
     const CString folderText = folder.FinalPathText();
     if (folderText.IsEmpty() || !OpenStore())
         return false;
     const CString path = folderText + "\\" + name;
-    CInstallRecord coming;
     CAutoHandle file;
     switch (folder.OpenToRead(name, &file)) {
         case CheckedResult::kMissing:
@@ -95,5 +95,9 @@ bool CFileSaver::SaveBeforeReplacing(const CCheckedFolder& folder,
     CRecordedFile pending;
     pending.path = path;
     pending.keep = *existed;
-    return coming.AddFile(pending) && RecordBeforePlacing(m_store, coming, writer);
+    return coming.AddFile(pending);
+}
+
+bool CFileSaver::RecordComing(const CInstallRecord& coming, CFolderWriter& writer) {
+    return OpenStore() && RecordBeforePlacing(m_store, coming, writer);
 }

@@ -22,15 +22,19 @@ class CFileSaver {
     // be). A file is the plug-in's own where the record names it and it is
     // as placed, or holds the package's bytes (placed by a run killed before
     // its stamp was recorded); any other is the CAD's, saved (again, after
-    // an update of the CAD) before it is replaced. The record names the file
-    // and its saved bytes before it is replaced; what is saved is noted in
-    // placed.
+    // an update of the CAD) before it is replaced, its saved copy on the
+    // disk when this returns. What is saved is noted in placed; the file
+    // and its saved copy are added to coming, which RecordComing writes.
     bool SaveBeforeReplacing(const CCheckedFolder& folder,
                              const char* name,
                              HANDLE source,
                              CFolderWriter& writer,
                              CInstallRecord& placed,
+                             CInstallRecord& coming,
                              bool* existed);
+    // The record gains what coming names, on the disk before any of it is
+    // placed. False if it could not be written.
+    bool RecordComing(const CInstallRecord& coming, CFolderWriter& writer);
 
   private:
     bool OpenStore();

@@ -12,6 +12,8 @@
 #include "framework/MessageBox.h"
 #include "framework/TrailingBackslash.h"
 #include "host/HostInstaller.h"
+#include "install/InstallRun.h"
+#include "user/DesktopUser.h"
 #include "res/resource.h"
 #include "ui/ItemList.h"
 #include "ui/PathDialog.h"
@@ -28,7 +30,7 @@ constexpr char kDefaultFolder[] = "C:\\Tovrel";
 // administrators' alone. The uninstaller removes the install folder again
 // once it is empty, and the chosen folder only if this install made it.
 // Returns the folder, open and held, or null where it could not be had.
-std::shared_ptr<CCheckedFolder> MakeFolder(const CString& path, bool removable, NewFolder made) {
+std::shared_ptr<CCheckedFolder> MakeFolder(CInstallRun& run, const CString& path, bool removable, NewFolder made) {
     auto folder = std::make_shared<CCheckedFolder>();
     // A folder this install is about to make is named in the record first:
     // one a kill leaves behind is the install's own, for the removal to
@@ -38,11 +40,11 @@ std::shared_ptr<CCheckedFolder> MakeFolder(const CString& path, bool removable, 
     const CheckedResult state = folder->Open(path, FolderTrust::kExact, true, made);
     // The install folder's own is told by the copier, which may move it too.
     if (!removable && !folder->MovedAside().IsEmpty())
-        theHostInstaller.failedItems.Add(folder->MovedAside());
+        run.outcome.NotDone(folder->MovedAside());
     if (state != CheckedResult::kDone)
         return nullptr;
     if (removable || folder->WasMade())
-        theHostInstaller.placed.AddFolder(folder->FinalPathText());
+        run.outcome.placed.AddFolder(folder->FinalPathText());
     return folder;
 }
 
@@ -114,10 +116,16 @@ BOOL Dlg_Setup::OnInitDialog() {
     UpdateInstallButton();
     // Nothing to install, because the profiles of the user at the desk could
     // not be reached: that user is named now, as no install will name them.
+    const CProfileUser user = theDesktopUser.ProfileUser();
+    CRegKey hive;
     if (theHostInstaller.locs2023.GetSize() + theHostInstaller.locs2024.GetSize() +
-            theHostInstaller.locs2025.GetSize() ==
-        0)
-        ReportUnfinishedItems();
+                theHostInstaller.locs2025.GetSize() ==
+            0 &&
+        !user.OpenHive(KEY_READ, hive)) {
+        CStringArray unreachable;
+        unreachable.Add(user.HiveName() + "\\SOFTWARE\\Gstarsoft");
+        ReportUnfinishedItems(unreachable);
+    }
     return TRUE;
 }
 
@@ -187,23 +195,26 @@ void Dlg_Setup::OnInstall() {
     // folder is made (one level) only where no link leads elsewhere. The
     // default folder is the administrators' own like the install folder: a
     // standard user may have made either before the install.
+    CInstallRun run(theDesktopUser.ProfileUser());
     StripTrailingBackslash(installPath, false);
     const bool isDefault = installPath.CompareNoCase(kDefaultFolder) == 0;
     if (installPath.GetLength() > 2) {
-        const auto chosen = MakeFolder(installPath, false, isDefault ? NewFolder::kAdminOwned : NewFolder::kAdminOnly);
+        const auto chosen =
+            MakeFolder(run, installPath, false, isDefault ? NewFolder::kAdminOwned : NewFolder::kAdminOnly);
         // The levels the chooser made for this folder go with it; the chosen
         // folder's own, once moved aside and made anew, is this install's.
         for (int i = 0; i < chooserMade.GetSize(); ++i) {
             if (chosen && IsOnPath(chooserMade[i], chosen->FinalPathText()))
-                theHostInstaller.placed.AddFolder(chooserMade[i]);
+                run.outcome.placed.AddFolder(chooserMade[i]);
         }
     }
     installPath += kSubFolder;
     // The copies go into the folder as it was opened here.
-    if (!RunInstall(MakeFolder(installPath, true, NewFolder::kAdminOwned)))
+    run.installFolder = MakeFolder(run, installPath, true, NewFolder::kAdminOwned);
+    if (!RunInstall(run))
         return;
 
-    ReportUnfinishedItems();
+    ReportUnfinishedItems(run.outcome.notDone);
     ShowCompletionView();
     UpdateData(FALSE);
     ShrinkToCompletionView();
@@ -245,7 +256,7 @@ bool Dlg_Setup::CheckInstallPath() {
     return true;
 }
 
-bool Dlg_Setup::RunInstall(std::shared_ptr<CCheckedFolder> installFolder) {
+bool Dlg_Setup::RunInstall(CInstallRun& run) {
     ShowControl(IDC_PATH_LABEL, false);
     ShowControl(IDC_INSTALL_PATH, false);
     ShowControl(IDC_BROWSE, false);
@@ -255,21 +266,9 @@ bool Dlg_Setup::RunInstall(std::shared_ptr<CCheckedFolder> installFolder) {
     progressBar.SetStep(1);
     progressBar.SetPos(0);
 
-    CEarlierInstalls earlier;
-    LoadEarlierInstalls(&earlier);
+    LoadEarlierInstalls(&run.earlier);
     CCopyJob job(installPath, &progressBar);
-    job.installFolder = std::move(installFolder);
-    if (earlier.state == CheckedResult::kDone)
-        job.earlier = &earlier.record;
-    // The settings file of the user at the desk goes to that user's
-    // roaming folder as found in that user's hive; unknown, it is named.
-    const CProfileUser& user = theHostInstaller.profileUser;
-    if (!user.IsOwn()) {
-        job.settingsForOther = true;
-        job.settingsRoaming = user.RoamingFolder();
-        job.settingsUnknown = user.HiveName() + ": %APPDATA%\\Tovrel\\Tovrel.Ini";
-    }
-    if (!CopyPackageFiles(job)) {
+    if (!CopyPackageFiles(job, run)) {
         OnCancel();
         return false;
     }
@@ -281,19 +280,11 @@ bool Dlg_Setup::RunInstall(std::shared_ptr<CCheckedFolder> installFolder) {
     progressBar.SetRedraw(false);
     progressBar.StepIt();
     theHostInstaller.installDir = installPath;
-    theHostInstaller.packageFolder = job.sourceFolder;
-    theHostInstaller.packageChecked = job.package;
-    theHostInstaller.packageListing = job.listing;
-    theHostInstaller.packageListed = job.listedWhole;
-    theHostInstaller.earlier = job.earlier;
-    for (int i = 0; i < job.refusedItems.GetSize(); ++i)
-        theHostInstaller.failedItems.Add(job.refusedItems[i]);
-    theHostInstaller.RegisterSelected(tick2023, tick2024, tick2025);
+    theHostInstaller.RegisterSelected(tick2023, tick2024, tick2025, run);
     progressBar.StepIt();
-    theHostInstaller.DeployHostFilesSelected(tick2023, tick2024, tick2025);
+    theHostInstaller.DeployHostFilesSelected(tick2023, tick2024, tick2025, run);
     progressBar.StepIt();
-    theHostInstaller.placed.Merge(job.placed);
-    LeaveRemovalRecord(earlier, theHostInstaller.placed, installPath, kBuildStamp, theHostInstaller.failedItems);
+    LeaveRemovalRecord(run.earlier, run.outcome.placed, installPath, kBuildStamp, run.outcome.notDone);
     progressBar.SetPos(50);
     progressBar.SetRedraw(true);
     ::RedrawWindow(progressBar.m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE);
@@ -303,8 +294,7 @@ bool Dlg_Setup::RunInstall(std::shared_ptr<CCheckedFolder> installFolder) {
 // A profile that could not be written or a CAD folder that kept its old
 // file is no install to call complete: the user hears which, and that
 // closing the CAD and running the setup again finishes the job.
-void Dlg_Setup::ReportUnfinishedItems() {
-    const CStringArray& failed = theHostInstaller.failedItems;
+void Dlg_Setup::ReportUnfinishedItems(const CStringArray& failed) {
     if (failed.IsEmpty())
         return;
     MessageBox(ItemListText("以下项目未能完成，请关闭CAD后重新运行SetUp.exe !", failed), kSetupCaption, MB_OK);

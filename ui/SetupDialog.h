@@ -1,12 +1,10 @@
 #pragma once
 
-#include <memory>
-
 #include "framework/Controls.h"
 #include "framework/Dialog.h"
 #include "framework/String.h"
 
-class CCheckedFolder;
+struct CInstallRun;
 
 // The build stamp shown in the caption, as yyyymmdd.
 constexpr int kBuildStamp = 20250225;
@@ -34,7 +32,7 @@ class Dlg_Setup : public CDialog {
 
     // The install behind the progress bar; false when the package copy failed
     // (the dialog is then already ending).
-    bool RunInstall(std::shared_ptr<CCheckedFolder> installFolder);
+    bool RunInstall(CInstallRun& run);
 
     DECLARE_MESSAGE_MAP()
 
@@ -42,7 +40,7 @@ class Dlg_Setup : public CDialog {
     // The empty, invalid and long-path checks before anything is created;
     // false after its message.
     bool CheckInstallPath();
-    void ReportUnfinishedItems();
+    void ReportUnfinishedItems(const CStringArray& items);
     void ShowCompletionView();
     void ShrinkToCompletionView();
     void ShowControl(int id, bool show);

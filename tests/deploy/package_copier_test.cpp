@@ -42,6 +42,12 @@ std::string CopyFailedText(const std::string& target) {
     return "拷贝文件 " + target + " 失败，可能原因如下：\n\n1、CAD未关闭\n\n2、系统权限未开放，请以管理者权限登陆系统";
 }
 
+// The package copy as a first install for this process's user runs it.
+bool CopyPackage(CCopyJob& job) {
+    CInstallRun run;
+    return CopyPackageFiles(job, run);
+}
+
 std::string ParentFolder(const std::string& path) {
     const int slash = mbcs::ReverseFindChar(path.c_str(), static_cast<int>(path.size()), '\\');
     return path.substr(0, slash > 0 ? static_cast<size_t>(slash) : 0);
@@ -148,7 +154,7 @@ TEST(CopyPackageFilesTest, AMarkShownAsAnEntryIsDeletedNotCopied) {
     bench.AddFiles({"a.dat", "a.dat:Zone.Identifier"});
     CMessageBoxRecorder boxes;
     CCopyJob job(bench.install.c_str(), nullptr);
-    EXPECT_TRUE(CopyPackageFiles(job));
+    EXPECT_TRUE(CopyPackage(job));
     EXPECT_EQ(0u, boxes.Prompts().size());
     EXPECT_EQ(std::set<std::string>{"a.dat"}, FolderNames(bench.install));
     EXPECT_FALSE(testsupport::FileExists(bench.data + "\\a.dat:Zone.Identifier"));
@@ -179,7 +185,7 @@ TEST(CopyPackageFilesTest, CopiesThePackageAndLeavesOutTheSkippedFiles) {
 
         CMessageBoxRecorder boxes;
         CCopyJob job(bench.install.c_str(), bar.Control());
-        EXPECT_TRUE(CopyPackageFiles(job));
+        EXPECT_TRUE(CopyPackage(job));
         EXPECT_EQ(0u, boxes.Prompts().size());
         EXPECT_EQ(std::set<std::string>(installed.begin(), installed.end()), FolderNames(bench.install));
         for (const std::string& name : installed)
@@ -205,7 +211,7 @@ TEST(CopyPackageFilesTest, PackageBesideTheSetupLeavesTheSetupOut) {
     bench.AddFiles({kMarker, "Tovrel.dll"}, bench.setup);
     CMessageBoxRecorder boxes;
     CCopyJob job(bench.install.c_str(), nullptr);
-    EXPECT_TRUE(CopyPackageFiles(job));
+    EXPECT_TRUE(CopyPackage(job));
     EXPECT_EQ((std::set<std::string>{kMarker, "Tovrel.dll"}), FolderNames(bench.install));
     EXPECT_EQ(0u, boxes.Prompts().size());
 }
@@ -222,7 +228,7 @@ TEST(CopyPackageFilesTest, PackageBesideTheSetupCopiesAnExecutableOfAnotherName)
     bench.AddFiles({kMarker}, bench.setup);
     CMessageBoxRecorder boxes;
     CCopyJob job(bench.install.c_str(), nullptr);
-    EXPECT_TRUE(CopyPackageFiles(job));
+    EXPECT_TRUE(CopyPackage(job));
     EXPECT_EQ((std::set<std::string>{kMarker, "Installer.exe"}), FolderNames(bench.install));
     EXPECT_EQ(0u, boxes.Prompts().size());
 }
@@ -257,7 +263,7 @@ TEST(CopyPackageFilesTest, SkipsSubFoldersWithoutAPrompt) {
     CTestProgressBar bar;
     CMessageBoxRecorder boxes;
     CCopyJob job(bench.install.c_str(), bar.Control());
-    EXPECT_TRUE(CopyPackageFiles(job));
+    EXPECT_TRUE(CopyPackage(job));
     EXPECT_EQ(0u, boxes.Prompts().size()) << (boxes.Prompts().empty() ? "" : boxes.Prompts()[0].text);
     EXPECT_EQ(std::set<std::string>{kMarker}, FolderNames(bench.install));
     EXPECT_EQ(2 + 5 + 1, bar.Steps());
@@ -282,7 +288,7 @@ TEST(CopyPackageFilesTest, ReadOnlyFilesLoseTheirBit) {
 
     CMessageBoxRecorder boxes;
     CCopyJob job(bench.install.c_str(), nullptr);
-    EXPECT_TRUE(CopyPackageFiles(job));
+    EXPECT_TRUE(CopyPackage(job));
     EXPECT_EQ(0u, boxes.Prompts().size());
     // As root, Wine lets CopyFileA overwrite a read-only target anyway (the
     // bit is a Unix mode that root ignores), so that the bit must be cleared
@@ -325,7 +331,7 @@ TEST(CopyPackageFilesTest, CopiesAreWholeWithTheSourcesTimeAndBits) {
 
     CMessageBoxRecorder boxes;
     CCopyJob job(bench.install.c_str(), nullptr);
-    EXPECT_TRUE(CopyPackageFiles(job));
+    EXPECT_TRUE(CopyPackage(job));
     EXPECT_EQ(0u, boxes.Prompts().size());
     EXPECT_EQ(large, ReadFile(bench.install + "\\large.dat"));
     EXPECT_EQ("", ReadFile(bench.install + "\\empty.dat"));
@@ -405,8 +411,9 @@ TEST(CopyPackageFilesTest, AnInstallOverAnEarlierOnePassesOverOnlyWhatIsAsItPlac
     // package is left to age, as a real one has by the time it is run.
     Sleep(2100);
     CMessageBoxRecorder boxes;
+    CInstallRun firstRun;
     CCopyJob first(bench.install.c_str(), nullptr);
-    ASSERT_TRUE(CopyPackageFiles(first));
+    ASSERT_TRUE(CopyPackageFiles(first, firstRun));
     std::vector<ULONGLONG> ids;
     for (const auto& c : cases) {
         if (c.change)
@@ -414,9 +421,12 @@ TEST(CopyPackageFilesTest, AnInstallOverAnEarlierOnePassesOverOnlyWhatIsAsItPlac
         ids.push_back(FileIdOf(bench.install + "\\" + c.name));
     }
 
+    // The earlier install's record, as the next install reads it.
+    CInstallRun secondRun;
+    secondRun.earlier.state = CheckedResult::kDone;
+    secondRun.earlier.record = firstRun.outcome.placed;
     CCopyJob second(bench.install.c_str(), nullptr);
-    second.earlier = &first.placed;
-    EXPECT_TRUE(CopyPackageFiles(second));
+    EXPECT_TRUE(CopyPackageFiles(second, secondRun));
     EXPECT_EQ(0u, boxes.Prompts().size());
     for (size_t i = 0; i < std::size(cases); ++i) {
         SCOPED_TRACE(cases[i].name);
@@ -425,8 +435,8 @@ TEST(CopyPackageFilesTest, AnInstallOverAnEarlierOnePassesOverOnlyWhatIsAsItPlac
         EXPECT_EQ(cases[i].passedOver, FileIdOf(copy) == ids[i]);
         EXPECT_FALSE(deploytest::Attributes(copy) & FILE_ATTRIBUTE_HIDDEN);
     }
-    EXPECT_EQ(std::size(cases), second.placed.Files().size());
-    for (const CRecordedFile& file : second.placed.Files())
+    EXPECT_EQ(std::size(cases), secondRun.outcome.placed.Files().size());
+    for (const CRecordedFile& file : secondRun.outcome.placed.Files())
         EXPECT_TRUE(file.id != 0 || !file.digest.empty()) << file.path.GetString() << " has no stamp";
 }
 
@@ -513,7 +523,7 @@ TEST(CopyPackageFilesTest, LockedTargetAsksAbortRetryIgnore) {
             return index < static_cast<int>(c.answers.size()) ? c.answers[index] : IDABORT;
         });
         CCopyJob job(bench.install.c_str(), bar.Control());
-        EXPECT_EQ(c.result, CopyPackageFiles(job));
+        EXPECT_EQ(c.result, CopyPackage(job));
         holder.Release();
 
         ASSERT_EQ(static_cast<size_t>(c.prompts), boxes.Prompts().size());
@@ -551,7 +561,7 @@ TEST(CopyPackageFilesTest, LeftoversOfAKilledRunDoNotStandInTheWay) {
 
     CMessageBoxRecorder boxes;
     CCopyJob job(bench.install.c_str(), nullptr);
-    EXPECT_TRUE(CopyPackageFiles(job));
+    EXPECT_TRUE(CopyPackage(job));
     EXPECT_EQ(0u, boxes.Prompts().size());
     EXPECT_EQ((std::set<std::string>{"a.dat", "b.dat"}), FolderNames(bench.install));
     EXPECT_EQ("a.dat", ReadFile(bench.install + "\\a.dat"));
@@ -561,7 +571,7 @@ TEST(CopyPackageFilesTest, LeftoversOfAKilledRunDoNotStandInTheWay) {
     // file stays as it was.
     ASSERT_TRUE(WriteFile(temp, "in the way"));
     CCopyJob again(bench.install.c_str(), nullptr);
-    EXPECT_TRUE(CopyPackageFiles(again));
+    EXPECT_TRUE(CopyPackage(again));
     EXPECT_EQ(0u, boxes.Prompts().size());
     EXPECT_EQ((std::set<std::string>{"a.dat", "b.dat", "~tvcopy"}), FolderNames(bench.install));
     EXPECT_EQ("in the way", ReadFile(temp));
@@ -579,7 +589,7 @@ TEST(CopyPackageFilesTest, CopiesEveryEntryOfALargePackage) {
     CTestProgressBar bar;
     CMessageBoxRecorder boxes;
     CCopyJob job(bench.install.c_str(), bar.Control());
-    EXPECT_TRUE(CopyPackageFiles(job));
+    EXPECT_TRUE(CopyPackage(job));
     EXPECT_EQ(std::set<std::string>(names.begin(), names.end()), FolderNames(bench.install));
     EXPECT_EQ(2 + 150 + 1, bar.Steps());
 }
@@ -614,7 +624,7 @@ TEST(CopyPackageFilesTest, TheBarEndsWhereAStepPerEntryTakesIt) {
 
         CMessageBoxRecorder boxes;
         CCopyJob job(bench.install.c_str(), bar.Control());
-        EXPECT_TRUE(CopyPackageFiles(job));
+        EXPECT_TRUE(CopyPackage(job));
         EXPECT_EQ(reference.Steps(), bar.Steps());
     }
 }
@@ -643,7 +653,7 @@ TEST(CopyPackageFilesTest, SettingsGoToTheShellsRoamingFolderWithoutAppData) {
 
         CMessageBoxRecorder boxes;
         CCopyJob job(bench.install.c_str(), nullptr);
-        EXPECT_TRUE(CopyPackageFiles(job));
+        EXPECT_TRUE(CopyPackage(job));
         EXPECT_EQ(0u, boxes.Prompts().size());
         EXPECT_EQ("Tovrel.Ini", ReadFile(settings + "\\Tovrel.Ini")) << settings;
         EXPECT_FALSE(testsupport::FolderExists(atDriveRoot)) << "the settings went to " << atDriveRoot;
@@ -671,7 +681,7 @@ TEST(CopyPackageFilesTest, TargetsTooLongAreFailedCopiesNeverCut) {
 
     CMessageBoxRecorder boxes([](const CPrompt&, int index) { return index == 0 ? IDRETRY : IDIGNORE; });
     CCopyJob job(target.c_str(), nullptr);
-    EXPECT_TRUE(CopyPackageFiles(job));
+    EXPECT_TRUE(CopyPackage(job));
     // The prompt names the whole intended target; Retry cannot help and asks again.
     ASSERT_EQ(2u, boxes.Prompts().size());
     EXPECT_EQ(CopyFailedText(target + "\\" + longName), boxes.Prompts()[0].text);
@@ -712,7 +722,7 @@ TEST(CopyPackageFilesTest, PackageThatCannotBeListedIsAFailedCopy) {
         CTestProgressBar bar;
         CMessageBoxRecorder boxes([&](const CPrompt&, int index) { return c.answers.at(index); });
         CCopyJob job(install.c_str(), bar.Control());
-        EXPECT_EQ(c.result, CopyPackageFiles(job));
+        EXPECT_EQ(c.result, CopyPackage(job));
         ASSERT_EQ(c.answers.size(), boxes.Prompts().size());
         EXPECT_EQ(CopyFailedText(install), boxes.Prompts()[0].text);
         EXPECT_EQ(static_cast<UINT>(MB_ABORTRETRYIGNORE), boxes.Prompts()[0].type);
@@ -731,7 +741,7 @@ TEST(CopyPackageFilesTest, MissingPackageTouchesNothing) {
     CTestProgressBar bar;
     CMessageBoxRecorder boxes;
     CCopyJob job(bench.install.c_str(), bar.Control());
-    EXPECT_FALSE(CopyPackageFiles(job));
+    EXPECT_FALSE(CopyPackage(job));
     ASSERT_EQ(1u, boxes.Prompts().size());
     EXPECT_EQ(static_cast<UINT>(MB_OK), boxes.Prompts()[0].type);
     EXPECT_EQ(0, bar.Steps());

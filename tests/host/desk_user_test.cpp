@@ -31,9 +31,13 @@ class DeskUserTest : public VendorRegistryTest {
     UserHive hive{kSid, scratch / "Profile", scratch / "NTUSER.DAT"};
 
     CString Text(const std::string& text) { return CString(text.c_str()); }
+    CProfileUser DeskUser() {
+        CProfileUser user;
+        user.sid = kSid;
+        return user;
+    }
     CHostInstaller DeskHosts() {
         CHostInstaller hosts;
-        hosts.profileUser.sid = kSid;
         hosts.installDir = "C:\\Tovrel";
         return hosts;
     }
@@ -90,7 +94,7 @@ TEST_F(DeskUserTest, RoamingFolderIsTheUsersOwnOrUnknown) {
         user = &fresh;
         ASSERT_TRUE(fresh.Load()) << LastErrorText();
         c.change();
-        EXPECT_EQ(c.known ? fresh.Roaming() : "", std::string(DeskHosts().profileUser.RoamingFolder().GetString()));
+        EXPECT_EQ(c.known ? fresh.Roaming() : "", std::string(DeskUser().RoamingFolder().GetString()));
         DeleteRegistryLink(folders, HKEY_USERS);
     }
 }
@@ -117,15 +121,16 @@ TEST_F(DeskUserTest, ALinkAtAnyLevelOfThatUsersProfilePathIsRefused) {
         ASSERT_TRUE(CreateRegistryLink(std::string(kSid) + "\\" + level, victim, HKEY_USERS)) << LastErrorText();
 
         CHostInstaller hosts = DeskHosts();
-        hosts.ScanHosts();
+        hosts.ScanHosts(DeskUser());
         EXPECT_EQ(0, hosts.keys2025.GetSize());
         hosts.keys2025.Add(Text(profile + "\\"));
         hosts.locs2025.Add("C:\\CAD Desk");
-        hosts.RegisterSelected(0, 0, 1);
-        ASSERT_EQ(1, hosts.failedItems.GetSize());
-        EXPECT_STREQ(("HKEY_USERS\\" + std::string(kSid) + "\\" + profile).c_str(), hosts.failedItems[0].GetString());
+        CInstallRun run(DeskUser());
+        hosts.RegisterSelected(0, 0, 1, run);
+        ASSERT_EQ(1, run.outcome.notDone.GetSize());
+        EXPECT_STREQ(("HKEY_USERS\\" + std::string(kSid) + "\\" + profile).c_str(), run.outcome.notDone[0].GetString());
         CStringArray notRemoved;
-        EXPECT_TRUE(DeskHosts().RemoveRegistrations(hosts.placed, notRemoved));
+        EXPECT_TRUE(DeskHosts().RemoveRegistrations(run.outcome.placed, notRemoved));
         EXPECT_TRUE(UsersKeyExists(victim + rest + "\\Applications\\TR_VazivIvir2025"));
         EXPECT_FALSE(UsersKeyExists(victim + rest + "\\Applications\\Tovrel2025DLLP"));
 

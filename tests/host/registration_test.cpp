@@ -37,6 +37,7 @@ class RegistrationTest : public VendorRegistryTest {
     }
 
     CHostInstaller hosts;
+    CInstallRun run;
 };
 
 }  // namespace
@@ -44,7 +45,7 @@ class RegistrationTest : public VendorRegistryTest {
 TEST_F(RegistrationTest, Release2025NamesThe2023ModuleAndThe2024HostDll) {
     AddProfile(hosts.keys2025, hosts.locs2025, kProfile25, "C:\\Program Files\\Gstarsoft\\GstarCAD2025");
     hosts.installDir = kInstallDir.c_str();
-    hosts.RegisterSelected(0, 0, 1);
+    hosts.RegisterSelected(0, 0, 1, run);
     ExpectRegistered(kProfile25, kInstallDir, "C:\\Program Files\\Gstarsoft\\GstarCAD2025\\GCAD2024P.dll");
     EXPECT_EQ((std::vector<std::string>{"LOADER", "MANAGED"}),
               RegistryValueNames(kProfile25 + "Applications\\TR_VazivIvir2025"));
@@ -55,7 +56,7 @@ TEST_F(RegistrationTest, EveryTickedReleaseGetsItsOwnKeysAndHostDll) {
     AddProfile(hosts.keys2024, hosts.locs2024, kProfile24, "D:\\CAD2024");
     AddProfile(hosts.keys2025, hosts.locs2025, kProfile25, "D:\\CAD2025");
     hosts.installDir = kInstallDir.c_str();
-    hosts.RegisterSelected(1, 7, -1);  // any non-zero tick counts
+    hosts.RegisterSelected(1, 7, -1, run);  // any non-zero tick counts
     ExpectRegistered(kProfile23, kInstallDir, "D:\\CAD2023\\GCAD2023P.dll", 2023);
     ExpectRegistered(kProfile24, kInstallDir, "D:\\CAD2024\\GCAD2024P.dll", 2024);
     ExpectRegistered(kProfile25, kInstallDir, "D:\\CAD2025\\GCAD2024P.dll");
@@ -70,7 +71,7 @@ TEST_F(RegistrationTest, EachProfileGetsTheLocationFoundWithIt) {
     AddProfile(hosts.keys2025, hosts.locs2025, profiles + "B\\", "C:\\CAD-B");
     AddProfile(hosts.keys2025, hosts.locs2025, "SOFTWARE\\Gstarsoft\\GSDL\\R25\\乗\\", "C:\\CAD乗");
     hosts.installDir = kInstallDir.c_str();
-    hosts.RegisterSelected(0, 0, 1);
+    hosts.RegisterSelected(0, 0, 1, run);
     ExpectRegistered(profiles + "A\\", kInstallDir, "C:\\CAD-A\\GCAD2024P.dll");
     ExpectRegistered(profiles + "B\\", kInstallDir, "C:\\CAD-B\\GCAD2024P.dll");
     ExpectRegistered("SOFTWARE\\Gstarsoft\\GSDL\\R25\\乗\\", kInstallDir, "C:\\CAD乗\\GCAD2024P.dll");
@@ -83,7 +84,7 @@ TEST_F(RegistrationTest, UntickedReleaseIsLeftAsItWas) {
     const std::string old = kProfile24 + "Applications\\TR_VazivIvir2024";
     ASSERT_TRUE(testsupport::SetRegistryString(old, "LOADER", "C:\\Old\\TR_VazivIvir2023.GRX"));
     hosts.installDir = kInstallDir.c_str();
-    hosts.RegisterSelected(0, 0, 1);
+    hosts.RegisterSelected(0, 0, 1, run);
     EXPECT_EQ(TextEntry("C:\\Old\\TR_VazivIvir2023.GRX"), ReadValue(old, "LOADER"));
     EXPECT_EQ("", ReadValue(old, "MANAGED"));
     EXPECT_FALSE(RegistryKeyExists(kProfile24 + "Applications\\Tovrel2024DLLP"));
@@ -98,12 +99,12 @@ TEST_F(RegistrationTest, ReinstallReplacesEarlierEntries) {
     ASSERT_TRUE(SetRegistryDword(module, "LOADCTRLS", 14));
     hosts.installDir = kInstallDir.c_str();
 
-    hosts.RegisterSelected(0, 0, 1);
+    hosts.RegisterSelected(0, 0, 1, run);
     EXPECT_EQ((std::vector<std::string>{"LOADER", "MANAGED"}), RegistryValueNames(module));
     const auto first = RegistryValueNames(kProfile25 + "Applications\\Tovrel2025DLLP");
 
     const std::vector<HKEY> handles = NextKeyHandles();
-    hosts.RegisterSelected(0, 0, 1);
+    hosts.RegisterSelected(0, 0, 1, run);
     EXPECT_EQ(handles, NextKeyHandles()) << "a key handle was left open";
     ExpectRegistered(kProfile25, kInstallDir, "C:\\CAD2025\\GCAD2024P.dll");
     EXPECT_EQ((std::vector<std::string>{"LOADER", "MANAGED"}), RegistryValueNames(module));
@@ -117,7 +118,7 @@ TEST_F(RegistrationTest, EntryWithSubKeysSurvivesAndKeepsItsOtherValues) {
     ASSERT_TRUE(testsupport::SetRegistryString(dll, "LOADER", "C:\\Old\\GCAD2024P.dll"));
     ASSERT_TRUE(CreateRegistryKey(dll + "\\Child"));
     hosts.installDir = kInstallDir.c_str();
-    hosts.RegisterSelected(0, 0, 1);
+    hosts.RegisterSelected(0, 0, 1, run);
     ExpectRegistered(kProfile25, kInstallDir, "C:\\CAD2025\\GCAD2024P.dll");
     EXPECT_EQ(TextEntry("kept"), ReadValue(dll, "Extra"));
     EXPECT_TRUE(RegistryKeyExists(dll + "\\Child"));
@@ -128,7 +129,7 @@ TEST_F(RegistrationTest, MissingProfileKeyIsNotCreated) {
     AddProfile(hosts.keys2025, hosts.locs2025, gone, "C:\\Gone", false);
     AddProfile(hosts.keys2025, hosts.locs2025, kProfile25, "C:\\CAD2025");
     hosts.installDir = kInstallDir.c_str();
-    hosts.RegisterSelected(0, 0, 1);
+    hosts.RegisterSelected(0, 0, 1, run);
     EXPECT_FALSE(RegistryKeyExists(gone));
     ExpectRegistered(kProfile25, kInstallDir, "C:\\CAD2025\\GCAD2024P.dll");
 }
@@ -152,6 +153,7 @@ TEST_F(RegistrationTest, PathsThatDoNotFitLeaveTheProfileUntouched) {
                      std::to_string(c.locationLength) + " bytes");
         testsupport::DeleteRegistryTree(kVendorRoot);
         hosts = CHostInstaller();
+        run.outcome.notDone.RemoveAll();
         const std::string installDir = "C:\\" + std::string(c.installLength - 3, 'i');
         const std::string location = "C:\\" + std::string(c.locationLength - 3, 'c');
         AddProfile(hosts.keys2025, hosts.locs2025, kProfile25, location);
@@ -159,7 +161,7 @@ TEST_F(RegistrationTest, PathsThatDoNotFitLeaveTheProfileUntouched) {
         const std::string earlier = kProfile25 + "Applications\\TR_VazivIvir2025";
         ASSERT_TRUE(testsupport::SetRegistryString(earlier, "LOADER", "C:\\Earlier\\TR_VazivIvir2023.GRX"));
         hosts.installDir = installDir.c_str();
-        hosts.RegisterSelected(0, 0, 1);
+        hosts.RegisterSelected(0, 0, 1, run);
         if (c.written) {
             ExpectRegistered(kProfile25, installDir, location + "\\GCAD2024P.dll");
         } else {
@@ -189,11 +191,11 @@ TEST_F(RegistrationTest, UnwritableProfileIsReportedSkippedOnesAreNot) {
     AddProfile(hosts.keys2025, hosts.locs2025, profiles + "EmptyLocation\\", "");
     AddProfile(hosts.keys2025, hosts.locs2025, kProfile25, "C:\\CAD2025");
     hosts.installDir = kInstallDir.c_str();
-    hosts.RegisterSelected(0, 0, 1);
+    hosts.RegisterSelected(0, 0, 1, run);
 
-    ASSERT_EQ(1, hosts.failedItems.GetSize());
+    ASSERT_EQ(1, run.outcome.notDone.GetSize());
     EXPECT_STREQ("HKEY_CURRENT_USER\\SOFTWARE\\Gstarsoft\\GstarCAD\\R25\\Profiles\\Volatile",
-                 hosts.failedItems[0].GetString());
+                 run.outcome.notDone[0].GetString());
     EXPECT_FALSE(RegistryKeyExists(profiles + "Gone"));
     EXPECT_FALSE(RegistryKeyExists(profiles + "EmptyLocation\\Applications"));
     ExpectRegistered(kProfile25, kInstallDir, "C:\\CAD2025\\GCAD2024P.dll");
@@ -209,9 +211,9 @@ TEST_F(RegistrationTest, PendingEntriesLeftByAKilledInstallAreReplaced) {
     ASSERT_TRUE(SetRegistryDword(applications + "Tovrel2025DLLP~pending", "LOADCTRLS", 2));
     ASSERT_TRUE(SetRegistryDword(applications + "Tovrel2025DLLP", "Stale", 7));
     hosts.installDir = kInstallDir.c_str();
-    hosts.RegisterSelected(0, 0, 1);
+    hosts.RegisterSelected(0, 0, 1, run);
 
-    EXPECT_TRUE(hosts.failedItems.IsEmpty());
+    EXPECT_TRUE(run.outcome.notDone.IsEmpty());
     ExpectRegistered(kProfile25, kInstallDir, "C:\\CAD2025\\GCAD2024P.dll");
     EXPECT_EQ((std::vector<std::string>{"LOADCTRLS", "LOADER", "MANAGED"}),
               RegistryValueNames(applications + "Tovrel2025DLLP"));
@@ -236,6 +238,7 @@ TEST_F(RegistrationTest, PlantedLinksAreNotFollowed) {
         SCOPED_TRACE("link at " + c.link);
         testsupport::DeleteRegistryTree(kVendorRoot);
         hosts = CHostInstaller();
+        run.outcome.notDone.RemoveAll();
         AddProfile(hosts.keys2025, hosts.locs2025, kProfile25, "C:\\CAD2025");
         ASSERT_TRUE(testsupport::SetRegistryString(victim, "Kept", "yes"));
         struct LinkGuard {
@@ -244,7 +247,7 @@ TEST_F(RegistrationTest, PlantedLinksAreNotFollowed) {
         } guard{c.link};
         ASSERT_TRUE(CreateRegistryLink(c.link, victim)) << LastErrorText();
         hosts.installDir = kInstallDir.c_str();
-        hosts.RegisterSelected(0, 0, 1);
+        hosts.RegisterSelected(0, 0, 1, run);
 
         EXPECT_EQ(TextEntry("yes"), ReadValue(victim, "Kept"));
         EXPECT_EQ((std::vector<std::string>{"Kept"}), RegistryValueNames(victim));
@@ -256,9 +259,9 @@ TEST_F(RegistrationTest, PlantedLinksAreNotFollowed) {
         EXPECT_EQ(0u, subKeys);
         if (c.registered) {
             ExpectRegistered(kProfile25, kInstallDir, "C:\\CAD2025\\GCAD2024P.dll");
-            EXPECT_TRUE(hosts.failedItems.IsEmpty());
+            EXPECT_TRUE(run.outcome.notDone.IsEmpty());
         } else {
-            EXPECT_EQ(1, hosts.failedItems.GetSize());
+            EXPECT_EQ(1, run.outcome.notDone.GetSize());
         }
     }
 }

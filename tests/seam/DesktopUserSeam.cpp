@@ -9,7 +9,7 @@
 
 #include <cstring>
 
-#include "host/DesktopUser.h"
+#include "user/DesktopUser.h"
 #include "framework/Handle.h"
 #include "tests/seam/FaultSeam.h"
 

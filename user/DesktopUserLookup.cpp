@@ -2,7 +2,7 @@
 // of its own: the test build links its own in its place (tests/seam), and
 // nothing else of the program changes with it.
 
-#include "host/DesktopUser.h"
+#include "user/DesktopUser.h"
 
 bool LookUpDesktopUser(CString* sid, CString* named) {
     return LookUpSessionUser(sid, named);

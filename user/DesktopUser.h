@@ -13,6 +13,7 @@
 #include <windows.h>
 
 #include "framework/String.h"
+#include "user/ProfileUser.h"
 
 // The SID (as text) of the user logged on to the session this process runs
 // in. False when the session has no user (session 0: a service, a scheduled
@@ -44,6 +45,13 @@ class CDesktopUser {
     const CString& Sid() const { return m_sid; }
     // "DOMAIN\name" of a user at the desk without a SID; else empty.
     const CString& Unresolved() const { return m_unresolved; }
+    // Whose profiles and settings an install serves.
+    CProfileUser ProfileUser() const {
+        CProfileUser user;
+        user.sid = m_sid;
+        user.unresolved = m_unresolved;
+        return user;
+    }
 
   private:
     CString m_sid;

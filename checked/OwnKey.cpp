@@ -1,4 +1,4 @@
-#include "host/OwnKey.h"
+#include "checked/OwnKey.h"
 
 #include <cstring>
 #include <utility>

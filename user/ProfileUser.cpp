@@ -1,11 +1,11 @@
-#include "host/ProfileUser.h"
+#include "user/ProfileUser.h"
 
 #include <cwchar>
 
-#include "host/DesktopUser.h"
+#include "user/DesktopUser.h"
 #include "framework/Handle.h"
 #include "framework/Mbcs.h"
-#include "host/OwnKey.h"
+#include "checked/OwnKey.h"
 
 namespace {
 

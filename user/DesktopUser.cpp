@@ -1,4 +1,4 @@
-#include "host/DesktopUser.h"
+#include "user/DesktopUser.h"
 
 #include <sddl.h>
 #include <wtsapi32.h>

@@ -63,8 +63,9 @@ struct CInstallRun {
     CInstallPackage package;
     // What earlier installs recorded, read as the copy starts.
     CEarlierInstalls earlier;
-    // Where the CAD's own files are saved before they are replaced.
-    CFileSaver saver;
+    // Where the CAD's own files are saved before they are replaced: beside
+    // that record.
+    CFileSaver saver{earlier};
     CInstallOutcome outcome;
 
     // The earlier installs' record, where one was read.

@@ -18,15 +18,17 @@ bool Rewind(HANDLE file) {
 
 }  // namespace
 
-// The record's folder and the earlier installs' record are opened once,
-// when the first host-side file is to be placed. The record as read then
-// holds what a run killed before its end recorded before placing.
+// The record's folder, as the install found it at its start, is made when
+// the first CAD file is to be saved and there was none. Its record, read
+// then, holds what a run killed before its end recorded before placing;
+// one that could not be read leaves every CAD file as it is.
 bool CFileSaver::OpenStore() {
     if (!m_tried) {
         m_tried = true;
         const CString path = RemovalFolderPath();
-        m_open = !path.IsEmpty() && m_store.Open(path, FolderTrust::kExact, true) == CheckedResult::kDone &&
-                 LoadInstallRecord(m_store, &m_earlier) != CheckedResult::kFailed;
+        if (!m_earlier.folder.IsOpen() && m_earlier.state == CheckedResult::kMissing && !path.IsEmpty())
+            m_earlier.folder.Open(path, FolderTrust::kExact, true);
+        m_open = m_earlier.folder.IsOpen() && m_earlier.state != CheckedResult::kFailed;
     }
     return m_open;
 }
@@ -38,7 +40,7 @@ bool CFileSaver::IsPlacedCopy(const CCheckedFolder& folder,
                               const CInstallRecord& placed) {
     const CRecordedFile* recorded = placed.FileAt(path);
     if (!recorded)
-        recorded = m_earlier.FileAt(path);
+        recorded = m_earlier.record.FileAt(path);
     if (!recorded)
         return false;
     m_buffer.resize(kReadBufferSize);
@@ -84,8 +86,8 @@ bool CFileSaver::SaveBeforeReplacing(const CCheckedFolder& folder,
             // is replaced: a power cut at any point keeps them somewhere the
             // record leads the removal to.
             const CString savedName = SavedNameFor(path);
-            if (savedName.IsEmpty() ||
-                writer.PlaceFrom(m_store, savedName, file.Get(), nullptr, nullptr, true) != CheckedResult::kDone)
+            if (savedName.IsEmpty() || writer.PlaceFrom(m_earlier.folder, savedName, file.Get(), nullptr, nullptr,
+                                                        true) != CheckedResult::kDone)
                 return false;
             coming.AddSaved(path, savedName);
             placed.AddSaved(path, savedName);
@@ -99,5 +101,5 @@ bool CFileSaver::SaveBeforeReplacing(const CCheckedFolder& folder,
 }
 
 bool CFileSaver::RecordComing(const CInstallRecord& coming, CFolderWriter& writer) {
-    return OpenStore() && RecordBeforePlacing(m_store, coming, writer);
+    return OpenStore() && RecordBeforePlacing(m_earlier.folder, coming, writer);
 }

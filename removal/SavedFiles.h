@@ -9,11 +9,18 @@
 
 #include "checked/CheckedFolder.h"
 #include "removal/InstallRecord.h"
+#include "removal/RecordStore.h"
 
 class CFolderWriter;
 
 class CFileSaver {
   public:
+    // earlier: what the install read as it started, the record's folder
+    // held; the saver reads it, and makes the folder where there was none.
+    explicit CFileSaver(CEarlierInstalls& earlier) : m_earlier(earlier) {}
+    CFileSaver(const CFileSaver&) = delete;
+    CFileSaver& operator=(const CFileSaver&) = delete;
+
     // Before the host-side file name of folder is replaced by a copy of the
     // package file open as source: false when it must stay as it is (a
     // file is there that may be the CAD's own and its bytes could not be
@@ -44,9 +51,8 @@ class CFileSaver {
                       HANDLE source,
                       const CInstallRecord& placed);
 
+    CEarlierInstalls& m_earlier;
     bool m_tried = false;
     bool m_open = false;
-    CCheckedFolder m_store;
-    CInstallRecord m_earlier;
     std::vector<char> m_buffer;
 };

@@ -31,16 +31,18 @@ target_link_libraries(SetUpFaults PRIVATE setupcore)
 # The same entry point as SetUp.exe, so the same start-up is walked.
 target_link_options(SetUpFaults PRIVATE -Wl,--entry=SetupEntry)
 
-# A DLL that marks its own loading (tests/ui/MarkerDll.cpp), planted under
-# system DLL names beside SetUp.exe by the DLL-loading test.
-add_library(marker_dll SHARED ${CMAKE_SOURCE_DIR}/tests/ui/MarkerDll.cpp)
+# A DLL that marks its own loading (tests/program/MarkerDll.cpp), planted
+# under system DLL names beside SetUp.exe by the DLL-loading test.
+add_library(marker_dll SHARED ${CMAKE_SOURCE_DIR}/tests/program/MarkerDll.cpp)
 setup_target_options(marker_dll)
 target_link_options(marker_dll PRIVATE -s)
 set_target_properties(marker_dll PROPERTIES PREFIX "" OUTPUT_NAME marker)
 list(APPEND SETUP_FIXTURE_TARGETS marker_dll)
 
-# One executable per area: tests/AREA/*_test.cpp -> AREA_tests.exe
-foreach(area framework host deploy ui uninstall faults)
+# One executable per area: tests/AREA/*_test.cpp -> AREA_tests.exe. The
+# areas below program/ test a code folder in this process; program/ starts
+# the built SetUp.exe (or SetUpFaults.exe) and drives it from outside.
+foreach(area framework checked removal deploy host ui program)
     file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/${area}/*_test.cpp)
     if(NOT sources)
         continue()
@@ -54,18 +56,16 @@ foreach(area framework host deploy ui uninstall faults)
     gtest_add_tests(TARGET ${area}_tests SOURCES ${sources} TEST_LIST ${area}_list)
     set_tests_properties(${${area}_list} PROPERTIES TIMEOUT 120)
 endforeach()
-# The kill test installs 2,000 files about twenty times over.
-if(TEST KillTest.AKillAtAnyMomentLeavesNothingHalfWritten)
-    set_tests_properties(KillTest.AKillAtAnyMomentLeavesNothingHalfWritten PROPERTIES TIMEOUT 300)
-endif()
-# Each removal test installs and removes several times.
-if(uninstall_list)
-    set_tests_properties(${uninstall_list} PROPERTIES TIMEOUT 300)
-endif()
-# The fault walk runs the whole install once per platform call.
-if(faults_list)
-    set_tests_properties(${faults_list} PROPERTIES TIMEOUT 1200)
-endif()
+foreach(test ${program_list})
+    # The fault and crash walks run the whole install once per platform call.
+    if(test MATCHES "^(FaultWalkTest|CrashWalkTest)\\.")
+        set_tests_properties(${test} PROPERTIES TIMEOUT 1200)
+    # Each removal test installs and removes several times; the kill test
+    # installs 2,000 files about twenty times over.
+    elseif(test MATCHES "^(UninstallTest|KillTest)\\.")
+        set_tests_properties(${test} PROPERTIES TIMEOUT 300)
+    endif()
+endforeach()
 
 # The CAD stand-in and its fixture modules (test-only, never shipped).
 include(${CMAKE_SOURCE_DIR}/tests/cad/Cad.cmake OPTIONAL)
@@ -78,10 +78,10 @@ set_tests_properties(Release.SignedCopyVerifies PROPERTIES TIMEOUT 60)
 # A package the installing user may only read, laid by root (ctest runs the
 # script itself) around the test that installs from it.
 add_test(NAME ReadOnlyPackage.Stage
-         COMMAND bash ${CMAKE_SOURCE_DIR}/tests/uninstall/readonly_package.sh stage ${SETUP_WINEPREFIX}
+         COMMAND bash ${CMAKE_SOURCE_DIR}/tests/program/readonly_package.sh stage ${SETUP_WINEPREFIX}
                  $<TARGET_FILE:SetUp>)
 add_test(NAME ReadOnlyPackage.Remove
-         COMMAND bash ${CMAKE_SOURCE_DIR}/tests/uninstall/readonly_package.sh remove ${SETUP_WINEPREFIX}
+         COMMAND bash ${CMAKE_SOURCE_DIR}/tests/program/readonly_package.sh remove ${SETUP_WINEPREFIX}
                  $<TARGET_FILE:SetUp>)
 set_tests_properties(ReadOnlyPackage.Stage PROPERTIES FIXTURES_SETUP ReadOnlyPackage)
 set_tests_properties(ReadOnlyPackage.Remove PROPERTIES FIXTURES_CLEANUP ReadOnlyPackage)

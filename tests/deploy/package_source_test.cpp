@@ -68,13 +68,19 @@ class CSetupFolder {
     const std::string& Path() const { return m_folder; }
     std::string operator/(const std::string& name) const { return m_folder + "\\" + name; }
 
-    // Removes every Data and marker entry, whatever its kind.
+    // Removes every Data and marker entry, whatever its kind. A file is
+    // deleted as one: RemoveTree would take it for a folder still held and
+    // wait for it to go.
     void Clear() {
         for (const char* name : {"Data", "DATA", kMarker}) {
             const std::string path = *this / name;
-            RemoveTree(path);
-            SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-            DeleteFileA(path.c_str());
+            const DWORD attributes = deploytest::Attributes(path);
+            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                RemoveTree(path);
+            } else {
+                SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileA(path.c_str());
+            }
         }
     }
     void AddFolder(const std::string& name) { ASSERT_TRUE(CreateDirectoryA((*this / name).c_str(), nullptr)); }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <commctrl.h>
 
 #include <set>
 #include <string>
@@ -66,6 +67,10 @@ BITMAPINFOHEADER HeaderOf(const std::string& dib) {
     if (dib.size() >= sizeof(header))
         memcpy(&header, dib.data(), sizeof(header));
     return header;
+}
+
+INT_PTR CALLBACK InertDialogProc(HWND, UINT message, WPARAM, LPARAM) {
+    return message == WM_INITDIALOG;
 }
 
 BOOL CALLBACK CollectName(HMODULE, LPCSTR, LPSTR name, LONG_PTR names) {
@@ -225,4 +230,39 @@ TEST_F(ResourcesTest, VersionInfoNamesTheProductInChinese) {
         EXPECT_STREQ(s.text, static_cast<const char*>(value));
     }
     ::FreeLibrary(version);
+}
+
+// The texts the dialog shows as its template gives them, which no code sets:
+// byte for byte in GBK, as the resource compiler wrote them. The title and
+// subtitle the dialog sets itself (the setup dialog's tests read those).
+TEST_F(ResourcesTest, DialogTextsAreTheDesignsByteForByte) {
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&controls);
+    HWND dialog = CreateDialogParamA(m_module, MAKEINTRESOURCEA(IDD_SETUP), nullptr, InertDialogProc, 0);
+    ASSERT_NE(nullptr, dialog) << GetLastError();
+    const struct {
+        int id;
+        const char* text;
+    } rows[] = {
+        {IDC_BOX2023, "For 浩辰CAD2023"},
+        {IDC_BOX2024, "For 浩辰CAD2024"},
+        {IDC_BOX2025, "For 浩辰CAD2025"},
+        {IDOK, "安装完成"},
+        {IDCANCEL, "取  消"},
+        {IDC_COMPONENTS_LABEL, "请选择安装组件："},
+        {IDC_BROWSE, "浏览..."},
+        {IDC_PATH_LABEL, "请选择安装路径："},
+        {IDC_INSTALL, "安  装"},
+        {IDC_DONE_LABEL, "安装完成！重启CAD，CAD菜单尾会有以下子菜单："},
+        {IDC_NOTE1, "注：批打印目前只支持 2024.12.15 以后发布的浩辰 2025 版本"},
+        {IDC_NOTE2, "待浩辰官网上的 2023 / 2024 版本更新后，T-批打印会增加"},
+        {IDC_NOTE3, "对浩辰 2023 / 2024 版本的支持"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.id);
+        char text[256] = {};
+        GetDlgItemTextA(dialog, row.id, text, sizeof(text));
+        EXPECT_STREQ(row.text, text);
+    }
+    DestroyWindow(dialog);
 }

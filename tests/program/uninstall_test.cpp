@@ -789,7 +789,7 @@ TEST_F(UninstallTest, AKilledRemovalIsFinishedByASecondRun) {
 // as Wine shows one; a stream of readme.txt on Windows is not seen here.
 TEST_F(UninstallTest, InstallsAndRemovesAPackageItMayOnlyRead) {
     const std::string package = "C:\\ReadOnlyPackage";
-    ASSERT_TRUE(FileExists(package + "\\SetUp.exe")) << "laid by tests/uninstall/readonly_package.sh";
+    ASSERT_TRUE(FileExists(package + "\\SetUp.exe")) << "laid by tests/program/readonly_package.sh";
     const State before = Snapshot();
 
     ASSERT_EQ("", Install(kChosenFolder, package + "\\SetUp.exe"));

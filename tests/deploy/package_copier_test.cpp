@@ -732,20 +732,4 @@ TEST(CopyPackageFilesTest, PackageThatCannotBeListedIsAFailedCopy) {
     RemoveTree(data);
 }
 
-TEST(CopyPackageFilesTest, MissingPackageTouchesNothing) {
-    if (!IsRelocatedChild())
-        return ExpectPassesRelocated({"setup"});
-
-    CPackageBench bench;
-    RemoveTree(bench.data);
-    CTestProgressBar bar;
-    CMessageBoxRecorder boxes;
-    CCopyJob job(bench.install.c_str(), bar.Control());
-    EXPECT_FALSE(CopyPackage(job));
-    ASSERT_EQ(1u, boxes.Prompts().size());
-    EXPECT_EQ(static_cast<UINT>(MB_OK), boxes.Prompts()[0].type);
-    EXPECT_EQ(0, bar.Steps());
-    EXPECT_FALSE(testsupport::FolderExists(bench.install));
-}
-
 }  // namespace

@@ -81,6 +81,11 @@ class CCheckedFolder {
     const CString& MovedAside() const { return m_movedAside; }
     // The serial number of the folder's volume, where its files lie too.
     bool VolumeSerial(DWORD* serial) const;
+    // Takes that serial number from a folder known to lie on the same volume.
+    void TakeVolumeSerial(DWORD serial) const {
+        m_volume = serial;
+        m_volumeKnown = true;
+    }
 
     // Deletes the file name of this folder if same(handle) holds for it,
     // opened relative to this folder's handle with no sharing but reading:

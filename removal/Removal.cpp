@@ -252,13 +252,13 @@ void RemoveRecordedFolders(const CInstallRecord& record, CRemovalOutcome& outcom
         CString name;
         if (!SplitPath(path, &parentPath, &name))
             continue;
-        CCheckedFolder parent;
-        const CheckedResult state = parent.Open(parentPath, FolderTrust::kExact);
-        const CheckedResult result = state == CheckedResult::kDone ? parent.RemoveEmptyFolder(name)
-                                     : state == CheckedResult::kMissing || state == CheckedResult::kLinked
-                                         ? CheckedResult::kMissing
-                                         : CheckedResult::kFailed;
-        if (result == CheckedResult::kFailed)
-            outcome.NotDone(path);
+        switch (CCheckedFolder::RemoveEmptyAt(path)) {
+            case CheckedResult::kFailed:
+            case CheckedResult::kUnchecked:
+                outcome.NotDone(path);
+                break;
+            default:
+                break;
+        }
     }
 }

@@ -187,7 +187,7 @@ CheckedResult CCheckedFolder::OpenChildAs(const CCheckedFolder& parent,
     return CheckedResult::kDone;
 }
 
-CheckedResult CCheckedFolder::OpenPath(const std::wstring& full, FolderTrust trust) {
+CheckedResult CCheckedFolder::OpenPath(const std::wstring& full, FolderTrust trust, ACCESS_MASK extraAccess) {
     const bool exact = trust == FolderTrust::kExact;
     // Short names are expanded so that the path compares with the one the
     // file system gives. A short name set by hand (see LongPathOf) only makes
@@ -212,7 +212,8 @@ CheckedResult CCheckedFolder::OpenPath(const std::wstring& full, FolderTrust tru
         if (end == std::wstring::npos)
             break;
     }
-    CAutoHandle folder(CreateFileW(VerbatimPath(expected).c_str(), kFolderAccess, kFolderShare, nullptr, OPEN_EXISTING,
+    CAutoHandle folder(CreateFileW(VerbatimPath(expected).c_str(), kFolderAccess | extraAccess, kFolderShare, nullptr,
+                                   OPEN_EXISTING,
                                    FILE_FLAG_BACKUP_SEMANTICS | (exact ? FILE_FLAG_OPEN_REPARSE_POINT : 0), nullptr));
     if (!folder.IsValid())
         return StateOfOpenError(GetLastError());
@@ -227,6 +228,28 @@ CheckedResult CCheckedFolder::OpenPath(const std::wstring& full, FolderTrust tru
     m_final = final;
     m_handle = std::move(folder);
     return CheckedResult::kDone;
+}
+
+// The folder itself opened by its whole path, every level checked, rather
+// than relative to its parent opened the same way: the same check, at about
+// half the native calls.
+CheckedResult CCheckedFolder::RemoveEmptyAt(const char* path) {
+    std::wstring wide;
+    std::wstring full;
+    if (!path || !ToWide(path, &wide) || !FullPathOf(wide, &full) || FirstLevel(full) == 0)
+        return CheckedResult::kFailed;
+    while (full.size() > FirstLevel(full) && full.back() == L'\\')
+        full.pop_back();
+    // A drive root is never removed.
+    if (full.size() <= FirstLevel(full))
+        return CheckedResult::kFailed;
+    CCheckedFolder folder;
+    const CheckedResult state = folder.OpenPath(full, FolderTrust::kExact, DELETE);
+    if (state != CheckedResult::kDone)
+        return state;
+    if (DeleteOnClose(folder.Get()))
+        return CheckedResult::kDone;
+    return GetLastError() == ERROR_DIR_NOT_EMPTY ? CheckedResult::kChanged : CheckedResult::kFailed;
 }
 
 // Asked once per folder: Wine answers it through its mount manager, at

@@ -81,6 +81,11 @@ class CCheckedFolder {
     const CString& MovedAside() const { return m_movedAside; }
     // The serial number of the folder's volume, where its files lie too.
     bool VolumeSerial(DWORD* serial) const;
+    // Takes that serial number from a folder known to lie on the same volume.
+    void TakeVolumeSerial(DWORD serial) const {
+        m_volume = serial;
+        m_volumeKnown = true;
+    }
 
     // Deletes the file name of this folder if same(handle) holds for it,
     // opened relative to this folder's handle with no sharing but reading:
@@ -90,6 +95,9 @@ class CCheckedFolder {
     CheckedResult RemoveFile(const char* name, const std::function<bool(HANDLE file)>& same) const;
     // Removes the folder name of this folder if it is empty and the folder's own.
     CheckedResult RemoveEmptyFolder(const char* name) const;
+    // Removes the folder at path if it is empty, opened as Open(path,
+    // FolderTrust::kExact) opens it: no link on any level, itself included.
+    static CheckedResult RemoveEmptyAt(const char* path);
     // Opens the file name of this folder with access, others sharing only
     // reading and deleting: a link or a file with a second name is kLinked,
     // and not opened.
@@ -116,7 +124,7 @@ class CCheckedFolder {
                               ULONG disposition,
                               bool deletable,
                               NewFolder made);
-    CheckedResult OpenPath(const std::wstring& full, FolderTrust trust);
+    CheckedResult OpenPath(const std::wstring& full, FolderTrust trust, ACCESS_MASK extraAccess = 0);
     // Deletes the folder through its handle if it is empty, and closes it.
     void RemoveIfEmpty();
 

@@ -7,6 +7,7 @@
 #include "checked/FileDigest.h"
 #include "checked/FileStamp.h"
 #include "checked/FolderWriter.h"
+#include "checked/WidePath.h"
 #include "removal/UninstallEntry.h"
 #include "framework/Mbcs.h"
 
@@ -24,34 +25,6 @@ bool SplitPath(const CString& path, CString* folder, CString* name) {
     *name = path.Mid(slash + 1);
     return true;
 }
-
-// The folders the record names, each opened once, as the install opened
-// them: no link anywhere on the path.
-class CFolders {
-  public:
-    const CCheckedFolder* Open(const CString& path, CheckedResult* state) {
-        for (const auto& known : m_folders) {
-            if (known->path.CompareNoCase(path) == 0) {
-                *state = known->state;
-                return known->state == CheckedResult::kDone ? &known->folder : nullptr;
-            }
-        }
-        auto entry = std::make_unique<CEntry>();
-        entry->path = path;
-        entry->state = entry->folder.Open(path, FolderTrust::kExact);
-        *state = entry->state;
-        m_folders.push_back(std::move(entry));
-        return *state == CheckedResult::kDone ? &m_folders.back()->folder : nullptr;
-    }
-
-  private:
-    struct CEntry {
-        CString path;
-        CheckedResult state = CheckedResult::kFailed;
-        CCheckedFolder folder;
-    };
-    std::vector<std::unique_ptr<CEntry>> m_folders;
-};
 
 // What to do with a host-side file whose bytes from before are saved.
 enum class GiveBack {
@@ -100,6 +73,51 @@ GiveBack JudgeSavedFile(const CCheckedFolder* folder,
 
 }  // namespace
 
+struct CRecordFolders::CEntry {
+    CString path;
+    CheckedResult state = CheckedResult::kFailed;
+    CCheckedFolder folder;
+};
+
+CRecordFolders::CRecordFolders() = default;
+CRecordFolders::~CRecordFolders() = default;
+
+const CCheckedFolder* CRecordFolders::Open(const CString& path, CheckedResult* state) {
+    for (const auto& known : m_folders) {
+        if (known->path.CompareNoCase(path) == 0) {
+            *state = known->state;
+            return known->state == CheckedResult::kDone ? &known->folder : nullptr;
+        }
+    }
+    auto entry = std::make_unique<CEntry>();
+    entry->path = path;
+    entry->state = entry->folder.Open(path, FolderTrust::kExact);
+    *state = entry->state;
+    if (entry->state == CheckedResult::kDone)
+        ShareVolumeSerial(entry->folder);
+    m_folders.push_back(std::move(entry));
+    return *state == CheckedResult::kDone ? &m_folders.back()->folder : nullptr;
+}
+
+// A folder opened exact has no link on any level of its path, and a volume
+// mounted in a folder is one (a mount point): it lies on the volume of its
+// root, as every other folder below that root does. Its serial number is
+// asked once: under Wine each ask is a trip to the mount manager.
+void CRecordFolders::ShareVolumeSerial(const CCheckedFolder& folder) const {
+    const std::wstring& path = folder.FinalPath();
+    const int root = static_cast<int>(FirstLevel(path));
+    for (const auto& known : m_folders) {
+        const std::wstring& other = known->folder.FinalPath();
+        DWORD serial = 0;
+        if (known->state != CheckedResult::kDone || root == 0 || static_cast<int>(FirstLevel(other)) != root ||
+            CompareStringOrdinal(path.c_str(), root, other.c_str(), root, TRUE) != CSTR_EQUAL)
+            continue;
+        if (known->folder.VolumeSerial(&serial))
+            folder.TakeVolumeSerial(serial);
+        return;
+    }
+}
+
 CRemovalOutcome::CRemovalOutcome(const CInstallRecord& record) {
     left.folders = record.folders;
     left.loaders = record.loaders;
@@ -120,8 +138,7 @@ void CRemovalOutcome::Kept(const CString& item) {
 // back (GiveBackSavedFiles) or stays unnamed. One whose bytes changed, or
 // that stands behind a link now, is kept and named. One that cannot be
 // deleted (held open, no right) is named and left for a second run.
-void RemoveRecordedFiles(const CInstallRecord& record, CRemovalOutcome& outcome) {
-    CFolders folders;
+void RemoveRecordedFiles(const CInstallRecord& record, CRecordFolders& folders, CRemovalOutcome& outcome) {
     std::vector<char> buffer(kReadBufferSize);
     for (const CRecordedFile& file : record.Files()) {
         CString folderPath;
@@ -155,8 +172,10 @@ void RemoveRecordedFiles(const CInstallRecord& record, CRemovalOutcome& outcome)
 // settled goes; one whose file cannot be looked at now stays, with its line
 // in the record, for a second run. A file that was there before without
 // saved bytes (an earlier version's record) stays unnamed, as the CAD's own.
-void GiveBackSavedFiles(const CInstallRecord& record, const CCheckedFolder& store, CRemovalOutcome& outcome) {
-    CFolders folders;
+void GiveBackSavedFiles(const CInstallRecord& record,
+                        const CCheckedFolder& store,
+                        CRecordFolders& folders,
+                        CRemovalOutcome& outcome) {
     CFolderWriter writer;
     std::vector<char> buffer(kReadBufferSize);
     for (const CSavedFile& saved : record.Saved()) {
@@ -200,7 +219,7 @@ void GiveBackSavedFiles(const CInstallRecord& record, const CCheckedFolder& stor
     }
 }
 
-void ClearWriterLeftovers(const CInstallRecord& record) {
+void ClearWriterLeftovers(const CInstallRecord& record, CRecordFolders& folders) {
     std::vector<std::pair<CString, std::vector<CString>>> byFolder;
     for (const CRecordedFile& file : record.Files()) {
         CString folderPath;
@@ -214,9 +233,9 @@ void ClearWriterLeftovers(const CInstallRecord& record) {
         known->second.push_back(name);
     }
     for (const auto& [folderPath, names] : byFolder) {
-        CCheckedFolder folder;
-        if (folder.Open(folderPath, FolderTrust::kExact) == CheckedResult::kDone)
-            CFolderWriter::ClearLeftovers(folder, names);
+        CheckedResult state = CheckedResult::kFailed;
+        if (const CCheckedFolder* folder = folders.Open(folderPath, &state))
+            CFolderWriter::ClearLeftovers(*folder, names);
     }
 }
 
@@ -233,13 +252,13 @@ void RemoveRecordedFolders(const CInstallRecord& record, CRemovalOutcome& outcom
         CString name;
         if (!SplitPath(path, &parentPath, &name))
             continue;
-        CCheckedFolder parent;
-        const CheckedResult state = parent.Open(parentPath, FolderTrust::kExact);
-        const CheckedResult result = state == CheckedResult::kDone ? parent.RemoveEmptyFolder(name)
-                                     : state == CheckedResult::kMissing || state == CheckedResult::kLinked
-                                         ? CheckedResult::kMissing
-                                         : CheckedResult::kFailed;
-        if (result == CheckedResult::kFailed)
-            outcome.NotDone(path);
+        switch (CCheckedFolder::RemoveEmptyAt(path)) {
+            case CheckedResult::kFailed:
+            case CheckedResult::kUnchecked:
+                outcome.NotDone(path);
+                break;
+            default:
+                break;
+        }
     }
 }

@@ -73,9 +73,12 @@ void RunUninstall() {
     CRemovalOutcome outcome(record);
     if (!theHostInstaller.RemoveRegistrations(record, outcome.named))
         outcome.unfinished = true;
-    RemoveRecordedFiles(record, outcome);
-    GiveBackSavedFiles(record, folder, outcome);
-    ClearWriterLeftovers(record);
+    {
+        CRecordFolders folders;
+        RemoveRecordedFiles(record, folders, outcome);
+        GiveBackSavedFiles(record, folder, folders, outcome);
+        ClearWriterLeftovers(record, folders);
+    }  // closed: a folder held open cannot be removed
     RemoveRecordedFolders(record, outcome);
     FinishRemoval(folder, folderPath, outcome);
     TellOutcome(outcome.named);

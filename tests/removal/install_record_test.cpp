@@ -268,7 +268,8 @@ TEST(InstallRecordTest, ANameTooLongIsNeverLookedUp) {
         CInstallRecord record;
         ASSERT_TRUE(record.AddFile(File((folder / std::string(length, 'a')).c_str(), 5, digest.Hex(), false)));
         CRemovalOutcome outcome(record);
-        RemoveRecordedFiles(record, outcome);
+        CRecordFolders folders;
+        RemoveRecordedFiles(record, folders, outcome);
         EXPECT_TRUE(testsupport::FileExists(other)) << "another file was deleted";
         EXPECT_EQ(1, outcome.named.GetSize());
     }

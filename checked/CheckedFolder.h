@@ -93,8 +93,6 @@ class CCheckedFolder {
     // goes by that handle, so a link at that name is never followed, and a
     // name swapped meanwhile deletes nothing else.
     CheckedResult RemoveFile(const char* name, const std::function<bool(HANDLE file)>& same) const;
-    // Removes the folder name of this folder if it is empty and the folder's own.
-    CheckedResult RemoveEmptyFolder(const char* name) const;
     // Removes the folder at path if it is empty, opened as Open(path,
     // FolderTrust::kExact) opens it: no link on any level, itself included.
     static CheckedResult RemoveEmptyAt(const char* path);

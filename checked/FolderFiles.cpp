@@ -122,28 +122,6 @@ CheckedResult CCheckedFolder::RemoveFile(const char* name, const std::function<b
     return CheckedResult::kFailed;
 }
 
-CheckedResult CCheckedFolder::RemoveEmptyFolder(const char* name) const {
-    std::wstring wideName;
-    if (!IsOpen() || !name || !ToWide(name, &wideName)) {
-        SetLastError(ERROR_INVALID_NAME);
-        return CheckedResult::kFailed;
-    }
-    CCheckedFolder child;
-    switch (child.OpenChildWide(*this, wideName, false, true)) {
-        case CheckedResult::kDone:
-            break;
-        case CheckedResult::kMissing:
-            return CheckedResult::kMissing;
-        case CheckedResult::kLinked:
-            return CheckedResult::kLinked;
-        default:
-            return CheckedResult::kFailed;
-    }
-    if (DeleteOnClose(child.Get()))
-        return CheckedResult::kDone;
-    return GetLastError() == ERROR_DIR_NOT_EMPTY ? CheckedResult::kChanged : CheckedResult::kFailed;
-}
-
 CheckedResult CCheckedFolder::OpenFile(const char* name, ACCESS_MASK access, CAutoHandle* file) const {
     std::wstring wideName;
     const CheckedResult opened = OpenOwnFile(*this, name, access, FILE_SHARE_READ | FILE_SHARE_DELETE, &wideName, file);

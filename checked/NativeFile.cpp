@@ -184,8 +184,6 @@ NTSTATUS CreateByName(HANDLE root,
 
 }  // namespace
 
-// Opens name relative to the folder open as root. information receives
-// whether the object was created (kFileCreated) or opened.
 NTSTATUS OpenRelative(HANDLE root,
                       const std::wstring& name,
                       ACCESS_MASK access,

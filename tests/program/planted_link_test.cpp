@@ -16,6 +16,7 @@
 #include <string>
 
 #include "res/resource.h"
+#include "tests/support/InstallWorld.h"
 #include "tests/support/UiDriver.h"
 
 using namespace testsupport;
@@ -33,11 +34,7 @@ std::string WindowsFolder(const char* below) {
     return std::string(windows) + below;
 }
 
-std::string SettingsFolder() {
-    char appData[MAX_PATH] = {};
-    GetEnvironmentVariableA("APPDATA", appData, sizeof(appData));
-    return std::string(appData) + "\\Tovrel";
-}
+using testsupport::SettingsFolder;
 
 // A folder's entries with their content (folders as "folder").
 std::map<std::string, std::string> Contents(const std::string& folder) {

@@ -52,11 +52,7 @@ std::string RemovalFolder() {
 const std::string kUninstaller = RemovalFolder() + "\\Uninstall.exe";
 const std::string kRecord = RemovalFolder() + "\\Uninstall.lst";
 
-std::string SettingsFolder() {
-    char appData[MAX_PATH] = {};
-    GetEnvironmentVariableA("APPDATA", appData, sizeof(appData));
-    return std::string(appData) + "\\Tovrel";
-}
+using testsupport::SettingsFolder;
 
 // What is there: key paths (with "|value"), and files with their content.
 using State = std::map<std::string, std::string>;
